@@ -1,0 +1,43 @@
+// The host stand-in's handle table. Every kernel object the product can hold (file, device
+// interface, directory search, device information list, preparsed data, local allocation) is
+// registered here, so that a test can see exactly what a run left open.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "host/win32_host.h"
+
+enum class HandleKind { File, Device, Search, DeviceList, Preparsed, LocalMemory };
+
+struct HandleEntry {
+    HandleKind kind;
+    int fd = -1;                       // File: the POSIX descriptor
+    std::wstring path;                 // File: the path as opened (sharing checks); Device: path
+    DWORD access = 0;                  // File: requested access
+    DWORD share = 0;                   // File: share mode
+    std::size_t device = 0;            // Device, Preparsed: index into the simulated device tree
+    std::size_t collection = 0;        // Device, Preparsed: collection of that device
+    std::vector<std::wstring> names;   // Search: the matching names; DeviceList: interface paths
+    std::vector<DWORD> attributes;     // Search: attributes of each name
+    std::size_t position = 0;          // Search: next name to return
+    bool mouse_list = false;           // DeviceList: a list of mouse-interface devices
+};
+
+// Registers a new object and returns its handle (never null or INVALID_HANDLE_VALUE).
+void* host_handle_new(const HandleEntry& entry);
+// The entry behind a handle of the given kind, or null when the handle is not one.
+HandleEntry* host_handle_get(const void* handle, HandleKind kind);
+// Any entry behind a handle, or null.
+HandleEntry* host_handle_find(const void* handle);
+// Releases the entry; false when the handle is unknown.
+bool host_handle_release(const void* handle);
+// How many objects of a kind are open now.
+std::size_t host_handles_open(HandleKind kind);
+// How many objects of any kind are open now.
+std::size_t host_handles_open_total();
+// Every open entry (for sharing checks).
+std::vector<const HandleEntry*> host_handles_all();
+// Forgets every entry (between tests); closes open descriptors.
+void host_handles_reset();

@@ -1,0 +1,361 @@
+// Declarations of exactly the Win32 subset the product uses, for the host build. Names, types,
+// values and structure fields follow the Windows SDK so that product code compiles unchanged;
+// the definitions live in the stand-in files beside this one (grouped by the DLL they replace).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cwchar>
+
+#define WINAPI
+#define CALLBACK
+#define NTAPI
+
+using BOOL = int;
+using BOOLEAN = unsigned char;
+using BYTE = std::uint8_t;
+using UCHAR = std::uint8_t;
+using CHAR = char;
+using WORD = std::uint16_t;
+using USHORT = std::uint16_t;
+using USAGE = std::uint16_t;
+using DWORD = std::uint32_t;
+using ULONG = std::uint32_t;
+using UINT = unsigned int;
+using LONG = std::int32_t;
+using NTSTATUS = std::int32_t;
+using WCHAR = wchar_t;
+using LPWSTR = wchar_t*;
+using LPCWSTR = const wchar_t*;
+using PWSTR = wchar_t*;
+using PCWSTR = const wchar_t*;
+using LPSTR = char*;
+using PCSTR = const char*;
+using PBYTE = BYTE*;
+using PVOID = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using PUSHORT = USHORT*;
+using PDWORD = DWORD*;
+using LPDWORD = DWORD*;
+using PUINT = UINT*;
+using HANDLE = void*;
+using HLOCAL = void*;
+using HDEVINFO = void*;
+using INT_PTR = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using ULONG_PTR = std::uintptr_t;
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
+using SIZE_T = std::size_t;
+
+struct HWND__;
+struct HINSTANCE__;
+using HWND = HWND__*;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
+#define MAKEINTRESOURCEW(i) (reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
+#define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR_HOST>(l) & 0xffff))
+#define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR_HOST>(l) >> 16) & 0xffff))
+#define MAKELPARAM(l, h) (static_cast<LPARAM>(static_cast<DWORD>((static_cast<WORD>(l)) | (static_cast<DWORD>(static_cast<WORD>(h)) << 16))))
+using DWORD_PTR_HOST = std::uintptr_t;
+
+// ---- kernel32 ----------------------------------------------------------------------------------
+
+constexpr DWORD MAX_PATH = 260;
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+struct SYSTEM_POWER_STATUS {
+    BYTE ACLineStatus;
+    BYTE BatteryFlag;
+    BYTE BatteryLifePercent;
+    BYTE SystemStatusFlag;
+    DWORD BatteryLifeTime;
+    DWORD BatteryFullLifeTime;
+};
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+};
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+struct OVERLAPPED;
+using LPOVERLAPPED = OVERLAPPED*;
+
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_APPEND_DATA = 0x0004;
+constexpr DWORD FILE_READ_DATA = 0x0001;
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+
+constexpr UINT LPTR = 0x0040;
+
+extern "C" {
+void Sleep(DWORD milliseconds);
+void GetLocalTime(SYSTEMTIME* time);
+BOOL GetSystemPowerStatus(SYSTEM_POWER_STATUS* status);
+void OutputDebugStringW(LPCWSTR text);
+DWORD GetLastError();
+void SetLastError(DWORD error);
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL memory);
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data);
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* data);
+BOOL FindClose(HANDLE search);
+DWORD GetCurrentDirectoryW(DWORD length, LPWSTR buffer);
+UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, int default_value, LPCWSTR path);
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE template_file);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD to_write, LPDWORD written,
+               LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE handle);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+HMODULE GetModuleHandleW(LPCWSTR module_name);
+}
+
+// ---- user32 ------------------------------------------------------------------------------------
+
+using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
+
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_YESNO = 0x00000004;
+constexpr UINT MB_ICONQUESTION = 0x00000020;
+constexpr UINT MB_ICONWARNING = 0x00000030;
+constexpr UINT MB_ICONINFORMATION = 0x00000040;
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_INITDIALOG = 0x0110;
+constexpr UINT WM_COMMAND = 0x0111;
+
+extern "C" {
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR template_name, HWND owner, DLGPROC procedure,
+                        LPARAM init_param);
+HWND GetDlgItem(HWND dialog, int id);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL SetWindowTextW(HWND window, LPCWSTR text);
+BOOL DestroyWindow(HWND window);
+void PostQuitMessage(int exit_code);
+}
+
+// ---- comctl32 ----------------------------------------------------------------------------------
+
+constexpr UINT PBM_SETRANGE = 0x0401;
+constexpr UINT PBM_SETPOS = 0x0402;
+constexpr UINT PBM_DELTAPOS = 0x0403;
+constexpr UINT PBM_SETSTEP = 0x0404;
+constexpr UINT PBM_STEPIT = 0x0405;
+constexpr DWORD ICC_PROGRESS_CLASS = 0x00000020;
+
+struct INITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+};
+
+extern "C" BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
+
+// ---- version -----------------------------------------------------------------------------------
+
+extern "C" {
+DWORD GetFileVersionInfoSizeW(LPCWSTR file_name, LPDWORD handle);
+BOOL GetFileVersionInfoW(LPCWSTR file_name, DWORD handle, DWORD length, LPVOID data);
+BOOL VerQueryValueW(LPCVOID block, LPCWSTR sub_block, LPVOID* buffer, PUINT length);
+}
+
+// ---- setupapi ----------------------------------------------------------------------------------
+
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
+using LPGUID = GUID*;
+
+constexpr DWORD DIGCF_PRESENT = 0x00000002;
+constexpr DWORD DIGCF_DEVICEINTERFACE = 0x00000010;
+constexpr DWORD SPDRP_HARDWAREID = 0x00000001;
+
+struct SP_DEVICE_INTERFACE_DATA {
+    DWORD cbSize;
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    ULONG_PTR Reserved;
+};
+using PSP_DEVICE_INTERFACE_DATA = SP_DEVICE_INTERFACE_DATA*;
+
+struct SP_DEVICE_INTERFACE_DETAIL_DATA_W {
+    DWORD cbSize;
+    WCHAR DevicePath[1];
+};
+using PSP_DEVICE_INTERFACE_DETAIL_DATA_W = SP_DEVICE_INTERFACE_DETAIL_DATA_W*;
+
+struct SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+};
+using PSP_DEVINFO_DATA = SP_DEVINFO_DATA*;
+
+extern "C" {
+HDEVINFO SetupDiGetClassDevsW(const GUID* class_guid, PCWSTR enumerator, HWND parent, DWORD flags);
+HDEVINFO SetupDiGetClassDevsA(const GUID* class_guid, PCSTR enumerator, HWND parent, DWORD flags);
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO list, PSP_DEVINFO_DATA device, const GUID* guid,
+                                 DWORD index, PSP_DEVICE_INTERFACE_DATA data);
+BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO list, PSP_DEVICE_INTERFACE_DATA data,
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD detail_size,
+                                      PDWORD required_size, PSP_DEVINFO_DATA device);
+BOOL SetupDiEnumDeviceInfo(HDEVINFO list, DWORD index, PSP_DEVINFO_DATA device);
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO list, PSP_DEVINFO_DATA device, DWORD property,
+                                       PDWORD property_type, PBYTE buffer, DWORD buffer_size,
+                                       PDWORD required_size);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO list);
+}
+
+// ---- hid ---------------------------------------------------------------------------------------
+
+struct HIDD_ATTRIBUTES {
+    ULONG Size;
+    USHORT VendorID;
+    USHORT ProductID;
+    USHORT VersionNumber;
+};
+using PHIDD_ATTRIBUTES = HIDD_ATTRIBUTES*;
+
+struct HIDP_PREPARSED_DATA_HOST;
+using PHIDP_PREPARSED_DATA = HIDP_PREPARSED_DATA_HOST*;
+
+struct HIDP_CAPS {
+    USAGE Usage;
+    USAGE UsagePage;
+    USHORT InputReportByteLength;
+    USHORT OutputReportByteLength;
+    USHORT FeatureReportByteLength;
+    USHORT Reserved[17];
+    USHORT NumberLinkCollectionNodes;
+    USHORT NumberInputButtonCaps;
+    USHORT NumberInputValueCaps;
+    USHORT NumberInputDataIndices;
+    USHORT NumberOutputButtonCaps;
+    USHORT NumberOutputValueCaps;
+    USHORT NumberOutputDataIndices;
+    USHORT NumberFeatureButtonCaps;
+    USHORT NumberFeatureValueCaps;
+    USHORT NumberFeatureDataIndices;
+};
+using PHIDP_CAPS = HIDP_CAPS*;
+
+struct HIDP_VALUE_CAPS {
+    USAGE UsagePage;
+    UCHAR ReportID;
+    BOOLEAN IsAlias;
+    USHORT BitField;
+    USHORT LinkCollection;
+    USAGE LinkUsage;
+    USAGE LinkUsagePage;
+    BOOLEAN IsRange;
+    BOOLEAN IsStringRange;
+    BOOLEAN IsDesignatorRange;
+    BOOLEAN IsAbsolute;
+    BOOLEAN HasNull;
+    UCHAR Reserved;
+    USHORT BitSize;
+    USHORT ReportCount;
+    USHORT Reserved2[5];
+    ULONG UnitsExp;
+    ULONG Units;
+    LONG LogicalMin, LogicalMax;
+    LONG PhysicalMin, PhysicalMax;
+    USAGE Usage, Reserved1;
+    USHORT StringIndex, Reserved3;
+    USHORT DesignatorIndex, Reserved4;
+    USHORT DataIndex, Reserved5;
+};
+using PHIDP_VALUE_CAPS = HIDP_VALUE_CAPS*;
+
+enum HIDP_REPORT_TYPE { HidP_Input, HidP_Output, HidP_Feature };
+
+constexpr NTSTATUS HIDP_STATUS_SUCCESS = 0x00110000;
+constexpr NTSTATUS HIDP_STATUS_INVALID_PREPARSED_DATA = static_cast<NTSTATUS>(0xC0110001);
+constexpr NTSTATUS HIDP_STATUS_BUFFER_TOO_SMALL = static_cast<NTSTATUS>(0xC0110007);
+
+extern "C" {
+void HidD_GetHidGuid(LPGUID guid);
+BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
+BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed);
+BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed);
+NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps);
+NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS caps, PUSHORT length,
+                           PHIDP_PREPARSED_DATA preparsed);
+BOOLEAN HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length);
+BOOLEAN HidD_GetFeature(HANDLE device, PVOID buffer, ULONG length);
+}
+
+// The program's entry point, defined by the product and called by fwsim and the tests.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR arguments, int show);
