@@ -1,0 +1,210 @@
+// Formatting and the run log. The log file is opened, appended to and closed for every entry, with
+// no sharing, so that each completed entry is on disk when _write_log returns.
+#include "app/run_log.h"
+
+#include <cstdarg>
+#include <cwchar>
+
+#include "app/run_options.h"
+#include "platform/win32.h"
+
+namespace {
+
+constexpr unsigned char kUnmappableByte = '?';
+constexpr unsigned kHighestSingleByte = 0xFF;
+constexpr std::size_t kNumberDigitsCapacity = 24;
+constexpr unsigned kDecimalBase = 10;
+constexpr unsigned kHexBase = 16;
+
+// Output cursor over a message buffer; characters past the capacity are dropped.
+struct Writer {
+    wchar_t* out;
+    std::size_t capacity;
+    std::size_t length;
+};
+
+void put(Writer& writer, wchar_t ch) {
+    if (writer.length + 1 < writer.capacity) {
+        writer.out[writer.length++] = ch;
+    }
+}
+
+void put_string(Writer& writer, const wchar_t* text) {
+    for (const wchar_t* p = text != nullptr ? text : L"(null)"; *p != L'\0'; ++p) {
+        put(writer, *p);
+    }
+}
+
+void put_number(Writer& writer, unsigned long long magnitude, bool negative, unsigned base,
+                std::size_t min_width, bool zero_fill) {
+    wchar_t digits[kNumberDigitsCapacity];
+    std::size_t count = 0;
+    do {
+        const unsigned digit = static_cast<unsigned>(magnitude % base);
+        digits[count++] = static_cast<wchar_t>(digit < kDecimalBase ? L'0' + digit
+                                                                    : L'a' + digit - kDecimalBase);
+        magnitude /= base;
+    } while (magnitude != 0 && count < kNumberDigitsCapacity);
+    const std::size_t width = count + (negative ? 1 : 0);
+    if (negative && zero_fill) {
+        put(writer, L'-');
+    }
+    for (std::size_t pad = width; pad < min_width; ++pad) {
+        put(writer, zero_fill ? L'0' : L' ');
+    }
+    if (negative && !zero_fill) {
+        put(writer, L'-');
+    }
+    while (count > 0) {
+        put(writer, digits[--count]);
+    }
+}
+
+// Handles one conversion starting after '%'; returns the position after it.
+const wchar_t* put_conversion(Writer& writer, const wchar_t* spec, va_list& args) {
+    bool zero_fill = false;
+    std::size_t width = 0;
+    if (*spec == L'0') {
+        zero_fill = true;
+        ++spec;
+    }
+    while (*spec >= L'0' && *spec <= L'9') {
+        width = width * kDecimalBase + static_cast<std::size_t>(*spec - L'0');
+        ++spec;
+    }
+    if (*spec == L'l') {
+        ++spec; // %ls is the same wide string as %s here
+    }
+    switch (*spec) {
+    case L's':
+        put_string(writer, va_arg(args, const wchar_t*));
+        break;
+    case L'd': {
+        const long long value = va_arg(args, int);
+        put_number(writer, static_cast<unsigned long long>(value < 0 ? -value : value), value < 0,
+                   kDecimalBase, width, zero_fill);
+        break;
+    }
+    case L'x':
+        put_number(writer, va_arg(args, unsigned), false, kHexBase, width, zero_fill);
+        break;
+    case L'%':
+        put(writer, L'%');
+        break;
+    case L'\0':
+        return spec; // a lone '%' at the end
+    default:
+        put(writer, L'%');
+        put(writer, *spec);
+        break;
+    }
+    return spec + 1;
+}
+
+int format_into(MessageBuffer& buffer, const wchar_t* format, va_list args) {
+    Writer writer{buffer, kMessageCapacity, 0};
+    va_list cursor;
+    va_copy(cursor, args);
+    for (const wchar_t* p = format; *p != L'\0';) {
+        if (*p == L'%') {
+            p = put_conversion(writer, p + 1, cursor);
+        } else {
+            put(writer, *p++);
+        }
+    }
+    va_end(cursor);
+    buffer[writer.length] = L'\0';
+    return static_cast<int>(writer.length);
+}
+
+} // namespace
+
+int _format_message(MessageBuffer& buffer, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int written = format_into(buffer, format, args);
+    va_end(args);
+    return written;
+}
+
+std::size_t _encode_log_text(const wchar_t* text, unsigned char* bytes, std::size_t capacity) {
+    std::size_t count = 0;
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        const auto unit = static_cast<unsigned long>(*p);
+        if (unit == L'\n') {
+            if (count + 2 > capacity) {
+                break;
+            }
+            bytes[count++] = '\r';
+            bytes[count++] = '\n';
+            continue;
+        }
+        if (count + 1 > capacity) {
+            break;
+        }
+        bytes[count++] = unit <= kHighestSingleByte ? static_cast<unsigned char>(unit)
+                                                    : kUnmappableByte;
+    }
+    return count;
+}
+
+void _write_log(const wchar_t* text) {
+    if (!g_run_options.log_enabled) {
+        return;
+    }
+    // Exclusive for the length of one entry: nobody else gets the file while it is open here,
+    // and an entry is lost when somebody else holds it.
+    HANDLE file = CreateFileW(g_run_options.log_path, GENERIC_READ | FILE_APPEND_DATA, 0, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    // Every character may become two bytes (a line feed becomes CR LF), plus the entry's own.
+    unsigned char bytes[kMessageCapacity * 2 + 2];
+    std::size_t count = _encode_log_text(text, bytes, sizeof(bytes) - 2);
+    bytes[count++] = '\r';
+    bytes[count++] = '\n';
+    DWORD written = 0;
+    WriteFile(file, bytes, static_cast<DWORD>(count), &written, nullptr);
+    CloseHandle(file);
+}
+
+void _log_message(const wchar_t* format, ...) {
+    MessageBuffer buffer;
+    va_list args;
+    va_start(args, format);
+    format_into(buffer, format, args);
+    va_end(args);
+    _write_log(buffer);
+}
+
+bool _copy_wide(wchar_t* destination, std::size_t capacity, const wchar_t* source) {
+    if (capacity == 0) {
+        return false;
+    }
+    destination[0] = L'\0';
+    return _append_wide(destination, capacity, source);
+}
+
+bool _append_wide(wchar_t* destination, std::size_t capacity, const wchar_t* source) {
+    if (capacity == 0) {
+        return false;
+    }
+    std::size_t length = 0;
+    while (length < capacity && destination[length] != L'\0') {
+        ++length;
+    }
+    if (length == capacity) { // an unterminated destination is terminated at its last place
+        destination[capacity - 1] = L'\0';
+        return false;
+    }
+    for (; *source != L'\0'; ++source) {
+        if (length + 1 >= capacity) {
+            destination[length] = L'\0';
+            return false;
+        }
+        destination[length++] = *source;
+    }
+    destination[length] = L'\0';
+    return true;
+}

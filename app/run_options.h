@@ -1,0 +1,15 @@
+// The run-wide options read from the argument string once, at the very start of the run.
+#pragma once
+
+#include "app/run_log.h"
+
+struct RunOptions {
+    bool silent;                         // "/s": no boxes, no question, no dialog
+    bool log_enabled;                    // "/v": _write_log writes entries
+    wchar_t log_path[kLogPathCapacity];  // the value of "LOGFILE=", empty by default
+};
+
+extern RunOptions g_run_options;
+
+// Fills g_run_options from the argument string and, with "/v", logs "Command:" and "Executed:".
+void _parse_command_line(const wchar_t* arguments);

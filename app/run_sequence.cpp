@@ -1,0 +1,170 @@
+// The program's entry point and the whole order of one run. The first failing step ends the run
+// with 1603; nothing is retried and nothing is rolled back.
+#include "app/exit_codes.h"
+#include "app/run_log.h"
+#include "app/run_options.h"
+#include "app/settings.h"
+#include "device/device_link.h"
+#include "platform/win32.h"
+#include "target/touchpad_pnp_id.h"
+#include "ui/message_boxes.h"
+#include "ui/update_dialog.h"
+#include "update/flash_update.h"
+#include "update/fw_image.h"
+#include "update/identity_checks.h"
+
+namespace {
+
+constexpr BYTE kAcOnline = 1;
+
+constexpr const wchar_t* kTextNoPnpIdBox = L"Could not get Touchpad PnPID";
+constexpr const wchar_t* kTextNoPnpIdLog = L"Could not get Touchpad PnPID.";
+constexpr const wchar_t* kTextNotTarget = L"This is not target system.";
+constexpr const wchar_t* kTextConnectAc = L"Please connect AC adaptor.";
+constexpr const wchar_t* kTextNoAcLog = L"AC adaptor does not connect to PC.";
+constexpr const wchar_t* kTextImageUnreadable = L"FW file cannot read.";
+constexpr const wchar_t* kTextNoDevice = L"Could not find Norvane device.";
+constexpr const wchar_t* kTextSystemMemory = L"System memory does not match.";
+constexpr const wchar_t* kTextInformationMemory = L"Information memory does not match.";
+constexpr const wchar_t* kTextConfigVersion = L"Config version does not match.";
+constexpr const wchar_t* kDebugVersionFailed = L"Fail - _get_Fw_version()";
+constexpr const wchar_t* kTextVersionUnreadable = L"Firmware version cannot get.";
+constexpr const wchar_t* kTextNotNewer =
+    L"Touchpad Firmware that you about to update is older or the same as current Firmware. "
+    L"You don't need to update this Firmware.";
+constexpr const wchar_t* kFormatQuestion =
+    L"Current FW version is %x.%x%x\nWould you like to update FW to %x.%x%x ?";
+constexpr const wchar_t* kFormatVersions = L"Current FW version:%x.%x%x\nNew FW version:%x.%x%x";
+constexpr const wchar_t* kFormatExitCode = L"Exit code = %d";
+constexpr const wchar_t* kFormatCompleted = L"Completed:%d/%02d/%02d %02d:%02d:%02d\n";
+
+// A step's failure: its warning box (interactive runs, when it has one), its log line, the exit
+// code line, and 1603.
+int fail_run(const wchar_t* box_text, const wchar_t* log_text) {
+    if (box_text != nullptr) {
+        _show_warning(box_text);
+    }
+    _log_message(log_text);
+    _log_message(kFormatExitCode, kExitFailure);
+    return kExitFailure;
+}
+
+int end_run(int code) {
+    _log_message(kFormatExitCode, code);
+    return code;
+}
+
+bool flag_set(SettingFlags flag) {
+    return (g_setting_flags & flag) != 0;
+}
+
+// Step 3: with PNPID, the touchpad must carry an accepted PnP ID. 0 when it passes.
+int check_target_system() {
+    char pnp_id[kPnpIdBufferSize] = {};
+    if (!_get_touchpad_pnp_id(pnp_id)) {
+        return fail_run(kTextNoPnpIdBox, kTextNoPnpIdLog);
+    }
+    if (!_is_target_pnp_id(pnp_id)) {
+        return fail_run(kTextNotTarget, kTextNotTarget);
+    }
+    return 0;
+}
+
+// Step 4: with AC, refuse battery power. A power query that fails lets the run go on.
+int check_power_source() {
+    SYSTEM_POWER_STATUS power{};
+    if (GetSystemPowerStatus(&power) && power.ACLineStatus != kAcOnline) {
+        return fail_run(kTextConnectAc, kTextNoAcLog);
+    }
+    return 0;
+}
+
+// Steps 8 to 11: the controller is the one the image is for, and its version can be read.
+int check_device_identity() {
+    if (flag_set(kSettingSys) && !_check_system_memory()) {
+        return fail_run(kTextSystemMemory, kTextSystemMemory);
+    }
+    if (flag_set(kSettingInfo) && !_check_information_memory()) {
+        return fail_run(kTextInformationMemory, kTextInformationMemory);
+    }
+    if (flag_set(kSettingConf) && _read_configuration() &&
+        g_device_identity.config_version != g_fw_image.config_version) {
+        return fail_run(kTextConfigVersion, kTextConfigVersion);
+    }
+    if (!_get_Fw_version()) {
+        OutputDebugStringW(kDebugVersionFailed);
+        return fail_run(nullptr, kTextVersionUnreadable);
+    }
+    return 0;
+}
+
+// Runs the steps before the version decision; 0 when all passed, else the exit code.
+int run_preflight() {
+    if (flag_set(kSettingPnpId)) {
+        if (const int code = check_target_system(); code != 0) {
+            return code;
+        }
+    }
+    if (flag_set(kSettingAc)) {
+        if (const int code = check_power_source(); code != 0) {
+            return code;
+        }
+    }
+    if (!_load_fw_image()) {
+        return fail_run(nullptr, kTextImageUnreadable);
+    }
+    if (!_find_target_device()) {
+        return fail_run(kTextNoDevice, kTextNoDevice);
+    }
+    _bind_channels(); // a channel that does not bind fails the next step that talks to it
+    return check_device_identity();
+}
+
+int run_silent_update() {
+    if (!_update_firmware(nullptr)) {
+        return end_run(kExitFailure);
+    }
+    _log_message(kFormatExitCode, kExitSuccess);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    _log_message(kFormatCompleted, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                 now.wSecond);
+    return kExitSuccess;
+}
+
+int run_update(const FwVersion& current, const FwVersion& image) {
+    if (flag_set(kSettingRollback) && version_not_newer(current, image)) {
+        _show_information(kTextNotNewer);
+        return end_run(kExitNotNewer);
+    }
+    if (!g_run_options.silent) {
+        MessageBuffer question;
+        _format_message(question, kFormatQuestion, version_digit_major(current),
+                        version_digit_minor_high(current), version_digit_minor_low(current),
+                        version_digit_major(image), version_digit_minor_high(image),
+                        version_digit_minor_low(image));
+        if (!_ask_question(question)) {
+            return end_run(kExitSuccess);
+        }
+    }
+    _log_message(kFormatVersions, version_digit_major(current), version_digit_minor_high(current),
+                 version_digit_minor_low(current), version_digit_major(image),
+                 version_digit_minor_high(image), version_digit_minor_low(image));
+    _save_active_mode(); // a failed save is not reported; the restore writes back what was read
+    if (g_run_options.silent) {
+        return run_silent_update();
+    }
+    return _run_update_dialog(); // the dialog writes its own exit code and completion lines
+}
+
+} // namespace
+
+int WINAPI wWinMain([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] HINSTANCE previous,
+                    LPWSTR arguments, [[maybe_unused]] int show) {
+    _parse_command_line(arguments);
+    g_setting_flags = _load_settings();
+    if (const int code = run_preflight(); code != 0) {
+        return code;
+    }
+    return run_update(g_device_identity.current_version, g_fw_image.new_version);
+}

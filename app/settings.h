@@ -1,0 +1,23 @@
+// Setting.ini: switches for the pre-flight checks and the pause after each write to the controller.
+#pragma once
+
+#include <cstdint>
+
+using SettingFlags = std::uint32_t;
+
+constexpr SettingFlags kSettingAc = 0x01;       // refuse to run on battery
+constexpr SettingFlags kSettingPid = 0x02;      // discovery accepts only the image's product ID
+constexpr SettingFlags kSettingSys = 0x04;      // compare system memory
+constexpr SettingFlags kSettingInfo = 0x08;     // compare information memory
+constexpr SettingFlags kSettingConf = 0x10;     // compare the configuration version
+constexpr SettingFlags kSettingRollback = 0x20; // refuse an image that is not newer
+constexpr SettingFlags kSettingPnpId = 0x40;    // the touchpad PnP ID must be an accepted one
+constexpr SettingFlags kDefaultSettingFlags = 0x3F;
+constexpr std::uint32_t kDefaultWaitMs = 2;
+
+extern SettingFlags g_setting_flags;
+// Milliseconds of pause after each write to the controller.
+extern std::uint32_t WAIT;
+
+// Reads Setting.ini of the current directory; returns the mask and sets WAIT.
+SettingFlags _load_settings();

@@ -1,0 +1,146 @@
+// The four transfers: a register byte or a memory block, written or read, as one feature report
+// of the channel's own length.
+#include "device/transport.h"
+
+#include <cstring>
+
+#include "app/settings.h"
+#include "device/device_link.h"
+
+namespace {
+
+constexpr std::size_t kMaxReportLength = 0xFFFF; // the largest length a channel can report
+constexpr unsigned kChecksumBias = 2;
+constexpr unsigned kBitsPerByte = 8;
+constexpr std::uint8_t kByteMask = 0xFF;
+
+// Set up once; a transfer never allocates.
+std::uint8_t g_request[kMaxReportLength];
+std::uint8_t g_response[kMaxReportLength];
+
+bool send_report(const HidChannel& channel) {
+    for (int attempt = 0; attempt < kTransferAttempts; ++attempt) {
+        if (HidD_SetFeature(channel.handle, g_request, channel.report_length)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool fetch_report(const HidChannel& channel) {
+    for (int attempt = 0; attempt < kTransferAttempts; ++attempt) {
+        std::memset(g_response, 0, channel.report_length);
+        g_response[kReportIdByte] = channel.report_id;
+        if (HidD_GetFeature(channel.handle, g_response, channel.report_length)) {
+            return true;
+        }
+    }
+    std::memset(g_response, 0, channel.report_length);
+    return false;
+}
+
+bool response_good() {
+    return g_device_link.hid_version == kRelaxedHidVersion ||
+           g_response[kStatusByte] == kStatusSuccess;
+}
+
+bool control_usable() {
+    return g_device_link.control.report_length >= kMinControlReportLength;
+}
+
+std::size_t block_length() {
+    return static_cast<std::size_t>(g_device_link.data.payload_length);
+}
+
+bool send_request(const HidChannel& channel, std::uint8_t command, DeviceAddress address,
+                  const std::uint8_t* payload, std::size_t payload_length) {
+    _build_request(g_request, channel.report_length, channel.report_id, command, address, payload,
+                   payload_length);
+    return send_report(channel);
+}
+
+void pause_after_write() {
+    if (WAIT > 0) {
+        Sleep(WAIT);
+    }
+}
+
+} // namespace
+
+std::uint8_t _request_checksum(const std::uint8_t* report, std::uint16_t length) {
+    unsigned sum = length + kChecksumBias;
+    for (std::size_t i = 0; i + 1 < length; ++i) {
+        sum += report[i];
+    }
+    return static_cast<std::uint8_t>(sum & kByteMask);
+}
+
+void _build_request(std::uint8_t* report, std::uint16_t length, std::uint8_t report_id,
+                    std::uint8_t command, DeviceAddress address, const std::uint8_t* payload,
+                    std::size_t payload_length) {
+    std::memset(report, 0, length);
+    report[kReportIdByte] = report_id;
+    report[kCommandByte] = command;
+    for (std::size_t i = 0; i < kAddressBytes; ++i) {
+        report[kAddressByte + i] = static_cast<std::uint8_t>((address >> (i * kBitsPerByte)) &
+                                                             kByteMask);
+    }
+    if (payload != nullptr) {
+        std::memcpy(report + kPayloadByte, payload, payload_length);
+    }
+    report[length - 1] = _request_checksum(report, length);
+}
+
+bool _data_payload_usable() {
+    const int payload = g_device_link.data.payload_length;
+    return payload >= 1 && payload <= kMaxBlockPayload;
+}
+
+bool _write_register_byte(DeviceAddress address, std::uint8_t value) {
+    if (!control_usable()) {
+        return false;
+    }
+    if (!send_request(g_device_link.control, kCommandWriteByte, address, &value, 1)) {
+        return false;
+    }
+    pause_after_write();
+    return true;
+}
+
+bool _read_register_byte(DeviceAddress address, std::uint8_t& value) {
+    value = 0;
+    if (!control_usable()) {
+        return false;
+    }
+    if (!send_request(g_device_link.control, kCommandReadByte, address, nullptr, 0)) {
+        return false;
+    }
+    if (!fetch_report(g_device_link.control)) {
+        return false;
+    }
+    value = g_response[kPayloadByte]; // delivered even when the status test fails
+    return response_good();
+}
+
+bool _write_memory_block(DeviceAddress address, const std::uint8_t* block) {
+    if (!_data_payload_usable()) {
+        return false;
+    }
+    if (!send_request(g_device_link.data, kCommandWriteBlock, address, block, block_length())) {
+        return false;
+    }
+    pause_after_write();
+    return true;
+}
+
+bool _read_memory_block(DeviceAddress address, std::uint8_t* block) {
+    if (!_data_payload_usable()) {
+        return false;
+    }
+    if (!send_request(g_device_link.data, kCommandReadBlock, address, nullptr, 0)) {
+        return false;
+    }
+    const bool arrived = fetch_report(g_device_link.data);
+    std::memcpy(block, g_response + kPayloadByte, block_length());
+    return arrived && response_good();
+}

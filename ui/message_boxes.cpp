@@ -1,0 +1,27 @@
+#include "ui/message_boxes.h"
+
+#include "app/run_options.h"
+
+int _show_box(const wchar_t* text, const wchar_t* title, UINT style) {
+    if (g_run_options.silent) {
+        return 0;
+    }
+    // No owner: the box stays independent of the update dialog, which is not disabled under it.
+    return MessageBoxW(nullptr, text, title, style);
+}
+
+void _show_warning(const wchar_t* text) {
+    _show_box(text, kTitleWarning, kBoxWarning);
+}
+
+void _show_information(const wchar_t* text) {
+    _show_box(text, kTitleInformation, kBoxInformation);
+}
+
+void _show_result(const wchar_t* text, bool success) {
+    _show_box(text, kTitleResult, success ? kBoxInformation : kBoxWarning);
+}
+
+bool _ask_question(const wchar_t* text) {
+    return _show_box(text, kTitleQuestion, kBoxQuestion) != IDNO;
+}

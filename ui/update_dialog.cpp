@@ -1,0 +1,114 @@
+// The update dialog runs the flash sequence from its button, on the dialog's own thread.
+#include "ui/update_dialog.h"
+
+#include "app/exit_codes.h"
+#include "app/run_log.h"
+#include "ui/resource_ids.h"
+#include "update/flash_update.h"
+
+int g_update_outcome = kExitRestartNeeded;
+
+namespace {
+
+constexpr std::size_t kTitleCapacity = MAX_PATH;
+constexpr std::size_t kModulePathCapacity = MAX_PATH;
+constexpr const wchar_t* kProductNamePath =
+    L"\\StringFileInfo\\" NORVANE_VERSION_BLOCK_KEY_W L"\\ProductName";
+constexpr const wchar_t* kProductVersionPath =
+    L"\\StringFileInfo\\" NORVANE_VERSION_BLOCK_KEY_W L"\\ProductVersion";
+constexpr const wchar_t* kTitleSeparator = L" ";
+constexpr unsigned kProgressRangeShift = 16;
+
+const wchar_t* query_string(const void* block, const wchar_t* path) {
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block, path, &value, &length) || value == nullptr || length == 0) {
+        return nullptr;
+    }
+    return static_cast<const wchar_t*>(value);
+}
+
+// "ProductName ProductVersion" from the program's version block; the template's caption stays
+// when either is missing. False when the block could not be allocated.
+bool set_title(HWND dialog) {
+    wchar_t module_path[kModulePathCapacity] = L"";
+    GetModuleFileNameW(nullptr, module_path, kModulePathCapacity);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(module_path, &ignored);
+    if (size == 0) {
+        return true;
+    }
+    void* block = LocalAlloc(LPTR, size);
+    if (block == nullptr) {
+        return false;
+    }
+    if (GetFileVersionInfoW(module_path, 0, size, block)) {
+        const wchar_t* name = query_string(block, kProductNamePath);
+        const wchar_t* version = query_string(block, kProductVersionPath);
+        if (name != nullptr && version != nullptr) {
+            wchar_t title[kTitleCapacity];
+            _copy_wide(title, kTitleCapacity, name);
+            _append_wide(title, kTitleCapacity, kTitleSeparator);
+            _append_wide(title, kTitleCapacity, version);
+            SetWindowTextW(dialog, title);
+        }
+    }
+    LocalFree(block);
+    return true;
+}
+
+void set_up_progress(HWND dialog) {
+    HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
+    SendMessageW(progress, PBM_SETRANGE, 0,
+                 static_cast<LPARAM>(static_cast<DWORD>(kProgressMaximum) << kProgressRangeShift));
+    SendMessageW(progress, PBM_SETSTEP, kProgressStep, 0);
+}
+
+void start_update(HWND dialog) {
+    EnableWindow(GetDlgItem(dialog, IDC_START_UPDATE), FALSE); // never enabled again
+    if (!_update_firmware(dialog)) {
+        _log_message(L"Exit code = %d", kExitFailure);
+        g_update_outcome = kExitFailure;
+        return; // the dialog stays open; the user can only close it
+    }
+    _log_message(L"Exit code = %d", kExitRestartNeeded);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    _log_message(L"Completed:%d/%02d/%02d %02d:%02d:%02d\n", now.wYear, now.wMonth, now.wDay,
+                 now.wHour, now.wMinute, now.wSecond);
+    DestroyWindow(dialog);
+}
+
+} // namespace
+
+INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
+                                     [[maybe_unused]] LPARAM lparam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        if (set_title(dialog)) {
+            set_up_progress(dialog);
+        }
+        return 0; // no initial keyboard focus
+    case WM_COMMAND:
+        // Any notification of the button starts the update; Escape's cancel command is ignored.
+        if (LOWORD(wparam) == IDC_START_UPDATE) {
+            start_update(dialog);
+        }
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(dialog);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+int _run_update_dialog() {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr, _update_dialog_proc, 0);
+    return g_update_outcome;
+}

@@ -1,0 +1,16 @@
+// The update dialog: a warning, the "Start Update" button and a progress bar.
+#pragma once
+
+#include "platform/win32.h"
+
+constexpr int kProgressMaximum = 19;
+constexpr int kProgressStep = 1;
+
+// The exit code of the update started from the dialog: 3010 until an update fails, then 1603.
+extern int g_update_outcome;
+
+INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Makes the progress-bar class available, runs the dialog modally without an owner and returns
+// the update outcome once it has closed.
+int _run_update_dialog();

@@ -1,0 +1,199 @@
+// Replacing the controller's 64 KiB main memory: switch into update mode, unlock, erase, blank
+// check, program chunk by chunk with read-back, switch back, restore the active-mode bytes.
+#include "update/flash_update.h"
+
+#include <cstring>
+
+#include "app/run_log.h"
+#include "device/device_link.h"
+#include "device/transport.h"
+#include "ui/message_boxes.h"
+#include "update/fw_image.h"
+
+std::uint32_t g_chunk_counter = 0;
+
+namespace {
+
+constexpr const wchar_t* kTextVerifyFailed = L"Failed verify main memory";
+constexpr const wchar_t* kTextSuccess = L"Update success!!!";
+constexpr const wchar_t* kTextRestart = L"Please restart this computer.";
+constexpr const wchar_t* kTextFailure = L"Update fail !!!";
+constexpr const wchar_t* kLogSuccess = L"Firmware was successfully updated.";
+constexpr const wchar_t* kLogFailure = L"Firmware update failed.";
+constexpr const wchar_t* kDebugWriteFailed = L"Fail - write main memory";
+constexpr const wchar_t* kDebugReadFailed = L"Fail - read main memory";
+
+constexpr const wchar_t* kStepAccess = L"Fail - _access_target_device.";
+constexpr const wchar_t* kStepModeChange = L"Fail - _fw_mode_change.";
+constexpr const wchar_t* kStepClear = L"Fail - _clear_memory_segment.";
+constexpr const wchar_t* kStepCheckClear = L"Fail - _check_clear_memory.";
+constexpr const wchar_t* kStepProgram = L"Fail - _write_read_memory_segment.";
+constexpr const wchar_t* kStepRestore = L"Fail - _restore_active_mode.";
+
+// Set up once for the run; programming allocates nothing per chunk.
+std::uint8_t g_write_buffer[kMainImageSize];
+std::uint8_t g_read_buffer[kMainImageSize];
+
+// Opens both channels and makes sure the data channel can carry the whole image in equal chunks
+// before anything is written: a chunk size that does not divide main memory would leave its end
+// erased and unverified.
+bool _access_target_device() {
+    if (!_open_channels()) {
+        return false;
+    }
+    if (!_data_payload_usable()) {
+        return false;
+    }
+    const auto chunk = static_cast<std::size_t>(g_device_link.data.payload_length);
+    return kMainImageSize % chunk == 0;
+}
+
+bool _fw_mode_change(bool into_update_mode) {
+    if (!_write_mode_change_code(into_update_mode ? kModeChangeCode : kNormalModeCode)) {
+        return false;
+    }
+    if (!_apply_mode_change()) {
+        return false;
+    }
+    Sleep(kModeChangeWaitMs);
+    std::uint8_t status = 0;
+    if (!_read_register_byte(kModeStatusRegister, status)) {
+        return false;
+    }
+    if (into_update_mode) {
+        return status == kUpdateModeStatus; // demanded whatever the HID version
+    }
+    return g_device_link.hid_version == kRelaxedHidVersion || status == kNormalModeStatus;
+}
+
+bool _check_clear_memory() {
+    std::uint8_t value = 0;
+    return _read_register_byte(kMainMemory, value) && value == kBlankByte;
+}
+
+bool unlock_and_enable() {
+    return _write_argument_register(kUnlockKey) && _write_unlock_key() && _set_access_enable(true);
+}
+
+// One chunk: write it, read it back, compare; up to three attempts with the same addresses.
+bool program_chunk(std::size_t offset, std::size_t chunk_size, std::uint8_t* write_buffer,
+                   std::uint8_t* read_buffer) {
+    std::uint8_t chunk[kMaxBlockPayload];
+    std::uint8_t response[kMaxBlockPayload];
+    for (int attempt = 0; attempt < kAttemptsPerChunk; ++attempt) {
+        std::memset(chunk, 0, sizeof(chunk));
+        std::memcpy(chunk, write_buffer + offset, chunk_size);
+        if (!_write_memory_block(static_cast<DeviceAddress>(offset), chunk)) {
+            OutputDebugStringW(kDebugWriteFailed);
+        }
+        std::memset(response, 0, sizeof(response));
+        if (!_read_memory_block(kMainMemory + static_cast<DeviceAddress>(offset), response)) {
+            OutputDebugStringW(kDebugReadFailed);
+        }
+        std::memcpy(read_buffer + offset, response, chunk_size);
+        if (std::memcmp(write_buffer + offset, read_buffer + offset, chunk_size) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Fails with a step's text: the line goes to the log, the remaining steps are skipped.
+bool fail_step(const wchar_t* text) {
+    _log_message(text);
+    return false;
+}
+
+bool run_steps(HWND dialog) {
+    if (!_access_target_device()) {
+        return fail_step(kStepAccess);
+    }
+    _step_progress(dialog);
+    if (!_fw_mode_change(true)) {
+        return fail_step(kStepModeChange);
+    }
+    if (!_clear_memory_segment()) {
+        return fail_step(kStepClear);
+    }
+    if (!_check_clear_memory()) {
+        return fail_step(kStepCheckClear);
+    }
+    std::memcpy(g_write_buffer, g_fw_image.main_image, kMainImageSize);
+    _step_progress(dialog);
+    if (!_write_read_memory_segment(g_write_buffer, g_read_buffer, dialog)) {
+        return fail_step(kStepProgram);
+    }
+    if (!_fw_mode_change(false)) {
+        return fail_step(kStepModeChange);
+    }
+    if (!_restore_active_mode()) {
+        return fail_step(kStepRestore);
+    }
+    _step_progress(dialog);
+    return true;
+}
+
+void report_outcome(bool success) {
+    if (success) {
+        _show_result(kTextSuccess, true);
+        _log_message(kLogSuccess);
+        _show_result(kTextRestart, true);
+    } else {
+        _show_result(kTextFailure, false);
+        _log_message(kLogFailure);
+    }
+}
+
+} // namespace
+
+bool _clear_memory_segment() {
+    if (!unlock_and_enable()) {
+        return false;
+    }
+    // Whether the erase took effect is judged by the blank check alone.
+    if (_issue_command(kCommandErase, false)) {
+        _write_argument_register(kEraseArgument);
+        _poll_ready();
+        _trigger_operation();
+    }
+    _poll_ready();
+    _set_access_enable(false);
+    return true;
+}
+
+bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer,
+                                HWND dialog) {
+    if (!_data_payload_usable()) {
+        return false; // a chunk must fit the chunk buffer and advance the offset
+    }
+    if (!unlock_and_enable()) {
+        return false;
+    }
+    if (!_issue_command(kCommandProgram, true)) {
+        _set_access_enable(false);
+        return false;
+    }
+    const auto chunk_size = static_cast<std::size_t>(g_device_link.data.payload_length);
+    for (std::size_t offset = 0; offset + chunk_size <= kMainImageSize; offset += chunk_size) {
+        if (!program_chunk(offset, chunk_size, write_buffer, read_buffer)) {
+            _show_warning(kTextVerifyFailed);
+            return false; // the access enable stays on: the controller is left as it stands
+        }
+        if (++g_chunk_counter % kProgressInterval == 0) {
+            _step_progress(dialog);
+        }
+    }
+    _step_progress(dialog);
+    _set_access_enable(false);
+    return true;
+}
+
+bool _update_firmware(HWND dialog) {
+    std::memset(g_write_buffer, 0, sizeof(g_write_buffer));
+    std::memset(g_read_buffer, 0, sizeof(g_read_buffer));
+    _bind_channels();
+    const bool success = run_steps(dialog);
+    _close_channels();
+    report_outcome(success);
+    return success;
+}

@@ -1,0 +1,82 @@
+// Finding and loading the single firmware image of the current directory.
+#include <cstring>
+
+#include "app/run_log.h"
+#include "platform/win32.h"
+#include "ui/message_boxes.h"
+#include "update/fw_image.h"
+
+FwImage g_fw_image{};
+
+namespace {
+
+constexpr const wchar_t* kImagePattern = L"*.bin";
+constexpr const wchar_t* kTextNoImage =
+    L"Not Found .bin files.\nPlease locate one .bin file to the folder.";
+constexpr const wchar_t* kTextSeveralImages =
+    L"Found two or more .bin files.\nPlease locate one .bin file to the folder.";
+constexpr const wchar_t* kTextOpenFailed = L"Failed bin file open";
+
+// The image file's bytes; static because the image is read once per run and is 68 KB.
+std::uint8_t g_image_bytes[kImageFileSize];
+
+// Reads exactly the image's size; a shorter file or a failing read refuses the image.
+bool read_image_bytes(HANDLE file) {
+    DWORD total = 0;
+    while (total < kImageFileSize) {
+        DWORD got = 0;
+        if (!ReadFile(file, g_image_bytes + total, static_cast<DWORD>(kImageFileSize - total),
+                      &got, nullptr) ||
+            got == 0) {
+            return false;
+        }
+        total += got;
+    }
+    return true;
+}
+
+} // namespace
+
+bool _find_bin_file() {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(kImagePattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        _show_box(kTextNoImage, kTitleWarning, kBoxWarning);
+        return false;
+    }
+    // Folders count as matches too, and the count runs to the end of the search.
+    unsigned matches = 1;
+    wchar_t first_name[kImageNameCapacity];
+    _copy_wide(first_name, kImageNameCapacity, found.cFileName);
+    while (FindNextFileW(search, &found)) {
+        ++matches;
+    }
+    FindClose(search);
+    if (matches >= 2) {
+        _show_box(kTextSeveralImages, kTitleWarning, kBoxPlain);
+        return false;
+    }
+    _copy_wide(g_fw_image.file_name, kImageNameCapacity, first_name);
+    return true;
+}
+
+bool _load_fw_image() {
+    if (!_find_bin_file()) {
+        return false;
+    }
+    HANDLE file = CreateFileW(g_fw_image.file_name, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        _show_box(kTextOpenFailed, kTitleWarning, kBoxWarning);
+        return false;
+    }
+    const bool complete = read_image_bytes(file);
+    CloseHandle(file);
+    // A short or unreadable file is refused like one that cannot be opened: programming it would
+    // put bytes into main memory that the image never held.
+    if (!complete || !_decode_fw_image(g_image_bytes, kImageFileSize, g_fw_image)) {
+        _show_box(kTextOpenFailed, kTitleWarning, kBoxWarning);
+        return false;
+    }
+    return true;
+}

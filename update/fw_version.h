@@ -1,0 +1,26 @@
+// A firmware version as the controller and the image carry it: a major and a minor byte.
+#pragma once
+
+#include <cstdint>
+
+struct FwVersion {
+    std::uint16_t major;
+    std::uint16_t minor;
+};
+
+// The three values that "%x.%x%x" shows: major, high nibble of minor, low nibble of minor.
+constexpr unsigned version_digit_major(const FwVersion& v) {
+    return v.major;
+}
+constexpr unsigned version_digit_minor_high(const FwVersion& v) {
+    return (v.minor >> 4) & 0xFu;
+}
+constexpr unsigned version_digit_minor_low(const FwVersion& v) {
+    return v.minor & 0xFu;
+}
+
+// True when the image version is not higher than the running one (equal counts as not higher).
+constexpr bool version_not_newer(const FwVersion& current, const FwVersion& image) {
+    return current.major > image.major ||
+           (current.major == image.major && current.minor >= image.minor);
+}
