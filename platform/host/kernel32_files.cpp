@@ -1,0 +1,567 @@
+// kernel32 stand-ins for files and folders: CreateFileW, ReadFile, WriteFile, CloseHandle, the
+// directory search, GetCurrentDirectoryW and GetModuleFileNameW, on the host file system.
+//
+// Behaviour kept from Windows:
+// - names are mapped by host_path_from_windows (wide_path.h): relative to the current directory,
+//   found without regard to case, drive-letter paths fail with ERROR_PATH_NOT_FOUND, refused
+//   characters with ERROR_INVALID_NAME; device interface paths go to the device tree;
+// - share modes are honoured between the handles of this process: a second open of the same file
+//   fails with ERROR_SHARING_VIOLATION when either side's share mode does not allow the other's
+//   access (share 0 is exclusive);
+// - a folder cannot be opened as a file (ERROR_ACCESS_DENIED) unless backup semantics are asked;
+// - a handle with append access but no write-data access writes at the end of the file, always;
+// - ReadFile at the end of the file succeeds with fewer bytes (0 at the very end);
+// - the directory search lists folders as well as files, "." and ".." where Windows lists them
+//   (in every folder but the root), matches '*' and '?' without regard to case, and returns the
+//   names in listing order (host_name_less).
+// Not modelled: short 8.3 names (on Windows "*.bin" also finds "x.binary" through its short name
+// X~1.BIN), the DOS wildcard forms ("*." and a trailing '?' matching nothing), reserved device
+// names (NUL, CON, COM1), the 260-character path limit.
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+
+#include "host/device_tree.h"
+#include "host/handles.h"
+#include "host/wide_path.h"
+
+namespace {
+
+constexpr DWORD kErrorInvalidFunction = 1;
+constexpr DWORD kErrorFileExists = 80;
+constexpr DWORD kErrorDiskFull = 112;
+constexpr DWORD kErrorAlreadyExists = 183;
+constexpr DWORD kTruncateExisting = 5;
+constexpr DWORD kFileWriteData = 0x0002;
+constexpr DWORD kFlagBackupSemantics = 0x02000000;
+constexpr DWORD kAttributeReadOnly = 0x01;
+constexpr DWORD kAttributeArchive = 0x20;
+constexpr mode_t kNewFileMode = 0666;
+
+constexpr DWORD kReadAccess = GENERIC_READ | FILE_READ_DATA;
+constexpr DWORD kWriteAccess = GENERIC_WRITE | kFileWriteData | FILE_APPEND_DATA;
+
+// 100-nanosecond intervals between 1601-01-01 and 1970-01-01, and per second.
+constexpr std::uint64_t kFileTimeEpochOffset = 116444736000000000ULL;
+constexpr std::uint64_t kFileTimeTicksPerSecond = 10000000ULL;
+constexpr std::uint64_t kNanosecondsPerTick = 100;
+
+constexpr std::size_t kFindNameCapacity = MAX_PATH;
+constexpr const wchar_t* kProgramPath = L"C:\\Program Files\\Norvane\\NorvaneFwUpdater.exe";
+
+// ---- errors ---------------------------------------------------------------------------------
+
+DWORD error_from_errno(int error) {
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+        return kErrorFileExists;
+    case ENOSPC:
+        return kErrorDiskFull;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+        return ERROR_ACCESS_DENIED;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+// A missing file whose folder is missing too is a missing path, as Windows reports it.
+DWORD missing_entry_error(const std::string& path) {
+    std::string directory;
+    std::string name;
+    host_split_path(path, directory, name);
+    struct stat info;
+    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+HANDLE fail_handle(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// ---- sharing --------------------------------------------------------------------------------
+
+bool wants_read(DWORD access) {
+    return (access & kReadAccess) != 0;
+}
+
+bool wants_write(DWORD access) {
+    return (access & kWriteAccess) != 0;
+}
+
+// Whether an open with (access, share) may live beside a handle with (held_access, held_share).
+bool shares_with(DWORD access, DWORD share, DWORD held_access, DWORD held_share) {
+    if (wants_read(access) && (held_share & FILE_SHARE_READ) == 0) {
+        return false;
+    }
+    if (wants_write(access) && (held_share & FILE_SHARE_WRITE) == 0) {
+        return false;
+    }
+    if (wants_read(held_access) && (share & FILE_SHARE_READ) == 0) {
+        return false;
+    }
+    return !(wants_write(held_access) && (share & FILE_SHARE_WRITE) == 0);
+}
+
+bool sharing_allows(const std::wstring& canonical, DWORD access, DWORD share) {
+    for (const HandleEntry* entry : host_handles_all()) {
+        if (entry->kind == HandleKind::File && entry->path == canonical &&
+            !shares_with(access, share, entry->access, entry->share)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- opening --------------------------------------------------------------------------------
+
+struct OpenRequest {
+    std::string path;
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+    DWORD flags;
+};
+
+bool disposition_known(DWORD disposition) {
+    return disposition >= CREATE_NEW && disposition <= kTruncateExisting;
+}
+
+int open_flags(const OpenRequest& request) {
+    const bool reads = wants_read(request.access);
+    const bool writes = wants_write(request.access);
+    int flags = O_CLOEXEC;
+    flags |= writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
+    // Append access without write-data access: every write lands at the end.
+    if ((request.access & FILE_APPEND_DATA) != 0 &&
+        (request.access & (GENERIC_WRITE | kFileWriteData)) == 0) {
+        flags |= O_APPEND;
+    }
+    switch (request.disposition) {
+    case CREATE_NEW:
+        return flags | O_CREAT | O_EXCL;
+    case CREATE_ALWAYS:
+        return flags | O_CREAT | O_TRUNC;
+    case OPEN_ALWAYS:
+        return flags | O_CREAT;
+    case kTruncateExisting:
+        return flags | O_TRUNC;
+    default:
+        return flags;
+    }
+}
+
+// A folder opens only with backup semantics, and only to be looked at.
+HANDLE open_folder(const OpenRequest& request, const std::wstring& canonical) {
+    if (request.disposition == CREATE_NEW) {
+        return fail_handle(kErrorFileExists);
+    }
+    if ((request.flags & kFlagBackupSemantics) == 0 || wants_write(request.access) ||
+        request.disposition == CREATE_ALWAYS || request.disposition == kTruncateExisting) {
+        return fail_handle(ERROR_ACCESS_DENIED);
+    }
+    const int fd = ::open(request.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return fail_handle(error_from_errno(errno));
+    }
+    HandleEntry entry{};
+    entry.kind = HandleKind::File;
+    entry.fd = fd;
+    entry.path = canonical;
+    entry.access = request.access;
+    entry.share = request.share;
+    SetLastError(request.disposition == OPEN_ALWAYS ? kErrorAlreadyExists : ERROR_SUCCESS);
+    return host_handle_new(entry);
+}
+
+HANDLE open_host_file(const OpenRequest& request) {
+    if (!disposition_known(request.disposition)) {
+        return fail_handle(ERROR_INVALID_PARAMETER);
+    }
+    struct stat info;
+    const bool exists = ::stat(request.path.c_str(), &info) == 0;
+    if (!exists &&
+        (request.disposition == OPEN_EXISTING || request.disposition == kTruncateExisting)) {
+        return fail_handle(missing_entry_error(request.path));
+    }
+    const std::string canonical_utf8 = host_canonical_path(request.path);
+    if (canonical_utf8.empty()) {
+        return fail_handle(ERROR_PATH_NOT_FOUND);
+    }
+    std::wstring canonical;
+    host_wide_from_utf8(canonical_utf8, canonical);
+    if (exists && !sharing_allows(canonical, request.access, request.share)) {
+        return fail_handle(ERROR_SHARING_VIOLATION);
+    }
+    if (exists && S_ISDIR(info.st_mode)) {
+        return open_folder(request, canonical);
+    }
+    const int fd = ::open(request.path.c_str(), open_flags(request), kNewFileMode);
+    if (fd < 0) {
+        return fail_handle(errno == ENOENT ? missing_entry_error(request.path)
+                                           : error_from_errno(errno));
+    }
+    HandleEntry entry{};
+    entry.kind = HandleKind::File;
+    entry.fd = fd;
+    entry.path = canonical;
+    entry.access = request.access;
+    entry.share = request.share;
+    const bool reopened =
+        exists && (request.disposition == CREATE_ALWAYS || request.disposition == OPEN_ALWAYS);
+    SetLastError(reopened ? kErrorAlreadyExists : ERROR_SUCCESS);
+    return host_handle_new(entry);
+}
+
+// "\\?\..." and "\\.\..." name devices; one the device tree does not know does not exist.
+bool is_device_namespace(const wchar_t* name) {
+    return name[0] == L'\\' && name[1] == L'\\' && (name[2] == L'?' || name[2] == L'.') &&
+           name[3] == L'\\';
+}
+
+// ---- the directory search -------------------------------------------------------------------
+
+// '*' matches any run of characters (also none), '?' exactly one; letters without regard to case.
+bool wildcard_match(std::wstring_view pattern, std::wstring_view name) {
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star = std::wstring_view::npos;
+    std::size_t resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == L'*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == L'?' || host_fold_case(pattern[p]) == host_fold_case(name[n]))) {
+            ++p;
+            ++n;
+        } else if (star != std::wstring_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == L'*') {
+        ++p;
+    }
+    return p == pattern.size();
+}
+
+// "*.*" is every name on Windows, also names without a dot.
+std::wstring effective_pattern(const std::wstring& pattern) {
+    return pattern == L"*.*" ? std::wstring(L"*") : pattern;
+}
+
+struct FoundName {
+    std::wstring name;
+    DWORD attributes;
+};
+
+DWORD attributes_of(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) {
+        return FILE_ATTRIBUTE_DIRECTORY;
+    }
+    return (info.st_mode & S_IWUSR) == 0 ? (kAttributeArchive | kAttributeReadOnly)
+                                         : kAttributeArchive;
+}
+
+// Every entry of the folder that matches, "." and ".." first (never in the root folder).
+std::vector<FoundName> list_matches(const std::string& directory, const std::wstring& pattern) {
+    std::vector<FoundName> found;
+    DIR* listing = ::opendir(directory.c_str());
+    if (listing == nullptr) {
+        return found;
+    }
+    const bool root = host_canonical_path(directory) == "/";
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        std::wstring wide;
+        const bool dots = name == "." || name == "..";
+        // Names the host holds in no valid UTF-8 cannot be named back; longer ones do not fit.
+        if ((dots && root) || !host_wide_from_utf8(name, wide) ||
+            wide.size() >= kFindNameCapacity || !wildcard_match(pattern, wide)) {
+            continue;
+        }
+        struct stat info;
+        const std::string full = directory + "/" + name;
+        const DWORD attributes =
+            ::stat(full.c_str(), &info) == 0 ? attributes_of(info) : kAttributeArchive;
+        found.push_back({wide, attributes});
+    }
+    ::closedir(listing);
+    std::sort(found.begin(), found.end(), [](const FoundName& a, const FoundName& b) {
+        const bool a_dots = a.name == L"." || a.name == L"..";
+        const bool b_dots = b.name == L"." || b.name == L"..";
+        if (a_dots != b_dots) {
+            return a_dots;
+        }
+        return host_name_less(a.name, b.name);
+    });
+    return found;
+}
+
+FILETIME file_time_from(const struct timespec& when) {
+    const std::uint64_t ticks = kFileTimeEpochOffset +
+                                static_cast<std::uint64_t>(when.tv_sec) * kFileTimeTicksPerSecond +
+                                static_cast<std::uint64_t>(when.tv_nsec) / kNanosecondsPerTick;
+    return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+}
+
+// Fills one result; sizes and times are read when the name is handed out.
+void fill_find_data(const HandleEntry& search, std::size_t index, WIN32_FIND_DATAW* data) {
+    std::memset(data, 0, sizeof(*data));
+    const std::wstring& name = search.names[index];
+    data->dwFileAttributes = search.attributes[index];
+    const std::size_t length = std::min(name.size(), kFindNameCapacity - 1);
+    std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(length), data->cFileName);
+    data->cFileName[length] = L'\0';
+    struct stat info;
+    const std::string full = host_utf8_from_wide(search.path) + "/" + host_utf8_from_wide(name);
+    if (::stat(full.c_str(), &info) != 0) {
+        return;
+    }
+    data->ftCreationTime = file_time_from(info.st_mtim);
+    data->ftLastAccessTime = file_time_from(info.st_atim);
+    data->ftLastWriteTime = file_time_from(info.st_mtim);
+    if (!S_ISDIR(info.st_mode)) {
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    }
+}
+
+std::wstring wide_from_host(const std::string& text) {
+    std::wstring wide;
+    host_wide_from_utf8(text, wide);
+    return wide;
+}
+
+// Copies a name with Windows' truncation rule for module names: at most size - 1 characters and
+// a terminator; returns the characters copied, or size when the name was cut.
+DWORD copy_module_name(const wchar_t* name, LPWSTR buffer, DWORD size) {
+    const DWORD length = static_cast<DWORD>(std::wcslen(name));
+    if (size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (length < size) {
+        std::wmemcpy(buffer, name, length + 1);
+        return length;
+    }
+    std::wmemcpy(buffer, name, size - 1);
+    buffer[size - 1] = L'\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+}
+
+} // namespace
+
+extern "C" {
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES /*security*/,
+                   DWORD disposition, DWORD flags, HANDLE /*template_file*/) {
+    if (name != nullptr && host_is_device_path(name)) {
+        return host_open_device_path(name, access, share);
+    }
+    if (name != nullptr && is_device_namespace(name)) {
+        return fail_handle(ERROR_FILE_NOT_FOUND);
+    }
+    OpenRequest request{{}, access, share, disposition, flags};
+    const DWORD mapped = host_path_from_windows(name, false, request.path);
+    if (mapped != ERROR_SUCCESS) {
+        return fail_handle(mapped);
+    }
+    return open_host_file(request);
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read,
+              LPOVERLAPPED /*overlapped*/) {
+    if (read != nullptr) {
+        *read = 0;
+    }
+    HandleEntry* entry = host_handle_get(file, HandleKind::File);
+    if (entry == nullptr) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (!wants_read(entry->access)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (buffer == nullptr && to_read > 0) {
+        return fail(ERROR_INVALID_USER_BUFFER);
+    }
+    DWORD total = 0;
+    while (total < to_read) {
+        const ssize_t got = ::read(entry->fd, static_cast<char*>(buffer) + total, to_read - total);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return fail(errno == EISDIR ? kErrorInvalidFunction : error_from_errno(errno));
+        }
+        if (got == 0) {
+            break; // the end of the file: success with what there was
+        }
+        total += static_cast<DWORD>(got);
+        if (read != nullptr) {
+            *read = total;
+        }
+    }
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD to_write, LPDWORD written,
+               LPOVERLAPPED /*overlapped*/) {
+    if (written != nullptr) {
+        *written = 0;
+    }
+    HandleEntry* entry = host_handle_get(file, HandleKind::File);
+    if (entry == nullptr) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (!wants_write(entry->access)) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
+    if (buffer == nullptr && to_write > 0) {
+        return fail(ERROR_INVALID_USER_BUFFER);
+    }
+    DWORD total = 0;
+    while (total < to_write) {
+        const ssize_t put =
+            ::write(entry->fd, static_cast<const char*>(buffer) + total, to_write - total);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return fail(put == 0 ? kErrorDiskFull : error_from_errno(errno));
+        }
+        total += static_cast<DWORD>(put);
+        if (written != nullptr) {
+            *written = total;
+        }
+    }
+    return TRUE;
+}
+
+// Kernel handles only: files and devices. Searches, device lists, preparsed data and local memory
+// have their own release calls, and CloseHandle refuses them as Windows does.
+BOOL CloseHandle(HANDLE handle) {
+    const HandleEntry* entry = host_handle_find(handle);
+    if (entry == nullptr ||
+        (entry->kind != HandleKind::File && entry->kind != HandleKind::Device)) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    host_handle_release(handle);
+    return TRUE;
+}
+
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
+    if (data == nullptr) {
+        return fail_handle(ERROR_INVALID_PARAMETER);
+    }
+    std::string path;
+    const DWORD mapped = host_path_from_windows(pattern, true, path);
+    if (mapped != ERROR_SUCCESS) {
+        return fail_handle(mapped);
+    }
+    std::string directory;
+    std::string name;
+    host_split_path(path, directory, name);
+    struct stat info;
+    if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return fail_handle(ERROR_PATH_NOT_FOUND);
+    }
+    const std::vector<FoundName> found =
+        name.empty() ? std::vector<FoundName>{}
+                     : list_matches(directory, effective_pattern(wide_from_host(name)));
+    if (found.empty()) {
+        return fail_handle(ERROR_FILE_NOT_FOUND);
+    }
+    HandleEntry entry{};
+    entry.kind = HandleKind::Search;
+    entry.path = wide_from_host(directory);
+    for (const FoundName& match : found) {
+        entry.names.push_back(match.name);
+        entry.attributes.push_back(match.attributes);
+    }
+    entry.position = 1;
+    HANDLE search = host_handle_new(entry);
+    fill_find_data(*host_handle_get(search, HandleKind::Search), 0, data);
+    SetLastError(ERROR_SUCCESS);
+    return search;
+}
+
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* data) {
+    HandleEntry* entry = host_handle_get(search, HandleKind::Search);
+    if (entry == nullptr) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (entry->position >= entry->names.size()) {
+        return fail(ERROR_NO_MORE_FILES);
+    }
+    if (data == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    fill_find_data(*entry, entry->position++, data);
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE search) {
+    if (host_handle_get(search, HandleKind::Search) == nullptr) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    host_handle_release(search);
+    return TRUE;
+}
+
+// The host's current directory as it is ("/tmp/x"); the product appends "\Setting.ini" and the
+// path mapping takes the mixed form back.
+DWORD GetCurrentDirectoryW(DWORD length, LPWSTR buffer) {
+    char host[PATH_MAX];
+    if (::getcwd(host, sizeof(host)) == nullptr) {
+        SetLastError(error_from_errno(errno));
+        return 0;
+    }
+    const std::wstring wide = wide_from_host(host);
+    const auto needed = static_cast<DWORD>(wide.size());
+    if (buffer == nullptr || length < needed + 1) {
+        return needed + 1; // too small: the size that would do, terminator included; no write
+    }
+    std::wmemcpy(buffer, wide.c_str(), wide.size() + 1);
+    return needed;
+}
+
+// The program as an installed copy would be named; any module handle names the program.
+DWORD GetModuleFileNameW(HMODULE /*module*/, LPWSTR buffer, DWORD size) {
+    if (buffer == nullptr && size > 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return copy_module_name(kProgramPath, buffer, size);
+}
+
+} // extern "C"
