@@ -1,0 +1,95 @@
+// kernel32 stand-ins for the simulated PC's clock, power source and debugger output.
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "host/win32_host.h"
+#include "sim/simulated_pc.h"
+#include "sim/transcript_text.h"
+
+namespace {
+
+constexpr int kTmYearBase = 1900;
+constexpr int kMsPerSecond = 1000;
+constexpr BYTE kBatteryUnknown = 255;
+constexpr DWORD kLifeUnknown = 0xFFFFFFFF;
+
+// The start time plus the virtual milliseconds elapsed, on the calendar.
+SYSTEMTIME local_time_now() {
+    const sim::SimulatedPc& machine = sim::pc();
+    std::tm start{};
+    start.tm_year = machine.start_time.year - kTmYearBase;
+    start.tm_mon = machine.start_time.month - 1;
+    start.tm_mday = machine.start_time.day;
+    start.tm_hour = machine.start_time.hour;
+    start.tm_min = machine.start_time.minute;
+    start.tm_sec = machine.start_time.second;
+    const std::time_t seconds =
+        timegm(&start) + static_cast<std::time_t>(machine.virtual_ms / kMsPerSecond);
+    std::tm now{};
+    gmtime_r(&seconds, &now);
+    SYSTEMTIME time{};
+    time.wYear = static_cast<WORD>(now.tm_year + kTmYearBase);
+    time.wMonth = static_cast<WORD>(now.tm_mon + 1);
+    time.wDayOfWeek = static_cast<WORD>(now.tm_wday);
+    time.wDay = static_cast<WORD>(now.tm_mday);
+    time.wHour = static_cast<WORD>(now.tm_hour);
+    time.wMinute = static_cast<WORD>(now.tm_min);
+    time.wSecond = static_cast<WORD>(now.tm_sec);
+    time.wMilliseconds = static_cast<WORD>(machine.virtual_ms % kMsPerSecond);
+    return time;
+}
+
+// Really sleeps for a pause. The overshoot of each sleep is carried over and taken off the next
+// one, so a run of many short pauses sleeps their sum, not their sum plus every overshoot.
+void real_sleep(DWORD milliseconds) {
+    static std::chrono::nanoseconds overslept{0};
+    const auto start = std::chrono::steady_clock::now();
+    const auto wanted = std::chrono::nanoseconds(std::chrono::milliseconds(milliseconds));
+    if (wanted > overslept) {
+        std::this_thread::sleep_until(start + (wanted - overslept));
+    }
+    overslept += (std::chrono::steady_clock::now() - start) - wanted;
+}
+
+} // namespace
+
+extern "C" {
+
+void Sleep(DWORD milliseconds) {
+    sim::SimulatedPc& machine = sim::pc();
+    machine.virtual_ms += milliseconds;
+    ++machine.sleep_calls;
+    if (machine.real_time) {
+        real_sleep(milliseconds);
+    }
+}
+
+void GetLocalTime(SYSTEMTIME* time) {
+    *time = local_time_now();
+}
+
+BOOL GetSystemPowerStatus(SYSTEM_POWER_STATUS* status) {
+    const sim::SimulatedPc& machine = sim::pc();
+    if (machine.power_call_fails) {
+        return FALSE;
+    }
+    *status = SYSTEM_POWER_STATUS{};
+    status->ACLineStatus = machine.ac_line_status;
+    status->BatteryFlag = kBatteryUnknown;
+    status->BatteryLifePercent = kBatteryUnknown;
+    status->BatteryLifeTime = kLifeUnknown;
+    status->BatteryFullLifeTime = kLifeUnknown;
+    return TRUE;
+}
+
+void OutputDebugStringW(LPCWSTR text) {
+    sim::record_event("debug " + sim::transcript_text(text));
+}
+
+HMODULE GetModuleHandleW(LPCWSTR module_name) {
+    static int program_module;
+    return module_name == nullptr ? reinterpret_cast<HMODULE>(&program_module) : nullptr;
+}
+
+} // extern "C"

@@ -1,0 +1,190 @@
+// user32 and comctl32 stand-ins: message boxes answered by the simulated user, and the update
+// dialog run from the scenario's script (press Start Update, or close it), with its button,
+// title and progress bar recorded in the transcript.
+#include <cstdio>
+#include <string>
+
+#include "host/win32_host.h"
+#include "sim/simulated_pc.h"
+#include "sim/transcript_text.h"
+
+struct HWND__ {
+    int id;
+};
+
+namespace {
+
+constexpr int kButtonId = 1000;
+constexpr int kProgressId = 1001;
+constexpr int kDefaultProgressMax = 100;
+constexpr int kDefaultProgressStep = 10;
+constexpr UINT kButtonTypeMask = 0x0F;
+constexpr UINT kStyleMask = 0xFF;
+constexpr WORD kClickedNotification = 0;
+constexpr int kMaxScriptedMessages = 8;
+
+struct DialogState {
+    HWND__ window{0};
+    HWND__ button{kButtonId};
+    HWND__ progress{kProgressId};
+    DLGPROC procedure = nullptr;
+    bool alive = false;
+    bool quit = false;
+    bool button_enabled = true;
+    int progress_min = 0;
+    int progress_max = kDefaultProgressMax;
+    int progress_step = kDefaultProgressStep;
+    int progress_pos = 0;
+};
+
+DialogState g_dialog;
+
+std::string style_hex(UINT style) {
+    char text[8];
+    std::snprintf(text, sizeof(text), "0x%02X", style & kStyleMask);
+    return text;
+}
+
+int answer_box(UINT type) {
+    if ((type & kButtonTypeMask) == MB_YESNO) {
+        const bool yes = sim::pc().answer_yes;
+        sim::record_event(yes ? "answer IDYES" : "answer IDNO");
+        return yes ? IDYES : IDNO;
+    }
+    sim::record_event("answer IDOK");
+    return IDOK;
+}
+
+LRESULT progress_message(UINT message, WPARAM wparam, LPARAM lparam) {
+    const int previous = g_dialog.progress_pos;
+    switch (message) {
+    case PBM_SETRANGE:
+        g_dialog.progress_min = LOWORD(lparam);
+        g_dialog.progress_max = HIWORD(lparam);
+        return MAKELPARAM(0, kDefaultProgressMax);
+    case PBM_SETSTEP:
+        g_dialog.progress_step = static_cast<int>(wparam);
+        return 0;
+    case PBM_SETPOS:
+        g_dialog.progress_pos = static_cast<int>(wparam);
+        break;
+    case PBM_STEPIT:
+        g_dialog.progress_pos += g_dialog.progress_step;
+        if (g_dialog.progress_pos > g_dialog.progress_max) {
+            g_dialog.progress_pos = g_dialog.progress_min; // the bar starts over, as Windows does
+        }
+        break;
+    default:
+        return 0;
+    }
+    sim::record_event("progress " + std::to_string(g_dialog.progress_pos) + "/" +
+                      std::to_string(g_dialog.progress_max));
+    return previous;
+}
+
+void send_to_dialog(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (g_dialog.alive && !g_dialog.quit) {
+        g_dialog.procedure(&g_dialog.window, message, wparam, lparam);
+    }
+}
+
+// What the user does with the dialog once it is up.
+void run_dialog_script() {
+    if (sim::pc().dialog == sim::DialogAction::Start) {
+        send_to_dialog(WM_COMMAND, static_cast<WPARAM>(MAKELPARAM(kButtonId, kClickedNotification)),
+                       reinterpret_cast<LPARAM>(&g_dialog.button));
+    }
+    // The close box, pressed until the dialog is gone (a dialog that ignores it is reported).
+    for (int attempt = 0; attempt < kMaxScriptedMessages && g_dialog.alive && !g_dialog.quit;
+         ++attempt) {
+        send_to_dialog(WM_CLOSE, 0, 0);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    if (owner != nullptr) {
+        sim::record_event("box-owner " + sim::transcript_text(caption));
+    }
+    sim::record_event("box " + sim::transcript_text(caption) + " " + style_hex(type) + " " +
+                      sim::transcript_text(text));
+    return answer_box(type);
+}
+
+INT_PTR DialogBoxParamW([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] LPCWSTR template_name,
+                        [[maybe_unused]] HWND owner, DLGPROC procedure, LPARAM init_param) {
+    g_dialog = DialogState{};
+    g_dialog.procedure = procedure;
+    g_dialog.alive = true;
+    sim::record_event("dialog open");
+    procedure(&g_dialog.window, WM_INITDIALOG, 0, init_param);
+    run_dialog_script();
+    if (g_dialog.alive) {
+        sim::record_event("dialog stuck");
+        g_dialog.alive = false;
+        return -1;
+    }
+    return 0;
+}
+
+HWND GetDlgItem(HWND dialog, int id) {
+    if (dialog != &g_dialog.window || !g_dialog.alive) {
+        return nullptr;
+    }
+    if (id == kButtonId) {
+        return &g_dialog.button;
+    }
+    return id == kProgressId ? &g_dialog.progress : nullptr;
+}
+
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (window == &g_dialog.progress && g_dialog.alive) {
+        return progress_message(message, wparam, lparam);
+    }
+    return 0;
+}
+
+BOOL EnableWindow(HWND window, BOOL enable) {
+    if (window != &g_dialog.button || !g_dialog.alive) {
+        return FALSE;
+    }
+    const BOOL was_disabled = g_dialog.button_enabled ? FALSE : TRUE;
+    if (g_dialog.button_enabled && !enable) {
+        sim::record_event("button disabled");
+    } else if (!g_dialog.button_enabled && enable) {
+        sim::record_event("button enabled");
+    }
+    g_dialog.button_enabled = enable != FALSE;
+    return was_disabled;
+}
+
+BOOL SetWindowTextW(HWND window, LPCWSTR text) {
+    if (window != &g_dialog.window || !g_dialog.alive) {
+        return FALSE;
+    }
+    sim::record_event("title " + sim::transcript_text(text));
+    return TRUE;
+}
+
+BOOL DestroyWindow(HWND window) {
+    if (window != &g_dialog.window || !g_dialog.alive) {
+        return FALSE;
+    }
+    g_dialog.procedure(&g_dialog.window, WM_DESTROY, 0, 0);
+    g_dialog.alive = false;
+    sim::record_event("dialog closed");
+    return TRUE;
+}
+
+void PostQuitMessage([[maybe_unused]] int exit_code) {
+    g_dialog.quit = true;
+}
+
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
+    return init != nullptr && init->dwSize == sizeof(INITCOMMONCONTROLSEX) ? TRUE : FALSE;
+}
+
+} // extern "C"

@@ -1,0 +1,179 @@
+// The top-level scenario keys: time, power, the user's answers and the dialog script. The device
+// tree's keys are read by the device scenario.
+#include "sim/scenario.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "sim/device_scenario.h"
+#include "update/fw_image.h"
+
+namespace sim {
+
+namespace {
+
+using nlohmann::json;
+
+const std::set<std::string> kTopLevelKeys = {"time",    "power",   "answers",
+                                             "dialog",  "devices", "mouse_devices"};
+
+bool refuse_unknown(const json& object, const std::set<std::string>& known,
+                    const std::string& where, std::string& error) {
+    for (const auto& [key, value] : object.items()) {
+        if (!known.contains(key)) {
+            error = "unknown key \"" + key + "\" in " + where;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool read_time(const json& value, SimulatedPc& machine, std::string& error) {
+    LocalTime time;
+    char tail = 0;
+    if (!value.is_string() ||
+        std::sscanf(value.get<std::string>().c_str(), "%d-%d-%d %d:%d:%d%c", &time.year,
+                    &time.month, &time.day, &time.hour, &time.minute, &time.second, &tail) != 6 ||
+        time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 || time.hour > 23 ||
+        time.minute > 59 || time.second > 59 || time.year < 1601 || time.year > 30827) {
+        error = "\"time\" must be \"YYYY-MM-DD HH:MM:SS\"";
+        return false;
+    }
+    machine.start_time = time;
+    return true;
+}
+
+bool read_power(const json& value, SimulatedPc& machine, std::string& error) {
+    if (!value.is_object() || !refuse_unknown(value, {"ac_line_status", "fails"}, "power", error)) {
+        if (error.empty()) {
+            error = "\"power\" must be an object";
+        }
+        return false;
+    }
+    if (value.contains("fails")) {
+        if (!value["fails"].is_boolean()) {
+            error = "\"power.fails\" must be true or false";
+            return false;
+        }
+        machine.power_call_fails = value["fails"].get<bool>();
+    }
+    if (value.contains("ac_line_status")) {
+        const json& status = value["ac_line_status"];
+        if (!status.is_number_unsigned() ||
+            (status.get<unsigned>() != 0 && status.get<unsigned>() != 1 &&
+             status.get<unsigned>() != 255)) {
+            error = "\"power.ac_line_status\" must be 0, 1 or 255";
+            return false;
+        }
+        machine.ac_line_status = static_cast<std::uint8_t>(status.get<unsigned>());
+    }
+    return true;
+}
+
+bool read_answers(const json& value, SimulatedPc& machine, std::string& error) {
+    if (!value.is_object()) {
+        error = "\"answers\" must be an object";
+        return false;
+    }
+    if (!refuse_unknown(value, {"question"}, "answers", error)) {
+        return false;
+    }
+    if (value.contains("question")) {
+        const json& answer = value["question"];
+        if (answer != "yes" && answer != "no") {
+            error = "\"answers.question\" must be \"yes\" or \"no\"";
+            return false;
+        }
+        machine.answer_yes = answer == "yes";
+    }
+    return true;
+}
+
+bool read_dialog(const json& value, SimulatedPc& machine, std::string& error) {
+    if (value != "start" && value != "close") {
+        error = "\"dialog\" must be \"start\" or \"close\"";
+        return false;
+    }
+    machine.dialog = value == "start" ? DialogAction::Start : DialogAction::Close;
+    return true;
+}
+
+bool has_bin_extension(const std::filesystem::path& name) {
+    std::string extension = name.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".bin";
+}
+
+// The single complete image of the current directory, as the device defaults need it.
+std::unique_ptr<FwImage> folder_image() {
+    std::vector<std::filesystem::path> matches;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(".", ignored)) {
+        if (has_bin_extension(entry.path().filename())) {
+            matches.push_back(entry.path()); // folders count, as the program counts them
+        }
+    }
+    if (matches.size() != 1 || !std::filesystem::is_regular_file(matches.front(), ignored)) {
+        return nullptr;
+    }
+    std::ifstream file(matches.front(), std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                                    std::istreambuf_iterator<char>());
+    auto image = std::make_unique<FwImage>();
+    if (!_decode_fw_image(bytes.data(), bytes.size(), *image)) {
+        return nullptr;
+    }
+    return image;
+}
+
+} // namespace
+
+bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::string& error) {
+    json scenario = json::parse(text, nullptr, false);
+    if (scenario.is_discarded() || !scenario.is_object()) {
+        error = "the scenario is not a JSON object";
+        return false;
+    }
+    if (!refuse_unknown(scenario, kTopLevelKeys, "the scenario", error)) {
+        return false;
+    }
+    if (scenario.contains("time") && !read_time(scenario["time"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("power") && !read_power(scenario["power"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("answers") && !read_answers(scenario["answers"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("dialog") && !read_dialog(scenario["dialog"], machine, error)) {
+        return false;
+    }
+    const std::unique_ptr<FwImage> image = folder_image();
+    return load_device_scenario(scenario, image.get(), machine, error);
+}
+
+bool load_scenario_file(const std::string& path, SimulatedPc& machine, std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = "cannot read the scenario file " + path;
+        return false;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    if (!load_scenario_text(text.str(), machine, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+} // namespace sim

@@ -1,0 +1,70 @@
+// The simulated PC behind the host stand-ins: its clock, power source, the answers a user would
+// give, the device tree and the transcript of everything the program showed. One process-wide
+// record, set up by fwsim from a scenario file or by a test, and read by the stand-ins.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/hid_device.h"
+
+namespace sim {
+
+enum class DialogAction { Start, Close };
+
+struct LocalTime {
+    int year = 2024;
+    int month = 3;
+    int day = 5;
+    int hour = 9;
+    int minute = 7;
+    int second = 2;
+};
+
+struct SimulatedPc {
+    // Clock: local time at start plus the virtual milliseconds that Sleep has added.
+    LocalTime start_time;
+    std::uint64_t virtual_ms = 0;
+    std::uint64_t sleep_calls = 0;
+    bool real_time = false; // Sleep also really sleeps
+
+    // Power source.
+    bool power_call_fails = false;
+    std::uint8_t ac_line_status = 1;
+
+    // The user: the answer to the update question and what to do with the update dialog.
+    bool answer_yes = true;
+    DialogAction dialog = DialogAction::Start;
+
+    // The program's version block as GetFileVersionInfoW serves it; an absent value is missing.
+    bool version_block_present = true;
+    std::optional<std::wstring> product_name = L"Norvane FW Updater";
+    std::optional<std::wstring> product_version = L"3.0.0.7";
+
+    // Device tree: HID devices and the hardware IDs of mouse-interface devices, in enumeration
+    // order.
+    std::vector<SimDevice> devices;
+    std::vector<std::vector<std::string>> mouse_devices;
+
+    // Every event the program showed, one transcript line each, in order.
+    std::vector<std::string> transcript;
+    // Called with each new transcript line as it happens (fwsim prints it at once).
+    std::function<void(const std::string&)> on_event;
+};
+
+// The simulated PC of this process.
+SimulatedPc& pc();
+
+// A fresh simulated PC with every default (also forgets open handles).
+void reset_pc();
+
+// Appends one line to the transcript and hands it to on_event.
+void record_event(const std::string& line);
+
+// Milliseconds since the simulated PC started, as the virtual clock counts them.
+std::uint64_t now_ms();
+
+} // namespace sim

@@ -1,0 +1,107 @@
+// fwbench: one default silent update on the simulated PC, with the figures that say how close the
+// run comes to the pauses the protocol mandates. Run it in a folder holding one image.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "app/settings.h"
+#include "platform/win32.h"
+#include "sim/scenario.h"
+#include "sim/simulated_pc.h"
+
+namespace {
+
+constexpr int kExitBadUsage = 2;
+constexpr double kModeChangePauseMs = 1000.0;
+constexpr double kPercent = 100.0;
+constexpr double kMsPerSecond = 1000.0;
+constexpr double kNsPerMs = 1e6;
+
+double cpu_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * kMsPerSecond + static_cast<double>(now.tv_nsec) / kNsPerMs;
+}
+
+struct CallCounts {
+    std::uint64_t writes = 0;
+    std::uint64_t block_writes = 0;
+    std::uint64_t reads = 0;
+    std::uint64_t block_reads = 0;
+    std::uint64_t polls = 0;
+};
+
+// Delivered requests by kind, from the device's request log; polls are reads of the trigger
+// register and are counted apart from the other reads.
+CallCounts count_calls(const sim::SimDevice& device) {
+    constexpr std::uint32_t kPollAddress = 0xFF8010;
+    CallCounts counts;
+    for (const sim::RequestRecord& record : device.request_log) {
+        switch (record.kind) {
+        case sim::RequestKind::Write:
+            ++counts.writes;
+            break;
+        case sim::RequestKind::WriteBlock:
+            ++counts.block_writes;
+            break;
+        case sim::RequestKind::Read:
+            ++(record.address == kPollAddress ? counts.polls : counts.reads);
+            break;
+        case sim::RequestKind::ReadBlock:
+            ++counts.block_reads;
+            break;
+        }
+    }
+    return counts;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool real_time = argc > 1 && std::strcmp(argv[1], "--real-time") == 0;
+    if (argc > 2 || (argc == 2 && !real_time)) {
+        std::fputs("usage: fwbench [--real-time]   (in a folder holding one image)\n", stderr);
+        return kExitBadUsage;
+    }
+    std::string error;
+    if (!sim::load_scenario_text("{}", sim::pc(), error)) {
+        std::fprintf(stderr, "fwbench: %s\n", error.c_str());
+        return kExitBadUsage;
+    }
+    sim::pc().real_time = real_time;
+    wchar_t arguments[] = L"/s";
+    const double cpu_start = cpu_ms();
+    const auto wall_start = std::chrono::steady_clock::now();
+    const int code = wWinMain(nullptr, nullptr, arguments, 1);
+    const double wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                                  wall_start)
+                            .count();
+    const double cpu = cpu_ms() - cpu_start;
+    const sim::SimDevice& device = sim::pc().devices.at(0);
+    const CallCounts counts = count_calls(device);
+    const double floor = static_cast<double>(WAIT) *
+                             static_cast<double>(counts.writes + counts.block_writes) +
+                         kModeChangePauseMs * static_cast<double>(device.controller.stats.mode_changes);
+    const auto pause = static_cast<double>(sim::pc().virtual_ms);
+    std::printf("exit code: %d\n", code);
+    if (!real_time) {
+        std::printf("hid writes: %llu\n", static_cast<unsigned long long>(counts.writes));
+        std::printf("hid block writes: %llu\n", static_cast<unsigned long long>(counts.block_writes));
+        std::printf("hid reads: %llu\n", static_cast<unsigned long long>(counts.reads));
+        std::printf("hid block reads: %llu\n", static_cast<unsigned long long>(counts.block_reads));
+        std::printf("hid polls: %llu\n", static_cast<unsigned long long>(counts.polls));
+        std::printf("protocol floor: %.0f ms (WAIT %u ms x %llu writes + 1000 ms x %llu mode "
+                    "changes)\n",
+                    floor, WAIT, static_cast<unsigned long long>(counts.writes + counts.block_writes),
+                    static_cast<unsigned long long>(device.controller.stats.mode_changes));
+        std::printf("virtual pause: %.0f ms (%+.0f ms against the floor)\n", pause, pause - floor);
+        std::printf("cpu time: %.1f ms (%.2f%% of the floor)\n", cpu, kPercent * cpu / floor);
+    } else {
+        std::printf("real-time wall time: %.1f ms against a floor of %.0f ms plus %.1f ms of "
+                    "simulated transfers (%+.2f%%)\n",
+                    wall, floor, cpu, kPercent * (wall - floor - cpu) / floor);
+    }
+    return code == 0 ? 0 : 1;
+}

@@ -1,0 +1,120 @@
+// fwsim: runs the program's real entry point on a simulated PC in the current directory and
+// prints what a user would have seen, one event per line, ending with "exit CODE".
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "host/handles.h"
+#include "platform/win32.h"
+#include "sim/scenario.h"
+#include "sim/simulated_pc.h"
+
+namespace {
+
+constexpr int kExitBadUsage = 2;
+constexpr int kShowNormal = 1;
+constexpr const char* kUsage =
+    "usage: fwsim [--scenario FILE.json] [--real-time] [--] WORDS...\n"
+    "Runs the updater on a simulated PC in the current directory; the words, joined by single\n"
+    "blanks, are its argument string.\n";
+
+struct Options {
+    std::string scenario;
+    bool real_time = false;
+    std::string arguments;
+};
+
+bool parse_options(int argc, char** argv, Options& options) {
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") {
+            ++i;
+            break;
+        }
+        if (word == "--scenario") {
+            if (i + 1 >= argc) {
+                return false;
+            }
+            options.scenario = argv[++i];
+        } else if (word == "--real-time") {
+            options.real_time = true;
+        } else if (word == "--help" || word == "-h") {
+            return false;
+        } else if (word.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "fwsim: unknown option %s\n", word.c_str());
+            return false;
+        } else {
+            break;
+        }
+    }
+    for (; i < argc; ++i) {
+        if (!options.arguments.empty()) {
+            options.arguments += ' ';
+        }
+        options.arguments += argv[i];
+    }
+    return true;
+}
+
+// UTF-8 to the UTF-16 code units the program sees on Windows, one per wchar_t.
+std::wstring to_utf16_units(const std::string& text) {
+    std::wstring out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        char32_t c = lead;
+        std::size_t extra = 0;
+        if (lead >= 0xF0) {
+            c = lead & 0x07;
+            extra = 3;
+        } else if (lead >= 0xE0) {
+            c = lead & 0x0F;
+            extra = 2;
+        } else if (lead >= 0xC0) {
+            c = lead & 0x1F;
+            extra = 1;
+        }
+        ++i;
+        for (std::size_t k = 0; k < extra && i < text.size(); ++k, ++i) {
+            c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<wchar_t>(0xD800 + (c >> 10));
+            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<wchar_t>(c);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse_options(argc, argv, options)) {
+        std::fputs(kUsage, stderr);
+        return kExitBadUsage;
+    }
+    sim::SimulatedPc& machine = sim::pc();
+    std::string error;
+    const bool loaded = options.scenario.empty()
+                            ? sim::load_scenario_text("{}", machine, error)
+                            : sim::load_scenario_file(options.scenario, machine, error);
+    if (!loaded) {
+        std::fprintf(stderr, "fwsim: bad scenario: %s\n", error.c_str());
+        return kExitBadUsage;
+    }
+    machine.real_time = options.real_time;
+    machine.on_event = [](const std::string& line) { std::cout << line << '\n' << std::flush; };
+    std::wstring arguments = to_utf16_units(options.arguments);
+    const int code = wWinMain(nullptr, nullptr, arguments.data(), kShowNormal);
+    std::cout << "exit " << code << '\n' << std::flush;
+    if (host_handles_open_total() != 0) {
+        std::fprintf(stderr, "fwsim: the run left %zu handle(s) open\n", host_handles_open_total());
+    }
+    return 0;
+}
