@@ -1,5 +1,6 @@
 #include "sim/simulated_pc.h"
 
+#include "host/device_tree.h"
 #include "host/handles.h"
 
 namespace sim {
@@ -12,6 +13,7 @@ SimulatedPc& pc() {
 void reset_pc() {
     pc() = SimulatedPc{};
     host_handles_reset();
+    host_device_api_reset();
 }
 
 void record_event(const std::string& line) {

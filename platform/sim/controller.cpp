@@ -1,0 +1,435 @@
+#include "sim/controller.h"
+
+#include <algorithm>
+
+namespace sim {
+
+namespace {
+
+constexpr unsigned kBitsPerByte = 8;
+constexpr std::uint32_t kByteMask = 0xFF;
+constexpr std::size_t kAddressBytes = 4;
+
+// Main memory pattern of a controller that was not told otherwise: never blank at offset 0.
+constexpr std::uint32_t kPatternStep = 37;
+constexpr std::uint32_t kPatternBase = 0x5A;
+constexpr unsigned kPatternPageShift = 8;
+
+// Where an address lies in the controller's map.
+enum class Area {
+    Unknown,
+    CommandRegister,
+    EnableRegister,
+    ArgumentRegister,
+    KeyRegister,
+    TriggerRegister,
+    ModeApplyRegister,
+    ModeStatus,
+    ModeChangeRegister,
+    ActiveMode,
+    ConfigVersion,
+    ConfigExtra,
+    SystemMemory,
+    InformationMemory,
+    MainMemory,
+};
+
+bool in_range(std::uint32_t address, std::uint32_t base, std::size_t size) {
+    return address >= base && address - base < size;
+}
+
+Area area_of(std::uint32_t address) {
+    struct Range {
+        std::uint32_t base;
+        std::size_t size;
+        Area area;
+    };
+    static const Range ranges[] = {
+        {kCommandRegister, kGroupSize, Area::CommandRegister},
+        {kEnableRegister, kGroupSize, Area::EnableRegister},
+        {kArgumentRegister, kGroupSize, Area::ArgumentRegister},
+        {kKeyRegister, kGroupSize, Area::KeyRegister},
+        {kTriggerRegister, kGroupSize, Area::TriggerRegister},
+        {kModeApplyRegister, kGroupSize, Area::ModeApplyRegister},
+        {kModeStatusAddress, 1, Area::ModeStatus},
+        {kModeChangeRegister, kGroupSize, Area::ModeChangeRegister},
+        {kActiveModeAddress, kActiveModeSize, Area::ActiveMode},
+        {kConfigVersionAddress, 1, Area::ConfigVersion},
+        {kConfigExtraAddress, 1, Area::ConfigExtra},
+        {kSystemMemoryBase, kSystemMemoryBytes, Area::SystemMemory},
+        {kInformationMemoryBase, kInformationMemoryBytes, Area::InformationMemory},
+        {kMainMemoryBase, kMainMemoryBytes, Area::MainMemory},
+    };
+    for (const Range& range : ranges) {
+        if (in_range(address, range.base, range.size)) {
+            return range.area;
+        }
+    }
+    return Area::Unknown;
+}
+
+bool area_is_writable(Area area) {
+    switch (area) {
+    case Area::CommandRegister:
+    case Area::EnableRegister:
+    case Area::ArgumentRegister:
+    case Area::KeyRegister:
+    case Area::TriggerRegister:
+    case Area::ModeApplyRegister:
+    case Area::ModeChangeRegister:
+    case Area::ActiveMode:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::uint8_t register_byte(const Controller& controller, std::uint32_t address) {
+    auto it = controller.registers.find(address);
+    return it == controller.registers.end() ? 0 : it->second;
+}
+
+std::uint8_t command_code(const Controller& controller) {
+    return register_byte(controller, kCommandCodeAddress);
+}
+
+bool unlocked(const Controller& controller) {
+    return controller_key_value(controller) == kUnlockKey;
+}
+
+bool enabled(const Controller& controller) {
+    return controller_group_value(controller, kEnableRegister) == kRegisterOn;
+}
+
+// The controller takes erase and program operations only in this state.
+bool operation_allowed(const Controller& controller, std::uint8_t code) {
+    return controller.update_mode && unlocked(controller) && enabled(controller) &&
+           command_code(controller) == code;
+}
+
+bool payload_is_zero(const Request& request, std::size_t from) {
+    return std::all_of(request.payload.begin() + static_cast<std::ptrdiff_t>(from),
+                       request.payload.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+bool command_fits(std::uint8_t command, CollectionKind kind) {
+    switch (command) {
+    case kCommandWriteRegister:
+    case kCommandReadRegister:
+        return kind == CollectionKind::Control;
+    case kCommandWriteBlock:
+    case kCommandReadBlock:
+        return kind == CollectionKind::Data;
+    default:
+        return false;
+    }
+}
+
+std::uint32_t read_address(const std::uint8_t* report) {
+    std::uint32_t address = 0;
+    for (std::size_t i = 0; i < kAddressBytes; ++i) {
+        address |= static_cast<std::uint32_t>(report[kAddressByte + i]) << (kBitsPerByte * i);
+    }
+    return address;
+}
+
+void write_address(std::uint8_t* report, std::uint32_t address) {
+    for (std::size_t i = 0; i < kAddressBytes; ++i) {
+        report[kAddressByte + i] =
+            static_cast<std::uint8_t>((address >> (kBitsPerByte * i)) & kByteMask);
+    }
+}
+
+void fill_main_pattern(std::vector<std::uint8_t>& memory) {
+    for (std::size_t i = 0; i < memory.size(); ++i) {
+        const auto index = static_cast<std::uint32_t>(i);
+        memory[i] = static_cast<std::uint8_t>(
+            ((index * kPatternStep + kPatternBase) ^ (index >> kPatternPageShift)) & kByteMask);
+    }
+}
+
+void copy_memory(std::vector<std::uint8_t>& target, const std::vector<std::uint8_t>& source) {
+    std::fill(target.begin(), target.end(), 0);
+    std::copy_n(source.begin(), std::min(source.size(), target.size()), target.begin());
+}
+
+void erase_if_allowed(Controller& controller) {
+    if (controller_group_value(controller, kTriggerRegister) != kRegisterOn) {
+        return;
+    }
+    if (!operation_allowed(controller, kCodeErase) ||
+        controller_group_value(controller, kArgumentRegister) != kEraseArgument) {
+        ++controller.stats.protocol_violations;
+        return;
+    }
+    std::fill(controller.main_memory.begin(), controller.main_memory.end(), kErasedByte);
+    controller.busy_polls_left = controller.erase_busy_polls;
+    ++controller.stats.erases;
+}
+
+// Leaving update mode restarts the firmware.
+void leave_operations(Controller& controller) {
+    for (std::uint32_t i = 0; i < kGroupSize; ++i) {
+        controller.registers[kCommandRegister + i] = 0;
+    }
+    for (std::uint32_t i = 0; i < kActiveModeSize; ++i) {
+        controller.registers[kActiveModeAddress + i] = kActiveModeAfterRestart;
+    }
+    controller.busy_polls_left = 0;
+}
+
+void apply_mode_change(Controller& controller, std::uint64_t now_ms) {
+    if (controller_group_value(controller, kModeApplyRegister) != kRegisterOn) {
+        return;
+    }
+    const std::uint32_t code = controller_group_value(controller, kModeChangeRegister);
+    if (code == kModeChangeEnterCode) {
+        controller.update_mode = true;
+    } else if (code == kModeChangeLeaveCode) {
+        controller.update_mode = false;
+        leave_operations(controller);
+    } else {
+        ++controller.stats.protocol_violations;
+        return;
+    }
+    controller.mode_applied_ms = now_ms;
+    ++controller.stats.mode_changes;
+}
+
+void write_register(Controller& controller, const Request& request, std::uint64_t now_ms) {
+    ++controller.stats.register_writes;
+    if (!payload_is_zero(request, 1)) {
+        ++controller.stats.protocol_violations;
+    }
+    const Area area = area_of(request.address);
+    if (area == Area::Unknown) {
+        ++controller.stats.unexpected_addresses;
+    } else if (!area_is_writable(area)) {
+        ++controller.stats.protocol_violations;
+        return;
+    }
+    controller.registers[request.address] = request.payload[0];
+    if (request.address == kTriggerLastByte) {
+        erase_if_allowed(controller);
+    } else if (request.address == kModeApplyLastByte) {
+        apply_mode_change(controller, now_ms);
+    }
+}
+
+void write_block(Controller& controller, const Request& request) {
+    ++controller.stats.block_writes;
+    const std::size_t size = request.payload.size();
+    const bool fits = request.address <= kMainMemoryBytes && size <= kMainMemoryBytes &&
+                      request.address + size <= kMainMemoryBytes;
+    if (!fits || !operation_allowed(controller, kCodeProgram)) {
+        ++controller.stats.protocol_violations;
+        return;
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+        controller.main_memory[request.address + i] &= request.payload[i];
+    }
+    ++controller.stats.blocks_programmed;
+}
+
+void count_read(Controller& controller, const Request& request) {
+    if (!payload_is_zero(request, 0)) {
+        ++controller.stats.protocol_violations;
+    }
+    if (request.command == kCommandReadBlock) {
+        ++controller.stats.block_reads;
+        return;
+    }
+    ++controller.stats.register_reads;
+    if (request.address == kPollAddress) {
+        ++controller.stats.polls;
+    }
+    if (area_of(request.address) == Area::Unknown) {
+        ++controller.stats.unexpected_addresses;
+    }
+}
+
+// Status of a register read: memories answer only while their selection command is active,
+// polls answer busy while an erase runs.
+std::uint8_t register_read_status(Controller& controller, std::uint32_t address) {
+    const Area area = area_of(address);
+    if (area == Area::SystemMemory && command_code(controller) != kCodeSelectSystem) {
+        return kStatusDenied;
+    }
+    if (area == Area::InformationMemory && command_code(controller) != kCodeSelectInformation) {
+        return kStatusDenied;
+    }
+    if (address == kPollAddress && controller.busy_polls_left > 0) {
+        --controller.busy_polls_left;
+        return kStatusBusy;
+    }
+    return kStatusSuccess;
+}
+
+void answer_register(Controller& controller, const Request& request, std::uint8_t* response,
+                     std::uint64_t now_ms) {
+    const std::uint8_t status = register_read_status(controller, request.address);
+    response[kStatusByte] = status;
+    if (status != kStatusDenied) {
+        response[kPayloadByte] = controller_peek(controller, request.address, now_ms);
+    }
+}
+
+void answer_block(Controller& controller, const Request& request, std::uint8_t* response,
+                  std::size_t length) {
+    const std::size_t size = length - kFrameOverhead;
+    const bool inside = request.address >= kMainMemoryBase &&
+                        request.address - kMainMemoryBase <= kMainMemoryBytes - size;
+    if (!inside) {
+        ++controller.stats.protocol_violations;
+        response[kStatusByte] = kStatusDenied;
+        return;
+    }
+    response[kStatusByte] = kStatusSuccess;
+    std::copy_n(controller.main_memory.begin() + (request.address - kMainMemoryBase), size,
+                response + kPayloadByte);
+}
+
+} // namespace
+
+CollectionKind collection_kind_for_page(std::uint16_t usage_page) {
+    if (usage_page == kControlUsagePage) {
+        return CollectionKind::Control;
+    }
+    if (usage_page == kDataUsagePage) {
+        return CollectionKind::Data;
+    }
+    return CollectionKind::None;
+}
+
+std::uint8_t report_checksum(const std::uint8_t* report, std::size_t length) {
+    std::uint32_t sum = static_cast<std::uint32_t>(length + kChecksumLengthBias);
+    for (std::size_t i = 0; i + 1 < length; ++i) {
+        sum += report[i];
+    }
+    return static_cast<std::uint8_t>(sum & kByteMask);
+}
+
+std::vector<std::uint8_t> make_request(std::uint8_t report_id, std::uint8_t command,
+                                       std::uint32_t address,
+                                       const std::vector<std::uint8_t>& payload,
+                                       std::size_t length) {
+    std::vector<std::uint8_t> report(std::max(length, kMinimumReportLength), 0);
+    report[kReportIdByte] = report_id;
+    report[kCommandByte] = command;
+    write_address(report.data(), address);
+    const std::size_t room = report.size() - kFrameOverhead;
+    std::copy_n(payload.begin(), std::min(room, payload.size()), report.begin() + kPayloadByte);
+    report.back() = report_checksum(report.data(), report.size());
+    return report;
+}
+
+bool controller_accept_request(Controller& controller, const std::uint8_t* report,
+                               std::size_t length, CollectionKind kind, Request& request) {
+    const bool well_formed = report != nullptr && length >= kMinimumReportLength &&
+                             report[length - 1] == report_checksum(report, length) &&
+                             command_fits(report[kCommandByte], kind);
+    if (!well_formed) {
+        ++controller.stats.refused_requests;
+        return false;
+    }
+    request.report_id = report[kReportIdByte];
+    request.command = report[kCommandByte];
+    request.address = read_address(report);
+    request.length = length;
+    request.payload.assign(report + kPayloadByte, report + length - 1);
+    return true;
+}
+
+bool request_expects_answer(const Request& request) {
+    return request.command == kCommandReadRegister || request.command == kCommandReadBlock;
+}
+
+void controller_init(Controller& controller, const ControllerConfig& config) {
+    controller = Controller{};
+    copy_memory(controller.system_memory, config.system_memory);
+    copy_memory(controller.information_memory, config.information_memory);
+    if (config.main_memory_fill.has_value()) {
+        std::fill(controller.main_memory.begin(), controller.main_memory.end(),
+                  *config.main_memory_fill);
+    } else {
+        fill_main_pattern(controller.main_memory);
+    }
+    controller.main_memory[kVersionMajorOffset] = config.firmware_major;
+    controller.main_memory[kVersionMinorOffset] = config.firmware_minor;
+    controller.registers[kConfigVersionAddress] = config.config_version;
+    controller.registers[kConfigExtraAddress] = config.config_extra;
+    for (std::size_t i = 0; i < kActiveModeSize; ++i) {
+        controller.registers[kActiveModeAddress + static_cast<std::uint32_t>(i)] =
+            config.active_mode[i];
+    }
+    controller.mode_settle_ms = config.mode_settle_ms;
+    controller.erase_busy_polls = config.erase_busy_polls;
+}
+
+void controller_deliver(Controller& controller, const Request& request, std::uint64_t now_ms) {
+    switch (request.command) {
+    case kCommandWriteRegister:
+        write_register(controller, request, now_ms);
+        break;
+    case kCommandWriteBlock:
+        write_block(controller, request);
+        break;
+    default:
+        count_read(controller, request);
+        break;
+    }
+}
+
+void controller_answer(Controller& controller, const Request& request, std::uint8_t* response,
+                       std::size_t length, std::uint64_t now_ms) {
+    std::fill_n(response, length, 0);
+    response[kReportIdByte] = request.report_id;
+    write_address(response, request.address);
+    if (request.command == kCommandReadBlock) {
+        answer_block(controller, request, response, length);
+    } else {
+        answer_register(controller, request, response, now_ms);
+    }
+    response[length - 1] = report_checksum(response, length);
+}
+
+std::uint32_t controller_group_value(const Controller& controller, std::uint32_t address) {
+    std::uint32_t value = 0;
+    for (std::uint32_t i = 0; i < kGroupSize; ++i) {
+        value = (value << kBitsPerByte) | register_byte(controller, address + i);
+    }
+    return value;
+}
+
+std::uint32_t controller_key_value(const Controller& controller) {
+    std::uint32_t value = 0;
+    for (std::uint32_t i = 0; i < kGroupSize; ++i) {
+        value |= static_cast<std::uint32_t>(register_byte(controller, kKeyRegister + i))
+                 << (kBitsPerByte * i);
+    }
+    return value;
+}
+
+std::uint8_t controller_peek(const Controller& controller, std::uint32_t address,
+                             std::uint64_t now_ms) {
+    switch (area_of(address)) {
+    case Area::ModeStatus: {
+        const bool settling = controller.mode_applied_ms.has_value() &&
+                              now_ms < *controller.mode_applied_ms + controller.mode_settle_ms;
+        if (settling) {
+            return kModeStatusSettling;
+        }
+        return controller.update_mode ? kModeStatusUpdate : kModeStatusNormal;
+    }
+    case Area::SystemMemory:
+        return controller.system_memory[address - kSystemMemoryBase];
+    case Area::InformationMemory:
+        return controller.information_memory[address - kInformationMemoryBase];
+    case Area::MainMemory:
+        return controller.main_memory[address - kMainMemoryBase];
+    default:
+        return register_byte(controller, address);
+    }
+}
+
+} // namespace sim

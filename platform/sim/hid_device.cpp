@@ -1,0 +1,209 @@
+#include "sim/hid_device.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::uint8_t kCorruptMask = 0xFF; // XORed into the changed data byte
+
+enum class CallSide { Set, Get };
+
+CallSide side_of(FaultEffect effect) {
+    switch (effect) {
+    case FaultEffect::FailSet:
+    case FaultEffect::Ignore:
+    case FaultEffect::Unplug:
+        return CallSide::Set;
+    default:
+        return CallSide::Get;
+    }
+}
+
+bool target_matches(FaultTarget target, RequestKind kind) {
+    switch (target) {
+    case FaultTarget::Any:
+        return true;
+    case FaultTarget::Write:
+        return kind == RequestKind::Write;
+    case FaultTarget::Read:
+        return kind == RequestKind::Read;
+    case FaultTarget::WriteBlock:
+        return kind == RequestKind::WriteBlock;
+    case FaultTarget::ReadBlock:
+        return kind == RequestKind::ReadBlock;
+    }
+    return false;
+}
+
+bool rule_matches(const FaultRule& rule, const Request& request) {
+    return target_matches(rule.on, request_kind(request)) &&
+           (!rule.address.has_value() || *rule.address == request.address);
+}
+
+bool rule_due(const FaultRule& rule) {
+    return rule.matched > rule.skip &&
+           (!rule.times.has_value() || rule.matched - rule.skip <= *rule.times);
+}
+
+// Counts the call in every matching rule of its side and returns the first rule due to act.
+FaultRule* due_rule(SimDevice& device, const Request& request, CallSide side) {
+    FaultRule* chosen = nullptr;
+    for (FaultRule& rule : device.faults) {
+        if (side_of(rule.effect) != side || !rule_matches(rule, request)) {
+            continue;
+        }
+        ++rule.matched;
+        if (chosen == nullptr && rule_due(rule)) {
+            chosen = &rule;
+        }
+    }
+    if (chosen != nullptr) {
+        ++chosen->applied;
+        ++device.hid.faults_applied;
+    }
+    return chosen;
+}
+
+PendingRead& pending_of(SimDevice& device, std::size_t collection) {
+    if (device.pending.size() < device.collections.size()) {
+        device.pending.resize(device.collections.size());
+    }
+    return device.pending[collection];
+}
+
+void keep_raw(SimDevice& device, const std::uint8_t* report, std::size_t length) {
+    if (report == nullptr) {
+        return;
+    }
+    device.raw_requests.emplace_back(report, report + length);
+    while (device.raw_requests.size() > kRawRequestHistory) {
+        device.raw_requests.pop_front();
+    }
+}
+
+// The call's buffer fits the collection: its exact report length and its report ID in byte 0.
+bool frame_fits(const SimDevice& device, std::size_t collection, const std::uint8_t* report,
+                std::size_t length) {
+    if (collection >= device.collections.size() || report == nullptr) {
+        return false;
+    }
+    const SimCollection& target = device.collections[collection];
+    return length == static_cast<std::size_t>(target.report_count) + 1 &&
+           report[kReportIdByte] == target.report_id;
+}
+
+bool fail_set(SimDevice& device) {
+    ++device.hid.set_feature_failures;
+    return false;
+}
+
+bool fail_get(SimDevice& device) {
+    ++device.hid.get_feature_failures;
+    return false;
+}
+
+void apply_answer_fault(const FaultRule& rule, std::uint8_t* report, std::size_t length) {
+    switch (rule.effect) {
+    case FaultEffect::Status:
+        report[kStatusByte] = rule.byte;
+        break;
+    case FaultEffect::Value:
+        report[kPayloadByte] = rule.byte;
+        break;
+    case FaultEffect::Corrupt:
+        report[kPayloadByte + (length - kFrameOverhead) / 2] ^= kCorruptMask;
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+CollectionKind collection_kind(const SimCollection& collection) {
+    return collection.accepts.value_or(collection_kind_for_page(collection.usage_page));
+}
+
+RequestKind request_kind(const Request& request) {
+    switch (request.command) {
+    case kCommandReadRegister:
+        return RequestKind::Read;
+    case kCommandWriteBlock:
+        return RequestKind::WriteBlock;
+    case kCommandReadBlock:
+        return RequestKind::ReadBlock;
+    default:
+        return RequestKind::Write;
+    }
+}
+
+bool device_set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,
+                        std::size_t length, std::uint64_t now_ms) {
+    ++device.hid.set_feature_calls;
+    keep_raw(device, report, length);
+    if (device.unplugged) {
+        return fail_set(device);
+    }
+    if (!frame_fits(device, collection, report, length)) {
+        ++device.controller.stats.refused_requests;
+        return fail_set(device);
+    }
+    Request request;
+    const CollectionKind kind = collection_kind(device.collections[collection]);
+    if (!controller_accept_request(device.controller, report, length, kind, request)) {
+        return fail_set(device);
+    }
+    const FaultRule* rule = due_rule(device, request, CallSide::Set);
+    device.request_log.push_back({collection, request_kind(request), request.address, !rule});
+    if (rule != nullptr) {
+        if (rule->effect == FaultEffect::Ignore) {
+            return true;
+        }
+        if (rule->effect == FaultEffect::Unplug) {
+            device.unplugged = true;
+        }
+        return fail_set(device);
+    }
+    controller_deliver(device.controller, request, now_ms);
+    PendingRead& pending = pending_of(device, collection);
+    pending.present = request_expects_answer(request);
+    pending.request = std::move(request);
+    return true;
+}
+
+bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
+                        std::size_t length, std::uint64_t now_ms) {
+    ++device.hid.get_feature_calls;
+    if (device.unplugged) {
+        return fail_get(device);
+    }
+    if (!frame_fits(device, collection, report, length)) {
+        ++device.controller.stats.refused_requests;
+        return fail_get(device);
+    }
+    PendingRead& pending = pending_of(device, collection);
+    if (!pending.present) {
+        ++device.controller.stats.protocol_violations;
+        return fail_get(device);
+    }
+    const FaultRule* rule = due_rule(device, pending.request, CallSide::Get);
+    if (rule != nullptr && rule->effect == FaultEffect::FailGet) {
+        return fail_get(device);
+    }
+    controller_answer(device.controller, pending.request, report, length, now_ms);
+    pending.present = false;
+    if (rule != nullptr) {
+        apply_answer_fault(*rule, report, length);
+    }
+    return true;
+}
+
+std::vector<std::vector<std::uint8_t>> device_last_requests(const SimDevice& device,
+                                                            std::size_t count) {
+    const std::size_t kept = device.raw_requests.size();
+    const std::size_t first = count >= kept ? 0 : kept - count;
+    return {device.raw_requests.begin() + static_cast<std::ptrdiff_t>(first),
+            device.raw_requests.end()};
+}
+
+} // namespace sim

@@ -1,0 +1,114 @@
+// A simulated HID device: its attributes, its top-level collections and the touchpad controller
+// behind them, with fault rules applied to each feature-report call. Portable C++ (no Win32), so
+// the host stand-in and the Windows simulation build share it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "sim/controller.h"
+
+namespace sim {
+
+struct SimCollection {
+    std::uint16_t usage_page = 0;
+    std::uint8_t report_id = 0;
+    std::uint16_t report_count = 0;
+    std::uint16_t feature_value_caps = 1;
+    // What the collection lets through; unset means by usage page (0xFF01 control, 0xFF02 data).
+    std::optional<CollectionKind> accepts;
+};
+
+// The four kinds of request, as fault rules and the request log name them.
+enum class RequestKind { Write, Read, WriteBlock, ReadBlock };
+
+enum class FaultTarget { Write, Read, WriteBlock, ReadBlock, Any };
+
+enum class FaultEffect {
+    FailSet, // HidD_SetFeature fails; the request is not delivered
+    FailGet, // HidD_GetFeature fails; the request stays pending
+    Status,  // the response carries `byte` as its status
+    Value,   // the response carries `byte` as its first data byte
+    Corrupt, // one data byte of the response is changed
+    Ignore,  // the request is acknowledged but never reaches the controller
+    Unplug,  // the device is gone from this call on
+};
+
+// One fault rule. FailSet, Ignore and Unplug act on HidD_SetFeature calls, matched against the
+// request sent; the others act on HidD_GetFeature calls, matched against the collection's pending
+// read request. Each rule counts every matching call of its side: the first `skip` go through, the
+// next `times` (all when unset) are affected. When several rules are due for one call, the first
+// in the list acts.
+struct FaultRule {
+    FaultTarget on = FaultTarget::Any;
+    std::optional<std::uint32_t> address; // the request's address field, exactly
+    std::uint32_t skip = 0;
+    std::optional<std::uint32_t> times;
+    FaultEffect effect = FaultEffect::FailSet;
+    std::uint8_t byte = 0; // Status and Value
+    // Run-time counts.
+    std::uint32_t matched = 0;
+    std::uint32_t applied = 0;
+};
+
+// Counters by HID call kind.
+struct HidCallStats {
+    std::uint64_t set_feature_calls = 0;
+    std::uint64_t set_feature_failures = 0;
+    std::uint64_t get_feature_calls = 0;
+    std::uint64_t get_feature_failures = 0;
+    std::uint64_t faults_applied = 0;
+};
+
+// One well-formed request sent to the device, in order.
+struct RequestRecord {
+    std::size_t collection = 0;
+    RequestKind kind = RequestKind::Write;
+    std::uint32_t address = 0;
+    bool delivered = false; // false when a fault kept it from the controller
+};
+
+constexpr std::size_t kRawRequestHistory = 64;
+
+// A pending read request of one collection, waiting for its HidD_GetFeature.
+struct PendingRead {
+    bool present = false;
+    Request request;
+};
+
+struct SimDevice {
+    std::uint16_t vendor_id = 0x044E;
+    std::uint16_t product_id = 0;
+    std::uint16_t version_number = 0x0100;
+    std::vector<SimCollection> collections;
+    Controller controller;
+    bool unplugged = false;
+    std::vector<FaultRule> faults;
+    HidCallStats hid;
+    std::vector<RequestRecord> request_log;
+    std::deque<std::vector<std::uint8_t>> raw_requests; // the last kRawRequestHistory reports
+    std::vector<PendingRead> pending;                   // by collection, grown on demand
+};
+
+// The kind of a collection: its `accepts` override, else by usage page.
+CollectionKind collection_kind(const SimCollection& collection);
+
+// The kind of a decoded request.
+RequestKind request_kind(const Request& request);
+
+// One feature report sent to a collection (HidD_SetFeature). False when the call fails.
+bool device_set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,
+                        std::size_t length, std::uint64_t now_ms);
+// One feature report fetched from a collection (HidD_GetFeature). False when the call fails.
+bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
+                        std::size_t length, std::uint64_t now_ms);
+
+// The raw bytes of the last `count` requests sent to the device (refused ones included), oldest
+// first; fewer when fewer were kept.
+std::vector<std::vector<std::uint8_t>> device_last_requests(const SimDevice& device,
+                                                            std::size_t count);
+
+} // namespace sim

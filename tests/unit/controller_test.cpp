@@ -1,0 +1,813 @@
+// The simulated touchpad controller and the simulated HID device in front of it: request format and
+// checksum, refusals, mode changes, erase, programming, memory selection and fault rules.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sim/controller.h"
+#include "sim/hid_device.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace sim;
+
+constexpr std::size_t kControl = 0;
+constexpr std::size_t kData = 1;
+constexpr std::uint8_t kControlId = 5;
+constexpr std::uint8_t kDataId = 6;
+constexpr std::size_t kControlLength = 8;
+constexpr std::size_t kDataLength = 135;
+constexpr std::size_t kBlock = kDataLength - kFrameOverhead; // 128
+constexpr std::uint64_t kSettle = 1000;
+
+SimCollection collection(std::uint16_t page, std::uint8_t id, std::uint16_t count) {
+    SimCollection c;
+    c.usage_page = page;
+    c.report_id = id;
+    c.report_count = count;
+    return c;
+}
+
+SimDevice make_device() {
+    SimDevice device;
+    device.product_id = 0x1234;
+    device.collections = {collection(kControlUsagePage, kControlId, kControlLength - 1),
+                          collection(kDataUsagePage, kDataId, kDataLength - 1)};
+    ControllerConfig config;
+    config.firmware_major = 3;
+    config.firmware_minor = 0x07;
+    config.config_version = 0x42;
+    config.system_memory.assign(kSystemMemoryBytes, 0);
+    config.system_memory[0] = 0xA5;
+    config.information_memory.assign(kInformationMemoryBytes, 0);
+    config.information_memory[1023] = 0x5A;
+    controller_init(device.controller, config);
+    return device;
+}
+
+// A device and its virtual clock, with the register and block operations an updater performs.
+struct Rig {
+    SimDevice device = make_device();
+    std::uint64_t now = 0;
+
+    bool write(std::uint32_t address, std::uint8_t value) {
+        Bytes r = make_request(kControlId, kCommandWriteRegister, address, {value}, kControlLength);
+        return device_set_feature(device, kControl, r.data(), r.size(), now);
+    }
+    // Sends a read request and fetches its answer; false when either call fails.
+    bool read(std::uint32_t address, Bytes& response) {
+        Bytes r = make_request(kControlId, kCommandReadRegister, address, {}, kControlLength);
+        response.assign(kControlLength, 0);
+        response[0] = kControlId;
+        return device_set_feature(device, kControl, r.data(), r.size(), now) &&
+               device_get_feature(device, kControl, response.data(), response.size(), now);
+    }
+    std::uint8_t value(std::uint32_t address) {
+        Bytes response;
+        EXPECT_TRUE(read(address, response));
+        return response[kPayloadByte];
+    }
+    std::uint8_t status(std::uint32_t address) {
+        Bytes response;
+        EXPECT_TRUE(read(address, response));
+        return response[kStatusByte];
+    }
+    void group(std::uint32_t address, std::uint32_t value) {
+        for (std::uint32_t i = 0; i < kGroupSize; ++i) {
+            ASSERT_TRUE(write(address + i, static_cast<std::uint8_t>(value >> (24 - 8 * i))));
+        }
+    }
+    void key(std::uint32_t value) {
+        for (std::uint32_t i = 0; i < kGroupSize; ++i) {
+            ASSERT_TRUE(write(kKeyRegister + i, static_cast<std::uint8_t>(value >> (8 * i))));
+        }
+    }
+    void mode(std::uint32_t code) {
+        group(kModeChangeRegister, code);
+        group(kModeApplyRegister, kRegisterOn);
+        now += kSettle;
+    }
+    void unlock() {
+        group(kArgumentRegister, kUnlockKey);
+        key(kUnlockKey);
+    }
+    void erase() {
+        unlock();
+        group(kEnableRegister, kRegisterOn);
+        group(kCommandRegister, kCodeErase);
+        group(kArgumentRegister, kEraseArgument);
+        group(kTriggerRegister, kRegisterOn);
+    }
+    void prepare_programming() {
+        unlock();
+        group(kEnableRegister, kRegisterOn);
+        group(kCommandRegister, kCodeProgram);
+    }
+    bool write_block(std::uint32_t address, const Bytes& data) {
+        Bytes r = make_request(kDataId, kCommandWriteBlock, address, data, kDataLength);
+        return device_set_feature(device, kData, r.data(), r.size(), now);
+    }
+    bool read_block(std::uint32_t address, Bytes& response) {
+        Bytes r = make_request(kDataId, kCommandReadBlock, address, {}, kDataLength);
+        response.assign(kDataLength, 0);
+        response[0] = kDataId;
+        return device_set_feature(device, kData, r.data(), r.size(), now) &&
+               device_get_feature(device, kData, response.data(), response.size(), now);
+    }
+    const ControllerStats& stats() const {
+        return device.controller.stats;
+    }
+};
+
+Bytes block_of(std::uint8_t first) {
+    Bytes data(kBlock);
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        data[i] = static_cast<std::uint8_t>(first + i);
+    }
+    return data;
+}
+
+Bytes data_of(const Bytes& response) {
+    return Bytes(response.begin() + kPayloadByte, response.begin() + kPayloadByte + kBlock);
+}
+
+// ---- request format ----------------------------------------------------------------------------
+
+TEST(SimController, WriteRequestMatchesTheDocumentedBytes) {
+    EXPECT_EQ(make_request(0x05, kCommandWriteRegister, 0xFF8007, {0x01}, 8),
+              (Bytes{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68}));
+}
+
+TEST(SimController, ReadRequestMatchesTheDocumentedBytes) {
+    EXPECT_EQ(make_request(0x05, kCommandReadRegister, 0x80002D, {}, 8),
+              (Bytes{0x05, 0xD1, 0x2D, 0x00, 0x80, 0x00, 0x00, 0x8D}));
+}
+
+TEST(SimController, ChecksumCountsReportIdAndLength) {
+    const Bytes a = make_request(0x05, kCommandReadRegister, 0x80002D, {}, 8);
+    const Bytes b = make_request(0x09, kCommandReadRegister, 0x80002D, {}, 8);
+    EXPECT_EQ(static_cast<std::uint8_t>(b.back() - a.back()), 4);
+    // Same bytes, one zero byte longer: the checksum grows by the length alone.
+    const Bytes c = make_request(0x05, kCommandReadRegister, 0x80002D, {}, 9);
+    EXPECT_EQ(static_cast<std::uint8_t>(c.back() - a.back()), 1);
+}
+
+TEST(SimController, DeviceAcceptsTheDocumentedRequestBytes) {
+    Rig rig;
+    Bytes write{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68};
+    ASSERT_TRUE(device_set_feature(rig.device, kControl, write.data(), write.size(), 0));
+    EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 1u);
+    Bytes read{0x05, 0xD1, 0x2D, 0x00, 0x80, 0x00, 0x00, 0x8D};
+    ASSERT_TRUE(device_set_feature(rig.device, kControl, read.data(), read.size(), 0));
+    Bytes response(8, 0);
+    response[0] = 0x05;
+    ASSERT_TRUE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    EXPECT_EQ(response[kStatusByte], kStatusSuccess);
+    EXPECT_EQ(response[kPayloadByte], kModeStatusNormal);
+}
+
+// ---- refusals ----------------------------------------------------------------------------------
+
+struct RefusalCase {
+    const char* name;
+    std::size_t collection;
+    std::function<Bytes()> report;
+};
+
+class SimControllerRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(SimControllerRefusal, RefusedRequestHasNoEffectAndFails) {
+    Rig rig;
+    Bytes report = GetParam().report();
+    EXPECT_FALSE(
+        device_set_feature(rig.device, GetParam().collection, report.data(), report.size(), 0));
+    EXPECT_EQ(rig.stats().refused_requests, 1u);
+    EXPECT_EQ(rig.stats().register_writes + rig.stats().block_writes, 0u);
+    EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 0u);
+    EXPECT_TRUE(rig.device.request_log.empty());
+    EXPECT_EQ(rig.device.hid.set_feature_failures, 1u);
+}
+
+Bytes enable_write() {
+    return make_request(kControlId, kCommandWriteRegister, 0xFF8007, {1}, kControlLength);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimControllerRefusal,
+    ::testing::Values(
+        RefusalCase{"BadChecksum", kControl,
+                    [] {
+                        Bytes r = enable_write();
+                        r.back() = static_cast<std::uint8_t>(r.back() + 1);
+                        return r;
+                    }},
+        RefusalCase{"ReportTooLong", kControl,
+                    [] {
+                        return make_request(kControlId, kCommandWriteRegister, 0xFF8007, {1},
+                                            kControlLength + 1);
+                    }},
+        RefusalCase{"ReportTooShort", kControl,
+                    [] {
+                        Bytes r = enable_write();
+                        r.pop_back();
+                        return r;
+                    }},
+        RefusalCase{"WrongReportId", kControl,
+                    [] {
+                        return make_request(kDataId, kCommandWriteRegister, 0xFF8007, {1},
+                                            kControlLength);
+                    }},
+        RefusalCase{"UnknownCommand", kControl,
+                    [] { return make_request(kControlId, 0x42, 0xFF8007, {1}, kControlLength); }},
+        RefusalCase{"RegisterWriteOnDataCollection", kData,
+                    [] {
+                        return make_request(kDataId, kCommandWriteRegister, 0xFF8007, {1},
+                                            kDataLength);
+                    }},
+        RefusalCase{
+            "BlockWriteOnControlCollection", kControl,
+            [] { return make_request(kControlId, kCommandWriteBlock, 0, {1}, kControlLength); }},
+        RefusalCase{"NoSuchCollection", 2, [] { return enable_write(); }}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
+
+TEST(SimController, VendorPageOtherThanTheTwoAcceptsNothingUnlessOverridden) {
+    Rig rig;
+    rig.device.collections[kControl].usage_page = 0xFF03;
+    Bytes r = enable_write();
+    EXPECT_FALSE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    rig.device.collections[kControl].accepts = CollectionKind::Control;
+    EXPECT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    rig.device.collections[kControl].usage_page = kControlUsagePage;
+    rig.device.collections[kControl].accepts = CollectionKind::None;
+    EXPECT_FALSE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    EXPECT_EQ(rig.stats().refused_requests, 2u);
+}
+
+TEST(SimController, FetchWithoutPendingReadIsAViolation) {
+    Rig rig;
+    Bytes response(kControlLength, 0);
+    response[0] = kControlId;
+    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    EXPECT_EQ(rig.stats().protocol_violations, 1u);
+    // A read is answered once; a write in between drops the pending read.
+    ASSERT_TRUE(rig.read(kModeStatusAddress, response));
+    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    Bytes r = make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8);
+    ASSERT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    ASSERT_TRUE(rig.write(0xFF8007, 0));
+    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    EXPECT_EQ(rig.stats().protocol_violations, 3u);
+}
+
+TEST(SimController, FetchWithWrongLengthOrReportIdFails) {
+    Rig rig;
+    Bytes r = make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8);
+    ASSERT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    Bytes longer(kControlLength + 1, 0);
+    longer[0] = kControlId;
+    EXPECT_FALSE(device_get_feature(rig.device, kControl, longer.data(), longer.size(), 0));
+    Bytes other_id(kControlLength, 0);
+    other_id[0] = kDataId;
+    EXPECT_FALSE(device_get_feature(rig.device, kControl, other_id.data(), other_id.size(), 0));
+    Bytes good(kControlLength, 0);
+    good[0] = kControlId;
+    EXPECT_TRUE(device_get_feature(rig.device, kControl, good.data(), good.size(), 0));
+}
+
+// ---- registers and modes -----------------------------------------------------------------------
+
+TEST(SimController, StartsInNormalModeWithVersionAndConfiguration) {
+    Rig rig;
+    EXPECT_EQ(rig.value(kModeStatusAddress), kModeStatusNormal);
+    EXPECT_EQ(rig.value(kMainMemoryBase + 2), 3);
+    EXPECT_EQ(rig.value(kMainMemoryBase + 3), 0x07);
+    EXPECT_EQ(rig.value(kConfigVersionAddress), 0x42);
+    EXPECT_NE(rig.value(kMainMemoryBase), kErasedByte);
+    EXPECT_EQ(rig.value(kActiveModeAddress + 1), 0x02);
+    EXPECT_EQ(rig.stats().unexpected_addresses, 0u);
+}
+
+struct SettleCase {
+    std::uint64_t waited_ms;
+    std::uint8_t status;
+};
+
+class SimControllerSettle : public ::testing::TestWithParam<SettleCase> {};
+
+TEST_P(SimControllerSettle, ModeStatusShowsTheNewModeOnlyAfterSettling) {
+    Rig rig;
+    rig.group(kModeChangeRegister, kModeChangeEnterCode);
+    rig.group(kModeApplyRegister, kRegisterOn);
+    rig.now += GetParam().waited_ms;
+    EXPECT_EQ(rig.value(kModeStatusAddress), GetParam().status);
+    EXPECT_EQ(rig.stats().mode_changes, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, SimControllerSettle,
+                         ::testing::Values(SettleCase{0, kModeStatusSettling},
+                                           SettleCase{999, kModeStatusSettling},
+                                           SettleCase{1000, kModeStatusUpdate},
+                                           SettleCase{5000, kModeStatusUpdate}));
+
+TEST(SimController, SettleTimeIsConfigurable) {
+    Rig rig;
+    rig.device.controller.mode_settle_ms = 0;
+    rig.group(kModeChangeRegister, kModeChangeEnterCode);
+    rig.group(kModeApplyRegister, kRegisterOn);
+    EXPECT_EQ(rig.value(kModeStatusAddress), kModeStatusUpdate);
+}
+
+TEST(SimController, LeavingUpdateModeRestartsTheFirmware) {
+    Rig rig;
+    rig.mode(kModeChangeEnterCode);
+    ASSERT_EQ(rig.value(kModeStatusAddress), kModeStatusUpdate);
+    rig.group(kCommandRegister, kCodeProgram);
+    rig.mode(kModeChangeLeaveCode);
+    EXPECT_EQ(rig.value(kModeStatusAddress), kModeStatusNormal);
+    EXPECT_EQ(rig.value(kCommandCodeAddress), 0);
+    for (std::uint32_t i = 0; i < kActiveModeSize; ++i) {
+        EXPECT_EQ(rig.value(kActiveModeAddress + i), kActiveModeAfterRestart);
+    }
+    ASSERT_TRUE(rig.write(kActiveModeAddress + 2, 0x77));
+    EXPECT_EQ(rig.value(kActiveModeAddress + 2), 0x77);
+    EXPECT_EQ(rig.stats().mode_changes, 2u);
+}
+
+TEST(SimController, ApplyWithAnUnknownModeCodeChangesNothing) {
+    Rig rig;
+    rig.mode(0x12345678);
+    EXPECT_EQ(rig.value(kModeStatusAddress), kModeStatusNormal);
+    EXPECT_EQ(rig.stats().mode_changes, 0u);
+    EXPECT_EQ(rig.stats().protocol_violations, 1u);
+}
+
+TEST(SimController, ReadOnlyRegistersIgnoreWrites) {
+    Rig rig;
+    ASSERT_TRUE(rig.write(kModeStatusAddress, 0x10));
+    ASSERT_TRUE(rig.write(kConfigVersionAddress, 0x01));
+    ASSERT_TRUE(rig.write(kMainMemoryBase + 2, 0x09));
+    EXPECT_EQ(rig.value(kModeStatusAddress), kModeStatusNormal);
+    EXPECT_EQ(rig.value(kConfigVersionAddress), 0x42);
+    EXPECT_EQ(rig.value(kMainMemoryBase + 2), 3);
+    EXPECT_EQ(rig.stats().protocol_violations, 3u);
+}
+
+TEST(SimController, UnknownAddressesAreStoredAndCounted) {
+    Rig rig;
+    ASSERT_TRUE(rig.write(0x123456, 0x9C));
+    EXPECT_EQ(rig.value(0x123456), 0x9C);
+    EXPECT_EQ(rig.value(0x123457), 0);
+    EXPECT_EQ(rig.stats().unexpected_addresses, 3u);
+    EXPECT_EQ(rig.stats().protocol_violations, 0u);
+}
+
+TEST(SimController, CommandCodeReadsBack) {
+    Rig rig;
+    rig.group(kCommandRegister, kCodeSelectSystem);
+    EXPECT_EQ(rig.value(kCommandCodeAddress), kCodeSelectSystem);
+    EXPECT_EQ(rig.stats().register_writes, 4u);
+    EXPECT_EQ(rig.stats().register_reads, 1u);
+}
+
+TEST(SimController, KeyRegisterHoldsTheKeyLeastSignificantByteFirst) {
+    Rig rig;
+    rig.unlock();
+    EXPECT_EQ(rig.value(kKeyRegister), 0xE7);
+    EXPECT_EQ(rig.value(kKeyRegister + 3), 0x6D);
+    EXPECT_EQ(rig.value(kArgumentRegister), 0x6D);
+    EXPECT_EQ(controller_key_value(rig.device.controller), kUnlockKey);
+}
+
+// ---- memories ----------------------------------------------------------------------------------
+
+struct SelectionCase {
+    const char* name;
+    std::uint32_t address;
+    std::uint8_t right_code;
+    std::uint8_t wrong_code;
+    std::uint8_t value;
+};
+
+class SimControllerSelection : public ::testing::TestWithParam<SelectionCase> {};
+
+TEST_P(SimControllerSelection, MemoryAnswersOnlyAfterItsCommand) {
+    const SelectionCase& c = GetParam();
+    Rig rig;
+    EXPECT_EQ(rig.status(c.address), kStatusDenied);
+    rig.group(kCommandRegister, c.wrong_code);
+    EXPECT_EQ(rig.status(c.address), kStatusDenied);
+    rig.group(kCommandRegister, c.right_code);
+    Bytes response;
+    ASSERT_TRUE(rig.read(c.address, response));
+    EXPECT_EQ(response[kStatusByte], kStatusSuccess);
+    EXPECT_EQ(response[kPayloadByte], c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Memories, SimControllerSelection,
+    ::testing::Values(SelectionCase{"System", kSystemMemoryBase, kCodeSelectSystem,
+                                    kCodeSelectInformation, 0xA5},
+                      SelectionCase{"Information", kInformationMemoryBase + 1023,
+                                    kCodeSelectInformation, kCodeSelectSystem, 0x5A}),
+    [](const ::testing::TestParamInfo<SelectionCase>& info) { return info.param.name; });
+
+// ---- erase -------------------------------------------------------------------------------------
+
+struct EraseCase {
+    const char* name;
+    std::function<void(Rig&)> prepare; // runs before the trigger
+    bool erased;
+};
+
+class SimControllerErase : public ::testing::TestWithParam<EraseCase> {};
+
+TEST_P(SimControllerErase, EraseNeedsUpdateModeUnlockEnableAndCommand) {
+    Rig rig;
+    GetParam().prepare(rig);
+    rig.group(kTriggerRegister, kRegisterOn);
+    const bool erased = rig.value(kMainMemoryBase) == kErasedByte &&
+                        rig.value(kMainMemoryBase + kMainMemoryBytes - 1) == kErasedByte;
+    EXPECT_EQ(erased, GetParam().erased);
+    EXPECT_EQ(rig.stats().erases, GetParam().erased ? 1u : 0u);
+    EXPECT_EQ(rig.stats().protocol_violations, GetParam().erased ? 0u : 1u);
+}
+
+void erase_setup(Rig& rig, bool update, std::uint32_t key, std::uint32_t enable, std::uint8_t code,
+                 std::uint32_t argument) {
+    if (update) {
+        rig.mode(kModeChangeEnterCode);
+    }
+    rig.group(kArgumentRegister, kUnlockKey);
+    rig.key(key);
+    rig.group(kEnableRegister, enable);
+    rig.group(kCommandRegister, code);
+    rig.group(kArgumentRegister, argument);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Preconditions, SimControllerErase,
+    ::testing::Values(
+        EraseCase{"AllMet",
+                  [](Rig& r) { erase_setup(r, true, kUnlockKey, 1, kCodeErase, kEraseArgument); },
+                  true},
+        EraseCase{"NormalMode",
+                  [](Rig& r) { erase_setup(r, false, kUnlockKey, 1, kCodeErase, kEraseArgument); },
+                  false},
+        EraseCase{"KeyInWrongByteOrder",
+                  [](Rig& r) { erase_setup(r, true, 0xE7942B6D, 1, kCodeErase, kEraseArgument); },
+                  false},
+        EraseCase{"AccessDisabled",
+                  [](Rig& r) { erase_setup(r, true, kUnlockKey, 0, kCodeErase, kEraseArgument); },
+                  false},
+        EraseCase{"ProgramCommand",
+                  [](Rig& r) { erase_setup(r, true, kUnlockKey, 1, kCodeProgram, kEraseArgument); },
+                  false},
+        EraseCase{"ArgumentStillTheKey",
+                  [](Rig& r) { erase_setup(r, true, kUnlockKey, 1, kCodeErase, kUnlockKey); },
+                  false}),
+    [](const ::testing::TestParamInfo<EraseCase>& info) { return info.param.name; });
+
+TEST(SimController, PollsAnswerBusyForTheConfiguredCountAfterTheTrigger) {
+    Rig rig;
+    rig.device.controller.erase_busy_polls = 2;
+    rig.mode(kModeChangeEnterCode);
+    EXPECT_EQ(rig.status(kPollAddress), kStatusSuccess); // before the trigger
+    rig.erase();
+    EXPECT_EQ(rig.status(kPollAddress), kStatusBusy);
+    EXPECT_EQ(rig.status(kPollAddress), kStatusBusy);
+    EXPECT_EQ(rig.status(kPollAddress), kStatusSuccess);
+    EXPECT_EQ(rig.stats().polls, 4u);
+    EXPECT_EQ(rig.stats().erases, 1u);
+}
+
+// ---- programming -------------------------------------------------------------------------------
+
+TEST(SimController, ProgrammingAndsBlocksAtBareOffsetsReadAtAbsoluteAddresses) {
+    Rig rig;
+    rig.mode(kModeChangeEnterCode);
+    rig.erase();
+    rig.prepare_programming();
+    const std::uint32_t offset = 3 * kBlock;
+    ASSERT_TRUE(rig.write_block(offset, block_of(0x10)));
+    Bytes response;
+    ASSERT_TRUE(rig.read_block(kMainMemoryBase + offset, response));
+    EXPECT_EQ(response[kStatusByte], kStatusSuccess);
+    EXPECT_EQ(data_of(response), block_of(0x10));
+    // A second write only clears bits: 0x10+i AND 0xF0 keeps the high nibble.
+    ASSERT_TRUE(rig.write_block(offset, Bytes(kBlock, 0xF0)));
+    ASSERT_TRUE(rig.read_block(kMainMemoryBase + offset, response));
+    EXPECT_EQ(response[kPayloadByte], 0x10);
+    EXPECT_EQ(response[kPayloadByte + 0x11], 0x20);
+    EXPECT_EQ(rig.stats().blocks_programmed, 2u);
+    EXPECT_EQ(rig.stats().protocol_violations, 0u);
+}
+
+struct BlockMisuseCase {
+    const char* name;
+    bool prepared;         // update mode, unlocked, enabled, command 0x05
+    std::uint32_t address; // of the block write
+};
+
+class SimControllerBlockMisuse : public ::testing::TestWithParam<BlockMisuseCase> {};
+
+TEST_P(SimControllerBlockMisuse, BlockWriteIsAcknowledgedButHasNoEffect) {
+    Rig rig;
+    rig.mode(kModeChangeEnterCode);
+    rig.erase();
+    if (GetParam().prepared) {
+        rig.prepare_programming();
+    }
+    EXPECT_TRUE(rig.write_block(GetParam().address, Bytes(kBlock, 0x00)));
+    EXPECT_EQ(rig.stats().blocks_programmed, 0u);
+    EXPECT_EQ(rig.stats().protocol_violations, 1u);
+    EXPECT_EQ(rig.device.controller.main_memory, Bytes(kMainMemoryBytes, kErasedByte));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimControllerBlockMisuse,
+    ::testing::Values(BlockMisuseCase{"NotPrepared", false, 0},
+                      BlockMisuseCase{"AbsoluteAddress", true, kMainMemoryBase},
+                      BlockMisuseCase{"PastTheEnd", true, kMainMemoryBytes - kBlock / 2}),
+    [](const ::testing::TestParamInfo<BlockMisuseCase>& info) { return info.param.name; });
+
+TEST(SimController, LastWholeBlockFits) {
+    Rig rig;
+    rig.mode(kModeChangeEnterCode);
+    rig.erase();
+    rig.prepare_programming();
+    EXPECT_TRUE(rig.write_block(kMainMemoryBytes - kBlock, Bytes(kBlock, 0x00)));
+    EXPECT_EQ(rig.device.controller.main_memory.back(), 0x00);
+    EXPECT_EQ(rig.stats().protocol_violations, 0u);
+}
+
+TEST(SimController, BlockReadAtABareOffsetIsDenied) {
+    Rig rig;
+    Bytes response;
+    ASSERT_TRUE(rig.read_block(0x100, response));
+    EXPECT_EQ(response[kStatusByte], kStatusDenied);
+    EXPECT_EQ(rig.stats().protocol_violations, 1u);
+    ASSERT_TRUE(rig.read_block(kMainMemoryBase + kMainMemoryBytes - kBlock, response));
+    EXPECT_EQ(response[kStatusByte], kStatusSuccess);
+    EXPECT_EQ(rig.stats().block_reads, 2u);
+}
+
+// The whole update as an updater performs it leaves a clean record: no refusal, no violation, no
+// address outside the map.
+TEST(SimController, AFullUpdateLeavesACleanRecord) {
+    Rig rig;
+    std::uint8_t saved[kActiveModeSize];
+    for (std::uint32_t i = 0; i < kActiveModeSize; ++i) {
+        saved[i] = rig.value(kActiveModeAddress + i);
+    }
+    rig.mode(kModeChangeEnterCode);
+    ASSERT_EQ(rig.value(kModeStatusAddress), kModeStatusUpdate);
+    rig.unlock();
+    rig.group(kEnableRegister, kRegisterOn);
+    rig.group(kCommandRegister, kCodeErase);
+    ASSERT_EQ(rig.value(kCommandCodeAddress), kCodeErase);
+    rig.group(kArgumentRegister, kEraseArgument);
+    rig.status(kPollAddress);
+    rig.group(kTriggerRegister, kRegisterOn);
+    rig.status(kPollAddress);
+    rig.group(kEnableRegister, 0);
+    ASSERT_EQ(rig.value(kMainMemoryBase), kErasedByte);
+    Bytes image(kMainMemoryBytes);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<std::uint8_t>(i % 251);
+    }
+    rig.prepare_programming();
+    ASSERT_EQ(rig.value(kCommandCodeAddress), kCodeProgram);
+    for (std::uint32_t offset = 0; offset < kMainMemoryBytes; offset += kBlock) {
+        const Bytes chunk(image.begin() + offset, image.begin() + offset + kBlock);
+        ASSERT_TRUE(rig.write_block(offset, chunk));
+        Bytes response;
+        ASSERT_TRUE(rig.read_block(kMainMemoryBase + offset, response));
+        ASSERT_EQ(data_of(response), chunk);
+    }
+    rig.group(kEnableRegister, 0);
+    rig.mode(kModeChangeLeaveCode);
+    ASSERT_EQ(rig.value(kModeStatusAddress), kModeStatusNormal);
+    for (std::uint32_t i = 0; i < kActiveModeSize; ++i) {
+        ASSERT_TRUE(rig.write(kActiveModeAddress + i, saved[i]));
+        EXPECT_EQ(rig.value(kActiveModeAddress + i), saved[i]);
+    }
+    EXPECT_EQ(rig.device.controller.main_memory, image);
+    const ControllerStats& stats = rig.stats();
+    EXPECT_EQ(stats.refused_requests, 0u);
+    EXPECT_EQ(stats.protocol_violations, 0u);
+    EXPECT_EQ(stats.unexpected_addresses, 0u);
+    EXPECT_EQ(stats.erases, 1u);
+    EXPECT_EQ(stats.mode_changes, 2u);
+    EXPECT_EQ(stats.block_writes, kMainMemoryBytes / kBlock);
+    EXPECT_EQ(stats.blocks_programmed, kMainMemoryBytes / kBlock);
+    EXPECT_EQ(stats.polls, 2u);
+}
+
+// ---- fault rules -------------------------------------------------------------------------------
+
+FaultRule rule(FaultTarget on, FaultEffect effect, std::optional<std::uint32_t> address = {},
+               std::uint32_t skip = 0, std::optional<std::uint32_t> times = {},
+               std::uint8_t byte = 0) {
+    FaultRule r;
+    r.on = on;
+    r.effect = effect;
+    r.address = address;
+    r.skip = skip;
+    r.times = times;
+    r.byte = byte;
+    return r;
+}
+
+TEST(SimHidDevice, FailSetKeepsTheRequestFromTheController) {
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::Write, FaultEffect::FailSet, 0xFF8007)};
+    EXPECT_FALSE(rig.write(0xFF8007, 1));
+    EXPECT_TRUE(rig.write(0xFF8006, 1));
+    EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 0x100u);
+    EXPECT_EQ(rig.device.hid.set_feature_failures, 1u);
+    EXPECT_EQ(rig.device.hid.faults_applied, 1u);
+    ASSERT_EQ(rig.device.request_log.size(), 2u);
+    EXPECT_FALSE(rig.device.request_log[0].delivered);
+    EXPECT_TRUE(rig.device.request_log[1].delivered);
+}
+
+TEST(SimHidDevice, IgnoreAcknowledgesWithoutEffect) {
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::Write, FaultEffect::Ignore, kKeyRegister)};
+    rig.unlock();
+    EXPECT_NE(controller_key_value(rig.device.controller), kUnlockKey);
+    EXPECT_EQ(rig.device.hid.set_feature_failures, 0u);
+    EXPECT_EQ(rig.stats().register_writes, 7u);
+}
+
+TEST(SimHidDevice, UnplugMakesEveryLaterCallFail) {
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::Any, FaultEffect::Unplug, {}, 2)};
+    EXPECT_TRUE(rig.write(0xFF8004, 0));
+    EXPECT_TRUE(rig.write(0xFF8005, 0));
+    EXPECT_FALSE(rig.write(0xFF8006, 0));
+    EXPECT_TRUE(rig.device.unplugged);
+    Bytes response;
+    EXPECT_FALSE(rig.read(kModeStatusAddress, response));
+    EXPECT_FALSE(rig.write_block(0, Bytes(kBlock, 0)));
+    EXPECT_EQ(rig.stats().register_writes, 2u);
+}
+
+TEST(SimHidDevice, FailGetKeepsTheReadPending) {
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::Read, FaultEffect::FailGet, kModeStatusAddress, 0, 2)};
+    Bytes r = make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8);
+    ASSERT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    Bytes response(kControlLength, 0);
+    response[0] = kControlId;
+    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    EXPECT_TRUE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    EXPECT_EQ(response[kPayloadByte], kModeStatusNormal);
+    EXPECT_EQ(rig.device.hid.get_feature_failures, 2u);
+    EXPECT_EQ(rig.device.hid.get_feature_calls, 3u);
+}
+
+TEST(SimHidDevice, StatusAndValueRewriteTheAnswer) {
+    Rig rig;
+    rig.device.faults = {
+        rule(FaultTarget::Read, FaultEffect::Status, kModeStatusAddress, 0, 1, 0x33),
+        rule(FaultTarget::Read, FaultEffect::Value, kCommandCodeAddress, 0, 1, 0)};
+    Bytes response;
+    ASSERT_TRUE(rig.read(kModeStatusAddress, response));
+    EXPECT_EQ(response[kStatusByte], 0x33);
+    EXPECT_EQ(response[kPayloadByte], kModeStatusNormal);
+    rig.group(kCommandRegister, kCodeSelectSystem);
+    ASSERT_TRUE(rig.read(kCommandCodeAddress, response));
+    EXPECT_EQ(response[kStatusByte], kStatusSuccess);
+    EXPECT_EQ(response[kPayloadByte], 0);
+    EXPECT_EQ(rig.value(kCommandCodeAddress), kCodeSelectSystem); // times 1: only the first
+}
+
+TEST(SimHidDevice, CorruptChangesOneDataByteOfABlock) {
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::ReadBlock, FaultEffect::Corrupt, kMainMemoryBase)};
+    Bytes response;
+    ASSERT_TRUE(rig.read_block(kMainMemoryBase, response));
+    const Bytes memory(rig.device.controller.main_memory.begin(),
+                       rig.device.controller.main_memory.begin() + kBlock);
+    const Bytes data = data_of(response);
+    int differing = 0;
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        differing += data[i] != memory[i] ? 1 : 0;
+    }
+    EXPECT_EQ(differing, 1);
+    EXPECT_EQ(response[kStatusByte], kStatusSuccess);
+    ASSERT_TRUE(rig.read_block(kMainMemoryBase + kBlock, response)); // other address: intact
+    EXPECT_EQ(data_of(response), Bytes(rig.device.controller.main_memory.begin() + kBlock,
+                                       rig.device.controller.main_memory.begin() + 2 * kBlock));
+}
+
+TEST(SimHidDevice, BlockWriteRulesMatchTheBareOffset) {
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::WriteBlock, FaultEffect::FailSet, kBlock)};
+    rig.mode(kModeChangeEnterCode);
+    rig.erase();
+    rig.prepare_programming();
+    EXPECT_TRUE(rig.write_block(0, Bytes(kBlock, 0)));
+    EXPECT_FALSE(rig.write_block(kBlock, Bytes(kBlock, 0)));
+    EXPECT_EQ(rig.device.faults[0].matched, 1u);
+}
+
+struct CountingCase {
+    const char* name;
+    std::uint32_t skip;
+    std::optional<std::uint32_t> times;
+    std::vector<bool> results; // of successive matching writes
+};
+
+class SimHidDeviceCounting : public ::testing::TestWithParam<CountingCase> {};
+
+TEST_P(SimHidDeviceCounting, SkipAndTimesCountOnlyMatchingCalls) {
+    const CountingCase& c = GetParam();
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::Write, FaultEffect::FailSet, 0xFF8007, c.skip, c.times)};
+    std::vector<bool> results;
+    for (std::size_t i = 0; i < c.results.size(); ++i) {
+        ASSERT_TRUE(rig.write(0xFF8006, 0)); // other address: neither counted nor affected
+        Bytes response;
+        ASSERT_TRUE(rig.read(0xFF8007, response)); // a read of the address: not a write
+        results.push_back(rig.write(0xFF8007, 1));
+    }
+    EXPECT_EQ(results, c.results);
+    EXPECT_EQ(rig.device.faults[0].matched, c.results.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, SimHidDeviceCounting,
+    ::testing::Values(CountingCase{"All", 0, std::nullopt, {false, false, false}},
+                      CountingCase{"FirstOnly", 0, 1, {false, true, true}},
+                      CountingCase{"SkipOneThenTwo", 1, 2, {true, false, false, true, true}},
+                      CountingCase{"SkipOnlyThenAll", 2, std::nullopt, {true, true, false, false}},
+                      CountingCase{"TimesZero", 0, 0, {true, true}}),
+    [](const ::testing::TestParamInfo<CountingCase>& info) { return info.param.name; });
+
+TEST(SimHidDevice, FirstDueRuleActsAndEveryMatchingRuleCounts) {
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::Write, FaultEffect::Ignore, {}, 1, 1),
+                         rule(FaultTarget::Any, FaultEffect::FailSet, {}, 0, 2)};
+    EXPECT_FALSE(rig.write(0xFF8007, 1)); // rule 0 skips it, rule 1 fails it
+    EXPECT_TRUE(rig.write(0xFF8006, 1));  // both due: rule 0 ignores it
+    EXPECT_TRUE(rig.write(0xFF8005, 1));  // neither due
+    EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 0x10000u);
+    EXPECT_EQ(rig.device.faults[0].applied, 1u);
+    EXPECT_EQ(rig.device.faults[1].applied, 1u);
+    EXPECT_EQ(rig.device.faults[1].matched, 3u);
+}
+
+TEST(SimHidDevice, SetSideRulesDoNotCountFetches) {
+    Rig rig;
+    rig.device.faults = {rule(FaultTarget::Read, FaultEffect::FailSet, kModeStatusAddress, 1, 1)};
+    Bytes response;
+    EXPECT_TRUE(rig.read(kModeStatusAddress, response));  // request 1 skipped
+    EXPECT_FALSE(rig.read(kModeStatusAddress, response)); // request 2 refused at SetFeature
+    EXPECT_TRUE(rig.read(kModeStatusAddress, response));
+    EXPECT_EQ(rig.device.faults[0].matched, 3u);
+    EXPECT_EQ(rig.device.hid.get_feature_calls, 2u);
+}
+
+// ---- request log -------------------------------------------------------------------------------
+
+TEST(SimHidDevice, RequestLogRecordsKindsAndAddresses) {
+    Rig rig;
+    ASSERT_TRUE(rig.write(0xFF8007, 1));
+    Bytes response;
+    ASSERT_TRUE(rig.read(kModeStatusAddress, response));
+    ASSERT_TRUE(rig.write_block(0x80, Bytes(kBlock, 0)));
+    ASSERT_TRUE(rig.read_block(kMainMemoryBase + 0x80, response));
+    ASSERT_EQ(rig.device.request_log.size(), 4u);
+    const RequestKind kinds[] = {RequestKind::Write, RequestKind::Read, RequestKind::WriteBlock,
+                                 RequestKind::ReadBlock};
+    const std::uint32_t addresses[] = {0xFF8007, kModeStatusAddress, 0x80, kMainMemoryBase + 0x80};
+    const std::size_t collections[] = {kControl, kControl, kData, kData};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(rig.device.request_log[i].kind, kinds[i]);
+        EXPECT_EQ(rig.device.request_log[i].address, addresses[i]);
+        EXPECT_EQ(rig.device.request_log[i].collection, collections[i]);
+    }
+}
+
+TEST(SimHidDevice, LastRequestsKeepTheRawBytesOldestFirst) {
+    Rig rig;
+    for (std::uint32_t i = 0; i < kRawRequestHistory + 3; ++i) {
+        ASSERT_TRUE(rig.write(0x200000 + i, static_cast<std::uint8_t>(i)));
+    }
+    const auto last = device_last_requests(rig.device, 2);
+    ASSERT_EQ(last.size(), 2u);
+    EXPECT_EQ(last[1],
+              make_request(kControlId, kCommandWriteRegister, 0x200000 + kRawRequestHistory + 2,
+                           {static_cast<std::uint8_t>(kRawRequestHistory + 2)}, 8));
+    EXPECT_EQ(last[0][kAddressByte], static_cast<std::uint8_t>(kRawRequestHistory + 1));
+    EXPECT_EQ(device_last_requests(rig.device, 1000).size(), kRawRequestHistory);
+}
+
+} // namespace
