@@ -1,0 +1,332 @@
+// Discovery, channel binding and the feature-report transport against simulated devices.
+#include <cstring>
+#include <gtest/gtest.h>
+
+#include "app/settings.h"
+#include "device/device_link.h"
+#include "device/transport.h"
+#include "host/device_tree.h"
+#include "host/handles.h"
+#include "test_support.h"
+#include "update/fw_image.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+sim::SimDevice& device(std::size_t index = 0) {
+    return sim::pc().devices.at(index);
+}
+
+// Loads the image of the folder and the scenario, then binds and opens the channels.
+void bind_and_open(const test::Sandbox& sandbox, const std::string& scenario) {
+    sandbox.add_image();
+    test::load_scenario(scenario);
+    ASSERT_TRUE(_load_fw_image());
+    ASSERT_TRUE(_find_target_device());
+    _bind_channels();
+    ASSERT_TRUE(_open_channels());
+}
+
+Bytes last_request() {
+    return sim::device_last_requests(device(), 1).at(0);
+}
+
+TEST(Transport, ChecksumExamplesByteForByte) {
+    std::uint8_t report[8];
+    _build_request(report, 8, 0x05, kCommandWriteByte, 0xFF8007, Bytes{0x01}.data(), 1);
+    EXPECT_EQ(Bytes(report, report + 8), (Bytes{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68}));
+    _build_request(report, 8, 0x05, kCommandReadByte, 0x80002D, nullptr, 0);
+    EXPECT_EQ(Bytes(report, report + 8), (Bytes{0x05, 0xD1, 0x2D, 0x00, 0x80, 0x00, 0x00, 0x8D}));
+    // The report ID counts: a report ID larger by d gives a checksum larger by d.
+    _build_request(report, 8, 0x05 + 0x30, kCommandReadByte, 0x80002D, nullptr, 0);
+    EXPECT_EQ(report[7], static_cast<std::uint8_t>(0x8D + 0x30));
+}
+
+TEST(Transport, RequestsOnTheWireCarryChannelIdLengthAndAddress) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, "{}");
+    ASSERT_TRUE(_write_register_byte(0xFF8007, 0x01));
+    EXPECT_EQ(last_request(), (Bytes{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68}));
+    std::uint8_t value = 0;
+    ASSERT_TRUE(_read_register_byte(0x110002, value));
+    EXPECT_EQ(value, 3); // major of a 3.07 controller
+    Bytes block(128, 0);
+    ASSERT_TRUE(_read_memory_block(0x110080, block.data()));
+    const Bytes request = last_request();
+    ASSERT_EQ(request.size(), 135u);
+    EXPECT_EQ(Bytes(request.begin(), request.begin() + 6), (Bytes{0x06, 0xFF, 0x80, 0x00, 0x11, 0x00}));
+    EXPECT_EQ(request[134], sim::report_checksum(request.data(), 135));
+    EXPECT_EQ(0, std::memcmp(block.data(), device().controller.main_memory.data() + 0x80, 128));
+    _close_channels();
+    EXPECT_EQ(host_handles_open_total(), 0u);
+    EXPECT_EQ(device().controller.stats.refused_requests, 0u);
+}
+
+struct RetryCase {
+    const char* rule;
+    bool succeeds;
+    std::uint64_t set_calls;
+};
+
+class RetryTest : public ::testing::TestWithParam<RetryCase> {};
+
+TEST_P(RetryTest, TwelveAttemptsPerReport) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, std::string(R"({"devices": [{"controller": {"faults": [)") +
+                               GetParam().rule + "]}}]}");
+    const std::uint64_t before = device().hid.set_feature_calls;
+    const std::uint64_t clock = sim::pc().virtual_ms;
+    EXPECT_EQ(_write_register_byte(0x80003E, 0x09), GetParam().succeeds);
+    EXPECT_EQ(device().hid.set_feature_calls - before, GetParam().set_calls);
+    // The pause follows a delivered write only; the attempts themselves are back to back.
+    EXPECT_EQ(sim::pc().virtual_ms - clock, GetParam().succeeds ? 2u : 0u);
+    _close_channels();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RetryTest,
+    ::testing::Values(RetryCase{R"({"on": "write", "fail_set": true, "times": 11})", true, 12},
+                      RetryCase{R"({"on": "write", "fail_set": true, "times": 12})", false, 12},
+                      RetryCase{R"({"on": "any", "fail_set": true, "times": 1})", true, 2},
+                      RetryCase{R"({"on": "read", "fail_set": true})", true, 1}));
+
+TEST(Transport, ReadWithBadStatusFailsButDeliversItsByte) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox,
+                  R"({"devices": [{"controller": {"faults": [{"on": "read", "status": "0x33"}]}}]})");
+    std::uint8_t value = 0;
+    EXPECT_FALSE(_read_register_byte(0x110002, value));
+    EXPECT_EQ(value, 3);
+    // The command read-back looks at the byte alone.
+    EXPECT_TRUE(_issue_command(kCommandSystem, false));
+    // With HID version 0xFFFF every status is accepted.
+    g_device_link.hid_version = kRelaxedHidVersion;
+    EXPECT_TRUE(_read_register_byte(0x110002, value));
+    _close_channels();
+}
+
+TEST(Transport, ReadThatGetsNoResponseLeavesZero) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, R"({"devices": [{"controller": {"faults": [
+        {"on": "read", "address": "0xFF8003", "fail_get": true}]}}]})");
+    std::uint8_t value = 0xAA;
+    EXPECT_FALSE(_read_register_byte(0xFF8003, value));
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(device().hid.get_feature_calls, 12u);
+    EXPECT_FALSE(_issue_command(kCommandSystem, false));
+    _close_channels();
+}
+
+TEST(Transport, GroupStopsAtFailedByteWithNoFurtherPause) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, R"({"devices": [{"controller": {"faults": [
+        {"on": "write", "address": "0xFF800A", "fail_set": true}]}}]})");
+    const std::uint64_t clock = sim::pc().virtual_ms;
+    EXPECT_FALSE(_write_argument_register(kUnlockKey));
+    EXPECT_EQ(sim::pc().virtual_ms - clock, 4u); // two bytes, two pauses of 2 ms
+    const auto& registers = device().controller.registers;
+    EXPECT_EQ(registers.at(0xFF8008), 0x6D);
+    EXPECT_EQ(registers.at(0xFF8009), 0x2B);
+    EXPECT_EQ(registers.count(0xFF800B), 0u);
+    _close_channels();
+}
+
+TEST(Transport, KeyRegisterTakesTheKeyLeastSignificantByteFirst) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, "{}");
+    ASSERT_TRUE(_write_argument_register(kUnlockKey));
+    ASSERT_TRUE(_write_unlock_key());
+    const auto& registers = device().controller.registers;
+    EXPECT_EQ((Bytes{registers.at(0xFF8008), registers.at(0xFF8009), registers.at(0xFF800A),
+                     registers.at(0xFF800B)}),
+              (Bytes{0x6D, 0x2B, 0x94, 0xE7}));
+    EXPECT_EQ((Bytes{registers.at(0xFF800C), registers.at(0xFF800D), registers.at(0xFF800E),
+                     registers.at(0xFF800F)}),
+              (Bytes{0xE7, 0x94, 0x2B, 0x6D}));
+    _close_channels();
+}
+
+TEST(Transport, WaitZeroMeansNoPause) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, "{}");
+    WAIT = 0;
+    const std::uint64_t calls = sim::pc().sleep_calls;
+    EXPECT_TRUE(_set_access_enable(false));
+    EXPECT_EQ(sim::pc().sleep_calls, calls);
+    WAIT = 7;
+    EXPECT_TRUE(_set_access_enable(false));
+    EXPECT_EQ(sim::pc().virtual_ms, 28u);
+    _close_channels();
+}
+
+TEST(Transport, PollGivesUpAfterThreeHundredReads) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, R"({"devices": [{"controller": {"faults": [
+        {"on": "read", "address": "0xFF8010", "status": 1, "times": 299}]}}]})");
+    EXPECT_TRUE(_poll_ready()); // the 300th read succeeds
+    EXPECT_EQ(device().controller.stats.polls, 300u);
+    _close_channels();
+}
+
+TEST(Transport, PollFailsWhenNoneOfThreeHundredReadsSucceeds) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, R"({"devices": [{"controller": {"faults": [
+        {"on": "read", "address": "0xFF8010", "fail_get": true}]}}]})");
+    EXPECT_FALSE(_poll_ready());
+    EXPECT_EQ(device().controller.stats.polls, 300u);
+    EXPECT_EQ(device().hid.get_feature_calls, 300u * 12u);
+    _close_channels();
+}
+
+// Report lengths the buffers cannot take are never used for a transfer.
+struct LengthCase {
+    int control_count;
+    int data_count;
+    bool register_ok;
+    bool block_ok;
+};
+
+class ReportLengthTest : public ::testing::TestWithParam<LengthCase> {};
+
+TEST_P(ReportLengthTest, TransfersThatWouldNotFitFail) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox,
+                  R"({"devices": [{"collections": [
+        {"usage_page": "0xFF01", "report_id": 5, "report_count": )" +
+                      std::to_string(GetParam().control_count) +
+                      R"(}, {"usage_page": "0xFF02", "report_id": 6, "report_count": )" +
+                      std::to_string(GetParam().data_count) + "}]}]}");
+    std::uint8_t value = 0;
+    EXPECT_EQ(_read_register_byte(0x110002, value), GetParam().register_ok);
+    Bytes block(256, 0);
+    EXPECT_EQ(_read_memory_block(0x110000, block.data()), GetParam().block_ok);
+    EXPECT_EQ(_write_memory_block(0, block.data()), GetParam().block_ok);
+    _close_channels();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReportLengthTest,
+                         ::testing::Values(LengthCase{7, 134, true, true},
+                                           LengthCase{6, 134, false, true},
+                                           LengthCase{1, 7, false, true},
+                                           LengthCase{7, 6, true, false},
+                                           LengthCase{7, 135, true, false},
+                                           LengthCase{7, 2000, true, false},
+                                           LengthCase{40, 70, true, true}));
+
+// ---- discovery and binding -----------------------------------------------------------------
+
+struct PageCase {
+    const char* page;
+    bool control;
+    bool data;
+};
+
+class UsagePageTest : public ::testing::TestWithParam<PageCase> {};
+
+TEST_P(UsagePageTest, ClassifiedByMaskTestsInOrder) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(std::string(R"({"devices": [{"collections": [{"usage_page": ")") +
+                        GetParam().page + R"(", "report_id": 3, "report_count": 20}]}]})");
+    ASSERT_TRUE(_load_fw_image());
+    _bind_channels();
+    EXPECT_EQ(!g_device_link.control.path.empty(), GetParam().control);
+    EXPECT_EQ(!g_device_link.data.path.empty(), GetParam().data);
+    const HidChannel& bound = GetParam().control ? g_device_link.control : g_device_link.data;
+    if (GetParam().control || GetParam().data) {
+        EXPECT_EQ(bound.report_id, 3);
+        EXPECT_EQ(bound.report_length, 21);
+        EXPECT_EQ(bound.payload_length, 14);
+    }
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, UsagePageTest,
+                         ::testing::Values(PageCase{"0xFF01", true, false},
+                                           PageCase{"0xFF03", true, false},
+                                           PageCase{"0xFFFF", true, false},
+                                           PageCase{"0xFF02", false, true},
+                                           PageCase{"0xFF06", false, true},
+                                           PageCase{"0xFF04", false, false},
+                                           PageCase{"0xFF00", false, false},
+                                           PageCase{"0xFE01", false, false},
+                                           PageCase{"0x0001", false, false}));
+
+TEST(Discovery, CollectionWithoutFeatureValuesIsNotBound) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"collections": [
+        {"usage_page": "0xFF01", "report_id": 5, "report_count": 7, "feature_value_caps": 0},
+        {"usage_page": "0xFF02", "report_id": 6, "report_count": 134, "feature_value_caps": 3}]}]})");
+    _bind_channels();
+    EXPECT_TRUE(g_device_link.control.path.empty());
+    EXPECT_EQ(g_device_link.data.report_length, 135);
+    EXPECT_FALSE(_open_control_channel());
+    EXPECT_EQ(g_device_link.control.handle, nullptr);
+    EXPECT_EQ(g_device_link.data.handle, nullptr);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+TEST(Discovery, FindStopsAtFirstTargetBindingEndsWithTheLast) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [
+        {"product_id": "image", "version_number": "0x0101", "collections": [
+            {"usage_page": "0xFF01", "report_id": 1, "report_count": 7},
+            {"usage_page": "0xFF02", "report_id": 2, "report_count": 134}]},
+        {"vendor_id": "0x1111", "product_id": "image", "version_number": "0x0202", "collections": [
+            {"usage_page": "0xFF01", "report_id": 9, "report_count": 7}]},
+        {"product_id": "0x7777", "version_number": "0x0303", "collections": [
+            {"usage_page": "0xFF01", "report_id": 3, "report_count": 7},
+            {"usage_page": "0x0001", "report_id": 4, "report_count": 7}]},
+        {"product_id": "0x1212", "version_number": "0x0404", "collections": [
+            {"usage_page": "0xFF02", "report_id": 8, "report_count": 134}]}]})");
+    ASSERT_TRUE(_load_fw_image());
+    EXPECT_TRUE(_find_target_device());
+    _bind_channels();
+    EXPECT_EQ(g_device_link.control.report_id, 3);   // the last control collection
+    EXPECT_EQ(g_device_link.data.report_id, 2);      // 0x1212 is never bound
+    EXPECT_EQ(g_device_link.hid_version, 0x0303);    // the last target interface, bound or not
+    EXPECT_EQ(host_handles_open_total(), 0u);
+    EXPECT_EQ(host_device_api_misuses(), 0u);
+}
+
+struct FilterCase {
+    const char* settings;
+    const char* product_id;
+    bool found;
+};
+
+class ProductFilterTest : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(ProductFilterTest, PidSettingFiltersByTheImagesProductId) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    sandbox.write_text("Setting.ini", GetParam().settings);
+    test::load_scenario(std::string(R"({"devices": [{"product_id": ")") + GetParam().product_id +
+                        "\"}]}");
+    g_setting_flags = _load_settings();
+    ASSERT_TRUE(_load_fw_image());
+    EXPECT_EQ(_find_target_device(), GetParam().found);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProductFilterTest,
+                         ::testing::Values(FilterCase{"[Setting]\nPID=1\n", "image", true},
+                                           FilterCase{"[Setting]\nPID=1\n", "0x4321", false},
+                                           FilterCase{"[Setting]\nPID=0\n", "0x4321", true},
+                                           FilterCase{"[Setting]\nPID=0\n", "0x1212", false}));
+
+TEST(Discovery, UnpluggedDeviceIsNeitherListedNorOpened) {
+    test::Sandbox sandbox;
+    bind_and_open(sandbox, "{}");
+    _close_channels();
+    device().unplugged = true;
+    EXPECT_FALSE(_find_target_device());
+    EXPECT_FALSE(_open_channels());
+    _close_channels();
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+} // namespace

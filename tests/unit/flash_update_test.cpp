@@ -1,0 +1,309 @@
+// The flash update from end to end on a simulated controller, and every way it can fail.
+#include <gtest/gtest.h>
+
+#include "device/device_link.h"
+#include "host/handles.h"
+#include "test_support.h"
+#include "update/flash_update.h"
+#include "update/fw_image.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Bytes = std::vector<std::uint8_t>;
+
+const sim::Controller& controller() {
+    return sim::pc().devices.at(0).controller;
+}
+
+Bytes main_image_of(const Bytes& image) {
+    return Bytes(image.begin() + kMainImageOffset, image.begin() + kImageFileSize);
+}
+
+std::size_t count_lines(const std::string& prefix) {
+    std::size_t count = 0;
+    for (const std::string& line : test::transcript()) {
+        count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(FlashUpdate, SilentRunReplacesMainMemoryAndLogsLikeTheExample) {
+    test::Sandbox sandbox;
+    const Bytes image = sandbox.add_image();
+    test::load_scenario("{}");
+    ASSERT_NE(controller().main_memory, main_image_of(image));
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 0);
+    EXPECT_EQ(controller().main_memory, main_image_of(image));
+    EXPECT_FALSE(controller().update_mode);
+    EXPECT_EQ(sim::controller_peek(controller(), 0x80002D, sim::now_ms()), 0x11);
+    // The active-mode bytes read before the update are back.
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(controller().registers.at(0x80003E + i), i + 1);
+    }
+    EXPECT_EQ(sim::controller_group_value(controller(), 0xFF8004), 0u); // access enable off
+    EXPECT_TRUE(test::transcript().empty());
+    EXPECT_EQ(test::transcript(), Lines{});
+    // Two mode changes of 1000 ms, and 2 ms after each of the run's writes.
+    EXPECT_EQ(sandbox.read_file("fw.log"),
+              "Command:/s /v LOGFILE=fw.log\r\n"
+              "Executed:2024/03/05 09:07:02\r\n"
+              "Current FW version:3.07\r\n"
+              "New FW version:3.08\r\n"
+              "Firmware was successfully updated.\r\n"
+              "Exit code = 0\r\n"
+              "Completed:2024/03/05 09:07:05\r\n"
+              "\r\n");
+    EXPECT_EQ(host_handles_open_total(), 0u);
+    EXPECT_EQ(controller().stats.refused_requests, 0u);
+    EXPECT_EQ(controller().stats.protocol_violations, 0u);
+    EXPECT_EQ(controller().stats.unexpected_addresses, 0u);
+}
+
+TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimes) {
+    test::Sandbox sandbox;
+    const Bytes image = sandbox.add_image();
+    test::load_scenario(R"({"dialog": "start"})");
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 3010);
+    Lines expected = {
+        "box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to 3.08 ?",
+        "answer IDYES", "dialog open", "title Norvane FW Updater 3.0.0.7", "button disabled"};
+    for (int step = 1; step <= 18; ++step) {
+        expected.push_back("progress " + std::to_string(step) + "/19");
+    }
+    expected.insert(expected.end(), {"box Result 0x40 Update success!!!", "answer IDOK",
+                                     "box Result 0x40 Please restart this computer.",
+                                     "answer IDOK", "dialog closed"});
+    EXPECT_EQ(test::transcript(), expected);
+    EXPECT_EQ(controller().main_memory, main_image_of(image));
+    const Lines log = test::log_lines("fw.log");
+    EXPECT_EQ(Lines(log.begin() + 2, log.end()),
+              (Lines{"Current FW version:3.07", "New FW version:3.08",
+                     "Firmware was successfully updated.", "Exit code = 3010",
+                     "Completed:2024/03/05 09:07:05", ""}));
+    EXPECT_EQ(g_chunk_counter, 512u);
+}
+
+struct FailureCase {
+    const char* name;
+    const char* controller; // the controller's JSON (faults and the like)
+    const char* collections; // collections JSON, or null for the default two
+    const char* step_line;
+    bool verify_box;
+    bool left_in_update_mode;
+    bool programmed = false; // main memory holds the image although the run failed
+};
+
+const FailureCase kFailureCases[] = {
+    {"access_no_data_channel", "{}",
+     R"([{"usage_page": "0xFF01", "report_id": 5, "report_count": 7}])",
+     "Fail - _access_target_device.", false, false},
+    {"access_chunk_not_dividing", "{}",
+     R"([{"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
+         {"usage_page": "0xFF02", "report_id": 6, "report_count": 106}])",
+     "Fail - _access_target_device.", false, false},
+    {"mode_change_in", R"({"faults": [{"on": "read", "address": "0x80002D", "value": 17}]})",
+     nullptr, "Fail - _fw_mode_change.", false, true},
+    {"mode_change_in_write", R"({"faults": [{"on": "write", "address": "0xFF8863", "fail_set": true}]})",
+     nullptr, "Fail - _fw_mode_change.", false, false},
+    {"clear_memory", R"({"faults": [{"on": "write", "address": "0xFF800C", "fail_set": true}]})",
+     nullptr, "Fail - _clear_memory_segment.", false, true},
+    {"check_clear", R"({"faults": [{"on": "write", "address": "0xFF8013", "ignore": true}]})",
+     nullptr, "Fail - _check_clear_memory.", false, true},
+    {"check_clear_read", R"({"faults": [{"on": "read", "address": "0x110000", "fail_get": true}]})",
+     nullptr, "Fail - _check_clear_memory.", false, true},
+    // Read-backs of the command register: system check, information check, erase, program.
+    {"program_command", R"({"faults": [{"on": "read", "address": "0xFF8003", "skip": 3, "value": 0}]})",
+     nullptr, "Fail - _write_read_memory_segment.", false, true},
+    {"verify", R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
+     nullptr, "Fail - _write_read_memory_segment.", true, true},
+    {"mode_change_out",
+     R"({"faults": [{"on": "read", "address": "0x80002D", "skip": 1, "value": 16}]})", nullptr,
+     "Fail - _fw_mode_change.", false, false, true},
+    {"restore", R"({"faults": [{"on": "write", "address": "0x80003F", "fail_set": true}]})",
+     nullptr, "Fail - _restore_active_mode.", false, false, true},
+};
+
+class FlashFailureTest : public ::testing::TestWithParam<FailureCase> {
+  protected:
+    void SetUp() override {
+        image_ = sandbox_.add_image();
+        std::string device = std::string(R"({"controller": )") + GetParam().controller;
+        if (GetParam().collections != nullptr) {
+            device += std::string(R"(, "collections": )") + GetParam().collections;
+        }
+        test::load_scenario(R"({"dialog": "start", "devices": [)" + device + "}]}");
+    }
+    test::Sandbox sandbox_;
+    Bytes image_;
+};
+
+TEST_P(FlashFailureTest, InteractiveRunNamesTheStepAndEndsWith1603) {
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 1603);
+    const Lines log = test::log_lines("fw.log");
+    EXPECT_EQ(Lines(log.begin() + 4, log.end()),
+              (Lines{GetParam().step_line, "Firmware update failed.", "Exit code = 1603"}));
+    EXPECT_EQ(count_lines("box Warning 0x30 Failed verify main memory"),
+              GetParam().verify_box ? 1u : 0u);
+    EXPECT_EQ(count_lines("box Result 0x30 Update fail !!!"), 1u);
+    EXPECT_EQ(count_lines("box Result 0x40"), 0u);
+    // The dialog stays open after the failure until the user closes it.
+    const auto& lines = test::transcript();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "answer IDOK");
+    EXPECT_EQ(lines.back(), "dialog closed");
+    EXPECT_EQ(controller().update_mode, GetParam().left_in_update_mode);
+    EXPECT_EQ(controller().main_memory == main_image_of(image_), GetParam().programmed);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+TEST_P(FlashFailureTest, SilentRunLogsTheSameAndShowsNothing) {
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 1603);
+    const Lines log = test::log_lines("fw.log");
+    EXPECT_EQ(Lines(log.begin() + 4, log.end()),
+              (Lines{GetParam().step_line, "Firmware update failed.", "Exit code = 1603"}));
+    EXPECT_EQ(count_lines("box"), 0u);
+    EXPECT_EQ(count_lines("dialog"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FlashFailureTest, ::testing::ValuesIn(kFailureCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FlashUpdate, VerifyFailureLeavesAccessEnableOn) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+        {"on": "read_block", "address": "0x110000", "corrupt": true}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 1603);
+    EXPECT_EQ(sim::controller_group_value(controller(), 0xFF8004), 1u);
+    EXPECT_TRUE(controller().update_mode);
+}
+
+TEST(FlashUpdate, RefusedChunkSizeWritesNothingToTheController) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"collections": [
+        {"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
+        {"usage_page": "0xFF02", "report_id": 6, "report_count": 300}]}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 1603);
+    // Only the two identity checks' commands were written; the update wrote nothing.
+    EXPECT_EQ(controller().stats.register_writes, 8u);
+    EXPECT_EQ(controller().stats.block_writes, 0u);
+    EXPECT_EQ(controller().stats.mode_changes, 0u);
+    EXPECT_FALSE(controller().update_mode);
+}
+
+struct RetryChunkCase {
+    int times;
+    bool success;
+};
+
+class ChunkAttemptTest : public ::testing::TestWithParam<RetryChunkCase> {};
+
+TEST_P(ChunkAttemptTest, ChunkVerifiesWithinThreeAttempts) {
+    test::Sandbox sandbox;
+    const Bytes image = sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+        {"on": "read_block", "address": "0x114000", "corrupt": true, "times": )" +
+                        std::to_string(GetParam().times) + "}]}}]}");
+    EXPECT_EQ(test::run_program(L"/s"), GetParam().success ? 0 : 1603);
+    EXPECT_EQ(controller().main_memory == main_image_of(image), GetParam().success);
+    // Neither the debugger nor a box hears of a chunk that verified on a later attempt.
+    EXPECT_TRUE(test::transcript().empty());
+    const std::size_t read_blocks = controller().stats.block_reads;
+    EXPECT_EQ(read_blocks, GetParam().success ? 512u + GetParam().times : 128u + 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ChunkAttemptTest,
+                         ::testing::Values(RetryChunkCase{1, true}, RetryChunkCase{2, true},
+                                           RetryChunkCase{3, false}));
+
+TEST(FlashUpdate, FailedBlockWriteWhoseReadBackMatchesCountsAsComplete) {
+    test::Sandbox sandbox;
+    Bytes image = test::make_image();
+    std::fill(image.begin() + kMainImageOffset + 0x8000,
+              image.begin() + kMainImageOffset + 0x8080, 0xFF); // an erased chunk stays erased
+    sandbox.write_file("fw.bin", image);
+    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+        {"on": "write_block", "address": "0x8000", "fail_set": true}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 0);
+    EXPECT_EQ(test::transcript(), Lines{"debug Fail - write main memory"});
+    EXPECT_EQ(controller().main_memory, main_image_of(image));
+}
+
+TEST(FlashUpdate, FailedBlockReadGoesToTheDebuggerAndCostsAnAttempt) {
+    test::Sandbox sandbox;
+    const Bytes image = sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+        {"on": "read_block", "address": "0x110080", "fail_get": true, "times": 12}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 0);
+    EXPECT_EQ(test::transcript(), Lines{"debug Fail - read main memory"});
+    EXPECT_EQ(controller().main_memory, main_image_of(image));
+}
+
+TEST(FlashUpdate, RelaxedHidVersionAcceptsAnyNormalModeStatus) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"version_number": "0xFFFF", "controller": {"faults": [
+        {"on": "read", "address": "0x80002D", "skip": 1, "value": "0x42"}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 0);
+
+    // The status read itself must still succeed.
+    test::reset_program();
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"version_number": "0xFFFF", "controller": {"faults": [
+        {"on": "read", "address": "0x80002D", "skip": 1, "fail_get": true}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 1603);
+
+    // Entering update mode still demands 0x10.
+    test::reset_program();
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"version_number": "0xFFFF", "controller": {"faults": [
+        {"on": "read", "address": "0x80002D", "value": "0x42", "times": 1}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 1603);
+    EXPECT_EQ(controller().stats.erases, 0u);
+}
+
+TEST(FlashUpdate, EraseCommandNotConfirmedLeavesTheBlankCheckToDecide) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+        {"on": "read", "address": "0xFF8003", "skip": 2, "value": 0, "times": 1}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 1603);
+    const Lines log = test::log_lines("fw.log");
+    EXPECT_EQ(log.at(4), "Fail - _check_clear_memory.");
+}
+
+TEST(FlashUpdate, PartlySavedActiveModeWritesBackOnlyWhatWasRead) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"controller": {"active_mode": [9, 8, 7, 6], "faults": [
+        {"on": "read", "address": "0x800040", "fail_get": true, "times": 12}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 0);
+    std::vector<std::uint32_t> restored;
+    for (const sim::RequestRecord& record : sim::pc().devices[0].request_log) {
+        if (record.kind == sim::RequestKind::Write && record.address >= 0x80003E &&
+            record.address <= 0x800041) {
+            restored.push_back(record.address);
+        }
+    }
+    EXPECT_EQ(restored, (std::vector<std::uint32_t>{0x80003E, 0x80003F}));
+    EXPECT_EQ(controller().registers.at(0x80003E), 9);
+    EXPECT_EQ(controller().registers.at(0x80003F), 8);
+}
+
+TEST(FlashUpdate, ModeChangeWaitsASecondBeforeReadingTheStatus) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario("{}");
+    EXPECT_EQ(test::run_program(L"/s"), 0);
+    // 2 mode changes x 1000 ms, plus 2 ms after every register and block write.
+    const auto& stats = controller().stats;
+    EXPECT_EQ(sim::pc().virtual_ms,
+              2000u + 2u * (stats.register_writes + stats.block_writes));
+    EXPECT_EQ(stats.block_writes, 512u);
+    EXPECT_EQ(stats.mode_changes, 2u);
+    EXPECT_EQ(stats.erases, 1u);
+}
+
+} // namespace

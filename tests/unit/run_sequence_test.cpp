@@ -1,0 +1,197 @@
+// Every way out of the run before the update: its box, its log lines and its exit code.
+#include <gtest/gtest.h>
+
+#include "host/handles.h"
+#include "test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct ExitCase {
+    const char* name;
+    const char* settings;    // Setting.ini text, or null for none
+    const char* scenario;    // scenario JSON
+    bool image;              // put a valid image into the folder
+    Lines boxes;             // transcript lines of the interactive run, in order
+    Lines log_tail;          // log lines after "Command:" and "Executed:"
+    int code;
+};
+
+const ExitCase kExitCases[] = {
+    {"no_pnp_id", "[Setting]\r\nPNPID=1\r\n", R"({"mouse_devices": [["HID\\VID_1&PID_2"]]})", true,
+     {"box Warning 0x30 Could not get Touchpad PnPID", "answer IDOK"},
+     {"Could not get Touchpad PnPID.", "Exit code = 1603"}, 1603},
+    {"foreign_pnp_id", "[Setting]\r\nPNPID=1\r\n",
+     R"({"mouse_devices": [["ACPI*VORK0814&A"]], "power": {"ac_line_status": 0}})", true,
+     {"box Warning 0x30 This is not target system.", "answer IDOK"},
+     {"This is not target system.", "Exit code = 1603"}, 1603},
+    {"on_battery", nullptr, R"({"power": {"ac_line_status": 0}})", true,
+     {"box Warning 0x30 Please connect AC adaptor.", "answer IDOK"},
+     {"AC adaptor does not connect to PC.", "Exit code = 1603"}, 1603},
+    {"power_not_reported", nullptr, R"({"power": {"ac_line_status": 255}})", true,
+     {"box Warning 0x30 Please connect AC adaptor.", "answer IDOK"},
+     {"AC adaptor does not connect to PC.", "Exit code = 1603"}, 1603},
+    {"no_image", nullptr, "{}", false,
+     {"box Warning 0x30 Not Found .bin files.\\nPlease locate one .bin file to the folder.",
+      "answer IDOK"},
+     {"FW file cannot read.", "Exit code = 1603"}, 1603},
+    {"no_device", nullptr, R"({"devices": []})", true,
+     {"box Warning 0x30 Could not find Norvane device.", "answer IDOK"},
+     {"Could not find Norvane device.", "Exit code = 1603"}, 1603},
+    {"system_memory", nullptr, R"({"devices": [{"controller": {"system_memory": {"1": 0}}}]})",
+     true, {"box Warning 0x30 System memory does not match.", "answer IDOK"},
+     {"System memory does not match.", "Exit code = 1603"}, 1603},
+    {"information_memory", nullptr,
+     R"({"devices": [{"controller": {"information_memory": {"1023": 0}}}]})", true,
+     {"box Warning 0x30 Information memory does not match.", "answer IDOK"},
+     {"Information memory does not match.", "Exit code = 1603"}, 1603},
+    {"config_version", nullptr, R"({"devices": [{"controller": {"config_version": 9}}]})", true,
+     {"box Warning 0x30 Config version does not match.", "answer IDOK"},
+     {"Config version does not match.", "Exit code = 1603"}, 1603},
+    {"version_unreadable", nullptr,
+     R"({"devices": [{"controller": {"faults": [{"on": "read", "address": "0x110003", "fail_get": true}]}}]})",
+     true, {"debug Fail - _get_Fw_version()"}, {"Firmware version cannot get.", "Exit code = 1603"},
+     1603},
+    {"not_newer", nullptr, R"({"devices": [{"controller": {"firmware_version": "3.08"}}]})", true,
+     {"box Information 0x40 Touchpad Firmware that you about to update is older or the same as "
+      "current Firmware. You don't need to update this Firmware.",
+      "answer IDOK"},
+     {"Exit code = 8"}, 8},
+    {"declined", nullptr, R"({"answers": {"question": "no"}})", true,
+     {"box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to 3.08 ?",
+      "answer IDNO"},
+     {"Exit code = 0"}, 0},
+};
+
+class RunExitTest : public ::testing::TestWithParam<ExitCase> {
+  protected:
+    void prepare(const test::Sandbox& sandbox) const {
+        if (GetParam().image) {
+            sandbox.add_image();
+        }
+        if (GetParam().settings != nullptr) {
+            sandbox.write_text("Setting.ini", GetParam().settings);
+        }
+        test::load_scenario(GetParam().scenario);
+    }
+};
+
+TEST_P(RunExitTest, InteractiveRunShowsBoxLogsAndExits) {
+    test::Sandbox sandbox;
+    prepare(sandbox);
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), GetParam().code);
+    EXPECT_EQ(test::transcript(), GetParam().boxes);
+    Lines lines = test::log_lines("fw.log");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Command:/v LOGFILE=fw.log");
+    EXPECT_EQ(lines[1], "Executed:2024/03/05 09:07:02");
+    EXPECT_EQ(Lines(lines.begin() + 2, lines.end()), GetParam().log_tail);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+TEST_P(RunExitTest, SilentRunShowsNothingAndLogsTheSame) {
+    test::Sandbox sandbox;
+    prepare(sandbox);
+    if (std::string(GetParam().name) == "declined") {
+        GTEST_SKIP() << "a silent run asks no question";
+    }
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), GetParam().code);
+    for (const std::string& line : test::transcript()) {
+        EXPECT_EQ(line.rfind("box ", 0), std::string::npos) << line;
+    }
+    Lines lines = test::log_lines("fw.log");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(Lines(lines.begin() + 2, lines.end()), GetParam().log_tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RunExitTest, ::testing::ValuesIn(kExitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RunSequence, NoOptionsRunsInteractivelyAndWritesNoFile) {
+    test::Sandbox sandbox;
+    test::load_scenario(R"({"devices": []})");
+    EXPECT_EQ(test::run_program(L""), 1603);
+    EXPECT_EQ(test::transcript(), (Lines{"box Warning 0x30 Not Found .bin files.\\nPlease locate "
+                                         "one .bin file to the folder.",
+                                         "answer IDOK"}));
+    EXPECT_TRUE(std::filesystem::is_empty("."));
+}
+
+TEST(RunSequence, TargetSystemCheckRunsBeforePowerCheck) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    sandbox.write_text("Setting.ini", "[Setting]\nPNPID=1\n");
+    test::load_scenario(R"({"mouse_devices": [["ABCD*VORK0810&XYZ"]], "power": {"ac_line_status": 0}})");
+    EXPECT_EQ(test::run_program(L"/s"), 1603);
+    EXPECT_TRUE(test::transcript().empty());
+
+    // An accepted touchpad passes on to the power check.
+    test::reset_program();
+    sandbox.add_image();
+    test::load_scenario(R"({"mouse_devices": [["ABCD*VORK0810&XYZ"]], "power": {"ac_line_status": 0}})");
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=pnp.log"), 1603);
+    EXPECT_EQ(test::transcript().front(), "box Warning 0x30 Please connect AC adaptor.");
+}
+
+TEST(RunSequence, FailingPowerQueryPassesTheStep) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"power": {"fails": true}, "answers": {"question": "no"}})");
+    EXPECT_EQ(test::run_program(L""), 0);
+}
+
+TEST(RunSequence, SettingsSwitchOffTheChecks) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    sandbox.write_text("Setting.ini", "[Setting]\nAC=0\nSYS=0\nINFO=0\nCONF=0\nROLLBACK=0\n");
+    test::load_scenario(R"({"power": {"ac_line_status": 0}, "answers": {"question": "no"},
+        "devices": [{"controller": {"firmware_version": "3.08", "config_version": 77,
+                     "system_memory": {"1": 0}, "information_memory": {"1": 0}}}]})");
+    EXPECT_EQ(test::run_program(L""), 0);
+    EXPECT_EQ(test::transcript().front(),
+              "box Question 0x24 Current FW version is 3.08\\nWould you like to update FW to 3.08 ?");
+}
+
+TEST(RunSequence, ConfigurationThatCannotBeReadPassesTheStep) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"answers": {"question": "no"}, "devices": [{"controller": {
+        "config_version": 77, "faults": [
+          {"on": "read", "address": "0x110004", "fail_get": true},
+          {"on": "read", "address": "0x110006", "fail_get": true},
+          {"on": "read", "address": "0x110007", "fail_get": true},
+          {"on": "read", "address": "0x8000D7", "fail_get": true},
+          {"on": "read", "address": "0x8000D8", "fail_get": true}]}}]})");
+    EXPECT_EQ(test::run_program(L""), 0);
+}
+
+struct VersionCase {
+    const char* current;
+    std::uint8_t image_major;
+    std::uint8_t image_minor;
+    int code; // with ROLLBACK on, silent question-less run declined by battery afterwards
+};
+
+class VersionDecisionTest : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(VersionDecisionTest, RollbackRefusesImagesThatAreNotNewer) {
+    test::Sandbox sandbox;
+    test::ImageSpec spec;
+    spec.major = GetParam().image_major;
+    spec.minor = GetParam().image_minor;
+    sandbox.add_image(spec);
+    test::load_scenario(std::string(R"({"answers": {"question": "no"}, "devices": [{"controller": {"firmware_version": ")") +
+                        GetParam().current + "\"}}]}");
+    EXPECT_EQ(test::run_program(L""), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VersionDecisionTest,
+                         ::testing::Values(VersionCase{"3.09", 3, 0x10, 0},
+                                           VersionCase{"4.00", 3, 0xff, 8},
+                                           VersionCase{"3.07", 3, 0x07, 8},
+                                           VersionCase{"3.08", 3, 0x07, 8},
+                                           VersionCase{"2.ff", 3, 0x00, 0},
+                                           VersionCase{"a.1b", 0x0a, 0x1c, 0}));
+
+} // namespace

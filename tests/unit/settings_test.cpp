@@ -1,0 +1,81 @@
+// Setting.ini: the mask and WAIT, and where the file is looked for.
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "app/settings.h"
+#include "host/handles.h"
+#include "test_support.h"
+
+namespace {
+
+struct SettingsCase {
+    const char* name;
+    const char* text; // null: no file at all
+    SettingFlags mask;
+    std::uint32_t wait;
+};
+
+class SettingsTest : public ::testing::TestWithParam<SettingsCase> {};
+
+TEST_P(SettingsTest, MaskAndWait) {
+    test::Sandbox sandbox;
+    if (GetParam().text != nullptr) {
+        sandbox.write_text("Setting.ini", GetParam().text);
+    }
+    EXPECT_EQ(_load_settings(), GetParam().mask);
+    EXPECT_EQ(WAIT, GetParam().wait);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SettingsTest,
+    ::testing::Values(SettingsCase{"no_file", nullptr, 0x3F, 2},
+                      SettingsCase{"empty_file", "", 0x3F, 2},
+                      SettingsCase{"other_section", "[Other]\nAC=0\nWAIT=9\n", 0x3F, 2},
+                      SettingsCase{"ac_pid_off", "[Setting]\r\nAC=0\r\nPID=0\r\n", 0x3C, 2},
+                      SettingsCase{"ac_two", "[Setting]\nAC=2\nPID=0\n", 0x3E, 2},
+                      SettingsCase{"ac_three", "[Setting]\nAC=3\nPID=0\n", 0x3F, 2},
+                      SettingsCase{"conf_two", "[Setting]\nCONF=2\nROLLBACK=0\n", 0x2F, 2},
+                      SettingsCase{"pnpid_two", "[Setting]\nPNPID=2\n", 0xBF, 2},
+                      SettingsCase{"pnpid_on", "[Setting]\nPNPID=1\nWAIT=5\n", 0x7F, 5},
+                      SettingsCase{"rollback_off", "[Setting]\nROLLBACK=0\nPNPID=1\nWAIT=5\n", 0x5F,
+                                   5},
+                      SettingsCase{"wait_zero", "[Setting]\nWAIT=0\n", 0x3F, 0},
+                      SettingsCase{"all_off", "[Setting]\nAC=0\nPID=0\nSYS=0\nINFO=0\nCONF=0\n"
+                                              "ROLLBACK=0\nPNPID=0\n",
+                                   0x00, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Settings, LowerCaseFileNameIsFoundAsOnWindows) {
+    test::Sandbox sandbox;
+    sandbox.write_text("setting.ini", "[Setting]\nWAIT=7\n");
+    EXPECT_EQ(_load_settings(), 0x3Fu);
+    EXPECT_EQ(WAIT, 7u);
+}
+
+TEST(Settings, FileBesideTheProgramButNotInTheCurrentFolderIsNotRead) {
+    test::Sandbox sandbox;
+    std::filesystem::create_directory("program");
+    sandbox.write_text("program/Setting.ini", "[Setting]\nAC=0\nWAIT=9\n");
+    EXPECT_EQ(_load_settings(), 0x3Fu);
+    EXPECT_EQ(WAIT, 2u);
+}
+
+TEST(Settings, FolderTooDeepForThePathFallsBackToDefaults) {
+    test::Sandbox sandbox;
+    std::filesystem::path deep = sandbox.folder();
+    while (deep.native().size() < 300) {
+        deep /= std::string(40, 'd');
+    }
+    std::filesystem::create_directories(deep);
+    std::filesystem::current_path(deep);
+    {
+        std::ofstream file("Setting.ini");
+        file << "[Setting]\nAC=0\nWAIT=9\n";
+    }
+    EXPECT_EQ(_load_settings(), 0x3Fu);
+    EXPECT_EQ(WAIT, 2u);
+    std::filesystem::current_path(sandbox.folder());
+}
+
+} // namespace

@@ -1,0 +1,64 @@
+// Shared set-up for the host tests: a fresh folder and simulated PC per test, images made here,
+// and the program's entry point run with an argument string.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sim/simulated_pc.h"
+
+namespace test {
+
+struct ImageSpec {
+    std::uint16_t product_id = 0x1234;
+    std::uint8_t major = 3;
+    std::uint8_t minor = 0x08;
+    std::uint8_t config_version = 1;
+    std::uint32_t seed = 7;
+};
+
+// A complete 68,620-byte image: masks compare most positions, the main image is pseudo-random
+// with the version at bytes 2 and 3.
+std::vector<std::uint8_t> make_image(const ImageSpec& spec = {});
+
+// Each test runs in a folder of its own, on a fresh simulated PC with every program record reset.
+class Sandbox {
+  public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    const std::filesystem::path& folder() const {
+        return folder_;
+    }
+    void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
+    void write_text(const std::string& name, const std::string& text) const;
+    std::string read_file(const std::string& name) const;
+    // Writes image.bin and returns its bytes.
+    std::vector<std::uint8_t> add_image(const ImageSpec& spec = {}) const;
+
+  private:
+    std::filesystem::path previous_;
+    std::filesystem::path folder_;
+};
+
+// Resets every process-wide record of the program and the simulated PC.
+void reset_program();
+
+// Sets up the simulated PC from scenario JSON (after the image is in the folder); fails the test
+// on a bad scenario.
+void load_scenario(const std::string& json);
+
+// Runs wWinMain with the argument string; returns its exit code.
+int run_program(const std::wstring& arguments);
+
+// The transcript lines so far.
+const std::vector<std::string>& transcript();
+
+// Lines of the log file (CR LF split); a missing CR fails the test.
+std::vector<std::string> log_lines(const std::string& name);
+
+} // namespace test

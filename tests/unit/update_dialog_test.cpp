@@ -1,0 +1,199 @@
+// The update dialog's states, its title and progress bar, and the rules every box follows.
+#include <gtest/gtest.h>
+
+#include "host/handles.h"
+#include "test_support.h"
+#include "ui/update_dialog.h"
+#include "update/fw_image.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::size_t index_of(const std::string& line) {
+    const auto& lines = test::transcript();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] == line) {
+            return i;
+        }
+    }
+    return lines.size();
+}
+
+struct DialogCase {
+    const char* name;
+    const char* scenario;
+    int code;
+    Lines log_tail; // after the version entry
+    bool button_disabled;
+};
+
+class DialogStateTest : public ::testing::TestWithParam<DialogCase> {};
+
+TEST_P(DialogStateTest, OutcomeAndLogFollowTheDialogsState) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(GetParam().scenario);
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), GetParam().code);
+    const Lines log = test::log_lines("fw.log");
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(Lines(log.begin() + 4, log.end()), GetParam().log_tail);
+    EXPECT_EQ(index_of("button disabled") < test::transcript().size(), GetParam().button_disabled);
+    EXPECT_EQ(test::transcript().back(), "dialog closed");
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DialogStateTest,
+    ::testing::Values(
+        DialogCase{"closed_without_update", R"({"dialog": "close"})", 3010, {}, false},
+        DialogCase{"updated", R"({"dialog": "start"})", 3010,
+                   {"Firmware was successfully updated.", "Exit code = 3010",
+                    "Completed:2024/03/05 09:07:05", ""},
+                   true},
+        DialogCase{"failed_then_closed",
+                   R"({"dialog": "start", "devices": [{"controller": {"faults": [
+                       {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})",
+                   1603, {"Fail - _clear_memory_segment.", "Firmware update failed.",
+                          "Exit code = 1603"},
+                   true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UpdateDialog, FailedUpdateLeavesDialogOpenUntilClosed) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"dialog": "start", "devices": [{"controller": {"faults": [
+        {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})");
+    EXPECT_EQ(test::run_program(L""), 1603);
+    const Lines& lines = test::transcript();
+    // The failure box comes while the dialog is still up; only the close box ends it.
+    EXPECT_LT(index_of("box Result 0x30 Update fail !!!"), index_of("dialog closed"));
+    EXPECT_EQ(lines.back(), "dialog closed");
+    EXPECT_EQ(index_of("progress 1/19"), index_of("button disabled") + 1);
+    EXPECT_EQ(index_of("progress 2/19"), lines.size());
+}
+
+TEST(UpdateDialog, CancelCommandAndOtherMessagesAreIgnored) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario("{}");
+    ASSERT_TRUE(_load_fw_image());
+    HWND fake = reinterpret_cast<HWND>(0x1234);
+    EXPECT_EQ(_update_dialog_proc(fake, WM_COMMAND, IDCANCEL, 0), 0);
+    EXPECT_EQ(_update_dialog_proc(fake, 0x0200 /* mouse move */, 0, 0), 0);
+    EXPECT_TRUE(test::transcript().empty());
+    EXPECT_EQ(g_update_outcome, 3010);
+}
+
+TEST(UpdateDialog, AnyNotificationOfTheButtonStartsTheUpdate) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"devices": []})");
+    HWND fake = reinterpret_cast<HWND>(0x1234);
+    const WPARAM double_click = (5u << 16) | 1000u;
+    _update_dialog_proc(fake, WM_COMMAND, double_click, 0);
+    // With no device the update fails at once: its box and outcome show that it ran.
+    EXPECT_EQ(g_update_outcome, 1603);
+    EXPECT_EQ(test::transcript(), (Lines{"box Result 0x30 Update fail !!!", "answer IDOK"}));
+}
+
+struct TitleCase {
+    const char* name;
+    bool block;
+    bool has_name;
+    bool has_version;
+    Lines expected_start;
+};
+
+class TitleTest : public ::testing::TestWithParam<TitleCase> {};
+
+TEST_P(TitleTest, TitleFromVersionBlockOrTemplate) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"dialog": "close"})");
+    sim::pc().version_block_present = GetParam().block;
+    if (!GetParam().has_name) {
+        sim::pc().product_name.reset();
+    }
+    if (!GetParam().has_version) {
+        sim::pc().product_version.reset();
+    }
+    EXPECT_EQ(test::run_program(L""), 3010);
+    const Lines& lines = test::transcript();
+    const std::size_t open = index_of("dialog open");
+    ASSERT_LT(open, lines.size());
+    EXPECT_EQ(Lines(lines.begin() + static_cast<long>(open), lines.end()),
+              GetParam().expected_start);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TitleTest,
+    ::testing::Values(
+        TitleCase{"full", true, true, true,
+                  {"dialog open", "title Norvane FW Updater 3.0.0.7", "dialog closed"}},
+        TitleCase{"no_block", false, true, true, {"dialog open", "dialog closed"}},
+        TitleCase{"no_name", true, false, true, {"dialog open", "dialog closed"}},
+        TitleCase{"no_version", true, true, false, {"dialog open", "dialog closed"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every box of the program: its title, style and text, reached by some run.
+struct BoxCase {
+    const char* name;
+    const char* scenario;
+    const char* settings;
+    bool image;
+    const char* box;
+};
+
+class MessageBoxTest : public ::testing::TestWithParam<BoxCase> {};
+
+TEST_P(MessageBoxTest, TitleStyleAndTextWithoutOwner) {
+    test::Sandbox sandbox;
+    if (GetParam().image) {
+        sandbox.add_image();
+    }
+    if (GetParam().settings != nullptr) {
+        sandbox.write_text("Setting.ini", GetParam().settings);
+    }
+    test::load_scenario(GetParam().scenario);
+    test::run_program(L"");
+    EXPECT_LT(index_of(GetParam().box), test::transcript().size()) << GetParam().box;
+    EXPECT_EQ(index_of("box-owner"), test::transcript().size());
+    for (const std::string& line : test::transcript()) {
+        EXPECT_EQ(line.rfind("box-owner", 0), std::string::npos) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MessageBoxTest,
+    ::testing::Values(
+        BoxCase{"pnp", "{}", "[Setting]\nPNPID=1\n", true,
+                "box Warning 0x30 Could not get Touchpad PnPID"},
+        BoxCase{"target", R"({"mouse_devices": [["ACPI*VORK0999&1"]]})", "[Setting]\nPNPID=1\n",
+                true, "box Warning 0x30 This is not target system."},
+        BoxCase{"ac", R"({"power": {"ac_line_status": 0}})", nullptr, true,
+                "box Warning 0x30 Please connect AC adaptor."},
+        BoxCase{"no_bin", "{}", nullptr, false,
+                "box Warning 0x30 Not Found .bin files.\\nPlease locate one .bin file to the "
+                "folder."},
+        BoxCase{"device", R"({"devices": []})", nullptr, true,
+                "box Warning 0x30 Could not find Norvane device."},
+        BoxCase{"not_newer", R"({"devices": [{"controller": {"firmware_version": "3.09"}}]})",
+                nullptr, true,
+                "box Information 0x40 Touchpad Firmware that you about to update is older or the "
+                "same as current Firmware. You don't need to update this Firmware."},
+        BoxCase{"question", R"({"answers": {"question": "no"}})", nullptr, true,
+                "box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to "
+                "3.08 ?"},
+        BoxCase{"verify", R"({"devices": [{"controller": {"faults": [
+                    {"on": "read_block", "corrupt": true}]}}]})",
+                nullptr, true, "box Warning 0x30 Failed verify main memory"},
+        BoxCase{"fail", R"({"devices": [{"controller": {"faults": [
+                    {"on": "read_block", "corrupt": true}]}}]})",
+                nullptr, true, "box Result 0x30 Update fail !!!"},
+        BoxCase{"success", "{}", nullptr, true, "box Result 0x40 Update success!!!"},
+        BoxCase{"restart", "{}", nullptr, true, "box Result 0x40 Please restart this computer."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
