@@ -1,0 +1,82 @@
+# Norvane FW Updater: set-up, builds and tests on a Debian machine.
+#
+#   make deps    install the Debian packages that are missing (apt-get; sudo when not root)
+#   make build   configure and build build/host (Linux, simulated PC) and build/windows (MinGW)
+#   make test    deps, build, host tests (ctest), then the Wine system tests
+#   make demo    deps, build, then one silent run on the simulated PC with its run log
+SHELL := /bin/bash
+.SHELLFLAGS := -eu -o pipefail -c
+.DEFAULT_GOAL := build
+# Targets run one after the other; the builds themselves run in parallel (JOBS).
+.NOTPARALLEL:
+MAKEFLAGS += --no-print-directory
+
+DEB_PACKAGES := cmake g++ libgtest-dev libgmock-dev g++-mingw-w64-x86-64 wine wine64 xvfb \
+	icoutils nlohmann-json3-dev clang llvm libclang-rt-14-dev clang-tidy cppcheck clang-format \
+	imagemagick x11-utils python3
+JOBS ?= $(shell nproc)
+HOST_DIR := build/host
+WINDOWS_DIR := build/windows
+
+.PHONY: deps build build-host build-windows test test-host test-wine demo clean \
+	bench soak fuzz lint
+
+deps:
+	@missing=""; \
+	for p in $(DEB_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep -q ' installed$$' || missing="$$missing $$p"; \
+	done; \
+	if [ -z "$$missing" ]; then echo "deps: all Debian packages present"; exit 0; fi; \
+	sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	echo "deps: installing$$missing"; \
+	$$sudo apt-get update; \
+	DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y $$missing
+
+build: build-host build-windows
+
+build-host:
+	@echo "==== build: host ($(HOST_DIR)) ===="
+	cmake -S . -B $(HOST_DIR)
+	cmake --build $(HOST_DIR) -j $(JOBS)
+
+build-windows:
+	@echo "==== build: Windows ($(WINDOWS_DIR)) ===="
+	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WINDOWS_DIR) -j $(JOBS)
+
+# Both test steps run even when the first fails; the target fails when either failed.
+test: deps build
+	@status=0; \
+	$(MAKE) --no-print-directory test-host || status=1; \
+	$(MAKE) --no-print-directory test-wine || status=1; \
+	if [ $$status -ne 0 ]; then echo "==== make test: FAILED ===="; else echo "==== make test: passed ===="; fi; \
+	exit $$status
+
+test-host:
+	@echo "==== test: host (ctest in $(HOST_DIR)) ===="
+	cd $(HOST_DIR) && ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+test-wine:
+	@echo "==== test: Wine system tests ===="
+	python3 tests/wine/wine_tests.py
+
+demo: deps build
+	@echo "==== demo: one silent run on the simulated PC ===="
+	@dir=$$(mktemp -d /tmp/norvane-demo.XXXXXX); \
+	cd "$$dir"; \
+	echo "folder: $$dir"; \
+	echo "\$$ fwimage make FW.bin"; \
+	"$(CURDIR)/$(HOST_DIR)/fwimage" make FW.bin; \
+	echo "\$$ fwsim /s /v LOGFILE=fw.log"; \
+	status=0; "$(CURDIR)/$(HOST_DIR)/fwsim" /s /v LOGFILE=fw.log || status=$$?; \
+	echo "---- fw.log ----"; \
+	if [ -f fw.log ]; then tr -d '\r' < fw.log; else echo "(no log written)"; fi; \
+	echo "----------------"; \
+	exit $$status
+
+bench soak fuzz lint:
+	@echo "make $@: not built yet" >&2; exit 1
+
+clean:
+	rm -rf build

@@ -1,0 +1,48 @@
+# Windows build: real Win32 calls, static runtime, resources from the .rc script.
+enable_language(RC)
+add_compile_options(${WARNINGS} -municode -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN)
+# No MinGW runtime DLL may be needed beside the exe: libgcc, libstdc++ and winpthread are linked
+# in. What is left to import are system DLLs only (KERNEL32, USER32, msvcrt, SETUPAPI, ...).
+set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+
+# Icons are drawn by our own script at build time; the resource compiler finds them, and the
+# manifest, through its include path.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+set(ICON_FILES ${ICON_DIR}/app16.ico ${ICON_DIR}/app32.ico)
+add_custom_command(
+    OUTPUT ${ICON_FILES}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make_icons.py ${ICON_DIR}
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icons.py
+    COMMENT "Drawing the program icons"
+    VERBATIM)
+add_custom_target(program_icons DEPENDS ${ICON_FILES})
+
+set(RESOURCE_SCRIPT ${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.rc)
+set_source_files_properties(${RESOURCE_SCRIPT} PROPERTIES
+    OBJECT_DEPENDS "${ICON_FILES};${CMAKE_SOURCE_DIR}/ui/resource_ids.h;${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.manifest")
+
+add_executable(NorvaneFwUpdater WIN32 ${PRODUCT_SOURCES} ${RESOURCE_SCRIPT})
+add_dependencies(NorvaneFwUpdater program_icons)
+target_include_directories(NorvaneFwUpdater PRIVATE
+    ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
+target_link_options(NorvaneFwUpdater PRIVATE -municode ${STATIC_RUNTIME})
+target_link_libraries(NorvaneFwUpdater PRIVATE setupapi hid version comctl32)
+
+add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp ${IMAGE_FORMAT_SOURCES})
+target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
+target_link_options(fwimage PRIVATE ${STATIC_RUNTIME})
+
+# Small Windows programs that only the Wine system tests use; they land in build/windows/tools/
+# and never ship.
+option(NORVANE_WINE_TEST_TOOLS "Build the Windows helper programs of the Wine tests" ON)
+if(NORVANE_WINE_TEST_TOOLS)
+    file(GLOB WINE_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/wine/*.c)
+    foreach(tool_source ${WINE_TOOL_SOURCES})
+        get_filename_component(tool_name ${tool_source} NAME_WE)
+        add_executable(${tool_name} ${tool_source})
+        target_link_options(${tool_name} PRIVATE -municode ${STATIC_RUNTIME})
+        set_target_properties(${tool_name} PROPERTIES
+            RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+    endforeach()
+endif()

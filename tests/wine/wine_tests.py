@@ -1,0 +1,551 @@
+#!/usr/bin/env python3
+"""System tests of the Windows build: the real NorvaneFwUpdater.exe, run under Wine.
+
+    python3 tests/wine/wine_tests.py [-k SUBSTRING] [--keep]
+
+Checks the executable file itself (PE32+ GUI, only system DLLs imported, resources) and runs it
+silently ("/s /v LOGFILE=fw.log") in prepared folders, comparing the run log byte for byte and
+the full exit code. The exit code is read through build/windows/tools/launch.exe, which prints
+it whole: a shell only sees its low 8 bits (1603 arrives as 67).
+
+The tests make their own Wine prefix under build/wine-prefix (once; later runs reuse it) and
+start their own Xvfb on a free display, which they stop again at the end. Case folders are made
+under a fresh temporary folder and removed afterwards, unless a test failed or --keep is given.
+
+The last line of output is "N passed, N failed"; the exit status is 1 when any test failed.
+"""
+
+import argparse
+import ctypes
+import datetime
+import os
+import re
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+BUILD = EXE = LAUNCH = FWIMAGE = PREFIX = ''
+
+
+def set_build_dir(build):
+    global BUILD, EXE, LAUNCH, FWIMAGE, PREFIX
+    BUILD = os.path.abspath(build)
+    EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
+    LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
+    FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
+    PREFIX = os.path.join(BUILD, 'wine-prefix')
+
+
+OBJDUMP = 'x86_64-w64-mingw32-objdump'
+
+IMAGE_SIZE = 68620
+PR_SET_CHILD_SUBREAPER = 36
+RUN_TIMEOUT = 90  # seconds for one run of the exe under Wine
+SILENT_ARGS = ['/s', '/v', 'LOGFILE=fw.log']
+
+# ---------------------------------------------------------------------------------------------
+# Wine and Xvfb
+
+
+class Wine:
+    def __init__(self):
+        self.env = dict(os.environ)
+        self.env.update({
+            'WINEPREFIX': PREFIX,
+            'WINEARCH': 'win64',
+            'WINEDEBUG': '-all',
+            'WINEDLLOVERRIDES': 'mscoree,mshtml=',
+        })
+        self.xvfb = None
+
+    def start(self):
+        # Wine's processes detach from the process that started them. As their subreaper we
+        # get them back when they end and can reap them, instead of leaving zombies behind.
+        try:
+            libc = ctypes.CDLL(None, use_errno=True)
+            libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+        except (OSError, AttributeError):
+            pass
+        self._start_xvfb()
+        self._ensure_prefix()
+        # One wineserver (and with it Wine's own services) for all runs instead of one per run.
+        subprocess.run(['wineserver', '-p'], env=self.env, check=False)
+        subprocess.run(['wine', 'cmd', '/c', 'exit'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=False)
+
+    def _start_xvfb(self):
+        # Xvfb picks a free display itself and writes its number to the pipe we hand it.
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1024x768x24', '-nolisten',
+             'tcp'],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b''
+        deadline = time.monotonic() + 30
+        while not number.endswith(b'\n'):
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not select.select([read_end], [], [], remaining)[0]:
+                break
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        if not number.strip().isdigit():
+            raise RuntimeError('Xvfb did not start')
+        self.env['DISPLAY'] = ':' + number.strip().decode()
+
+    def _ensure_prefix(self):
+        if os.path.exists(os.path.join(PREFIX, 'system.reg')):
+            return
+        os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
+        started = time.monotonic()
+        subprocess.run(['wineboot', '--init'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300, check=False)
+        subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, check=False)
+        if not os.path.exists(os.path.join(PREFIX, 'system.reg')):
+            raise RuntimeError('wineboot could not create the prefix ' + PREFIX)
+        print('made the Wine prefix %s in %.1f s' % (PREFIX, time.monotonic() - started))
+
+    def stop(self):
+        # Ends the persistent wineserver of our prefix, with whatever still runs in it (a hung
+        # test run), then our Xvfb. The prefix belongs to these tests while they run.
+        subprocess.run(['wineserver', '-k'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
+        try:
+            subprocess.run(['wineserver', '-w'], env=self.env, timeout=30, check=False)
+        except subprocess.TimeoutExpired:
+            pass
+        if self.xvfb is not None:
+            self.xvfb.send_signal(signal.SIGTERM)
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait()
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                pid, _status = os.waitpid(-1, os.WNOHANG)
+            except ChildProcessError:
+                break
+            if pid == 0:
+                time.sleep(0.1)
+
+    def run(self, folder, program_args):
+        """Runs launch.exe with the exe and its arguments in folder. Returns (code, output)."""
+        # Wine passes the program path on unchanged; the exe must be named by its Windows path.
+        command = ['wine', LAUNCH, windows_path(EXE)] + program_args
+        try:
+            done = subprocess.run(command, cwd=folder, env=self.env, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise AssertionError('the exe did not end within %d s' % RUN_TIMEOUT)
+        out = done.stdout.decode('utf-8', 'replace')
+        match = re.search(r'^exit (\d+)\r?$', out, re.M)
+        if not match:
+            raise AssertionError('launch.exe printed no exit code (status %d): %r %r' %
+                                 (done.returncode, out, done.stderr.decode('utf-8', 'replace')))
+        code = int(match.group(1))
+        if done.returncode != code & 0xFF:
+            raise AssertionError('wine status %d is not the low byte of %d' %
+                                 (done.returncode, code))
+        return code, out
+
+
+def windows_path(path):
+    # Wine's drive Z: is the Unix root.
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+# ---------------------------------------------------------------------------------------------
+# Test folders and images
+
+
+def make_image(path):
+    """Writes a complete 68,620-byte image: with the host fwimage tool when it is built."""
+    if os.path.exists(FWIMAGE):
+        subprocess.run([FWIMAGE, 'make', path], check=True, stdout=subprocess.DEVNULL)
+    else:
+        header = bytes([0x12, 0x34, 0x03, 0x08, 0, 0, 0, 0, 0, 0, 0x01, 0])
+        body = bytes((i * 7 + 3) & 0xFF for i in range(IMAGE_SIZE - len(header)))
+        with open(path, 'wb') as f:
+            f.write(header + body)
+    if os.path.getsize(path) != IMAGE_SIZE:
+        raise AssertionError('%s is %d bytes, not %d' % (path, os.path.getsize(path), IMAGE_SIZE))
+
+
+def read_log(folder, name='fw.log'):
+    path = os.path.join(folder, name)
+    if not os.path.exists(path):
+        raise AssertionError('no log file %s' % name)
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+EXECUTED = re.compile(rb'Executed:(\d{4})/(\d{2})/(\d{2}) (\d{2}):(\d{2}):(\d{2})')
+
+
+def check_run_log(data, lines, started, ended):
+    """Compares the log bytes with a run of the given lines after "Command:" and "Executed:"."""
+    expected_head = ('Command:' + ' '.join(SILENT_ARGS) + '\r\n').encode('ascii')
+    if not data.startswith(expected_head):
+        raise AssertionError('log does not start with %r: %r' % (expected_head, data))
+    rest = data[len(expected_head):]
+    match = EXECUTED.match(rest)
+    if not match or rest[match.end():match.end() + 2] != b'\r\n':
+        raise AssertionError('no "Executed:YYYY/MM/DD HH:MM:SS" line with CR LF: %r' % data)
+    stamp = datetime.datetime(*[int(g) for g in match.groups()])
+    low = started.replace(microsecond=0) - datetime.timedelta(seconds=2)
+    high = ended + datetime.timedelta(seconds=2)
+    if not low <= stamp <= high:
+        raise AssertionError('Executed: time %s lies outside the run (%s .. %s)' %
+                             (stamp, low, high))
+    tail = rest[match.end() + 2:]
+    expected_tail = b''.join(line.encode('ascii') + b'\r\n' for line in lines)
+    if tail != expected_tail:
+        raise AssertionError('log lines after "Executed:" differ:\n  expected %r\n  got      %r' %
+                             (expected_tail, tail))
+
+
+# ---------------------------------------------------------------------------------------------
+# Tests
+
+TESTS = []
+
+
+def test(function):
+    TESTS.append(function)
+    return function
+
+
+def objdump_headers():
+    done = subprocess.run([OBJDUMP, '-p', EXE], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          check=True)
+    return done.stdout.decode('utf-8', 'replace')
+
+
+@test
+def exe_is_pe32plus_gui(ctx):
+    text = objdump_headers()
+    if not re.search(r'^Magic\s+020b\b', text, re.M):
+        raise AssertionError('not PE32+ (Magic 020b)')
+    if not re.search(r'^Subsystem\s+00000002\b', text, re.M):
+        raise AssertionError('not a Windows GUI program (Subsystem 00000002)')
+
+
+SYSTEM_DLLS = {
+    'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll',
+    'oleaut32.dll', 'comctl32.dll', 'comdlg32.dll', 'setupapi.dll', 'hid.dll', 'version.dll',
+    'msvcrt.dll', 'ucrtbase.dll', 'ntdll.dll', 'cfgmgr32.dll', 'shlwapi.dll', 'bcrypt.dll',
+}
+RUNTIME_DLL = re.compile(r'^(libstdc\+\+|libgcc|libwinpthread|libssp|libgomp|libatomic)', re.I)
+
+
+@test
+def exe_imports_only_system_dlls(ctx):
+    dlls = re.findall(r'^\s*DLL Name:\s*(\S+)', objdump_headers(), re.M)
+    if not dlls:
+        raise AssertionError('objdump lists no imported DLL')
+    runtime = [d for d in dlls if RUNTIME_DLL.match(d)]
+    if runtime:
+        raise AssertionError('imports MinGW runtime DLLs: %s' % ', '.join(runtime))
+    unknown = [d for d in dlls if d.lower() not in SYSTEM_DLLS and
+               not d.lower().startswith('api-ms-win-')]
+    if unknown:
+        raise AssertionError('imports DLLs that are not part of Windows: %s' % ', '.join(unknown))
+
+
+def resource_list():
+    done = subprocess.run(['wrestool', '-l', EXE], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          check=True)
+    found = set()
+    for line in done.stdout.decode().splitlines():
+        m = re.match(r'--type=(\d+) --name=(\S+) --language=(\d+)', line)
+        if m:
+            found.add((int(m.group(1)), m.group(2), int(m.group(3))))
+    return found
+
+
+def resource_bytes(kind, name):
+    done = subprocess.run(['wrestool', '-x', '--raw', '--type=%d' % kind, '--name=%s' % name, EXE],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True)
+    return done.stdout
+
+
+@test
+def resources_are_listed(ctx):
+    found = resource_list()
+    wanted = [(5, '106', 1041, 'dialog 106'), (16, '1', 1041, 'version 1'),
+              (24, '1', 1033, 'manifest 1'), (14, '107', None, 'icon group 107'),
+              (14, '108', None, 'icon group 108')]
+    for kind, name, lang, label in wanted:
+        if not any(k == kind and n == name and (lang is None or l == lang)
+                   for (k, n, l) in found):
+            raise AssertionError('%s%s is missing; wrestool lists %s' %
+                                 (label, '' if lang is None else ' (language %d)' % lang,
+                                  sorted(found)))
+
+
+def _wide_sz(data, pos):
+    end = pos
+    while data[end:end + 2] != b'\0\0':
+        end += 2
+    return data[pos:end].decode('utf-16-le'), end + 2
+
+
+def _sz_or_ord(data, pos):
+    if data[pos:pos + 2] == b'\xff\xff':
+        return struct.unpack_from('<H', data, pos + 2)[0], pos + 4
+    return _wide_sz(data, pos)
+
+
+def _align4(pos):
+    return (pos + 3) & ~3
+
+
+@test
+def dialog_template_matches(ctx):
+    data = resource_bytes(5, '106')
+    version, signature, _help, ex_style, style, count, x, y, cx, cy = struct.unpack_from(
+        '<HHIIIHhhhh', data, 0)
+    if (version, signature) != (1, 0xFFFF):
+        raise AssertionError('dialog 106 is not an extended template')
+    want_style = 0x40 | 0x80 | 0x08 | 0x800 | 0x80000000 | 0x10000000 | 0x00C00000 | 0x00080000
+    got = (style, ex_style, count, x, y, cx, cy)
+    if got != (want_style, 0, 3, 0, 0, 210, 81):
+        raise AssertionError('dialog header %r, expected %r' % (got, (want_style, 0, 3, 0, 0, 210, 81)))
+    pos = 26
+    menu, pos = _sz_or_ord(data, pos)
+    window_class, pos = _sz_or_ord(data, pos)
+    caption, pos = _wide_sz(data, pos)
+    point, weight, italic, charset = struct.unpack_from('<HHBB', data, pos)
+    face, pos = _wide_sz(data, pos + 6)
+    if (menu, window_class, caption) != ('', '', 'Norvane FW Updater'):
+        raise AssertionError('menu, class, caption: %r' % ((menu, window_class, caption),))
+    if (point, weight, italic, charset, face) != (9, 400, 0, 0, 'MS Shell Dlg'):
+        raise AssertionError('font %r' % ((point, weight, italic, charset, face),))
+    controls = []
+    for _ in range(count):
+        pos = _align4(pos)
+        _help, c_ex, c_style, cx_, cy_, cw, ch, cid = struct.unpack_from('<IIIhhhhi', data, pos)
+        pos += 24
+        c_class, pos = _sz_or_ord(data, pos)
+        c_text, pos = _sz_or_ord(data, pos)
+        extra = struct.unpack_from('<H', data, pos)[0]
+        pos += 2 + extra
+        controls.append((cid, c_class, c_text, (cx_, cy_, cw, ch), c_style, c_ex))
+    expected = [
+        (1000, 0x0080, 'Start Update', (74, 26, 61, 23), 0x50010000, 0),
+        (1001, 'msctls_progress32', '', (16, 58, 177, 16), 0x50800000, 0),
+        (-1, 0x0082, "Please don't turn off this computer while updating.", (18, 9, 186, 12),
+         0x50020000, 0),
+    ]
+    for got_c, want_c in zip(controls, expected):
+        if got_c != want_c:
+            raise AssertionError('control %r, expected %r' % (got_c, want_c))
+
+
+@test
+def version_block_matches(ctx):
+    data = resource_bytes(16, '1')
+    fixed = data.find(struct.pack('<I', 0xFEEF04BD))
+    if fixed < 0:
+        raise AssertionError('no fixed file information')
+    fv_ms, fv_ls, pv_ms, pv_ls = struct.unpack_from('<IIII', data, fixed + 8)
+    want = (0x00030000, 0x00000007)
+    if (fv_ms, fv_ls) != want or (pv_ms, pv_ls) != want:
+        raise AssertionError('file/product version %08x.%08x / %08x.%08x' %
+                             (fv_ms, fv_ls, pv_ms, pv_ls))
+    text = data.decode('utf-16-le', 'replace')
+    for key, value in [('ProductName', 'Norvane FW Updater'), ('ProductVersion', '3.0.0.7'),
+                       ('FileDescription', 'Norvane FW Updater'), ('FileVersion', '3.0.0.7')]:
+        if not re.search(key + r'\x00+' + re.escape(value) + r'\x00', text):
+            raise AssertionError('%s is not "%s"' % (key, value))
+    if '041104b0' not in text:
+        raise AssertionError('no string table "041104b0"')
+    if struct.pack('<HH', 0x0411, 1200) not in data[data.find('Translation'.encode('utf-16-le')):]:
+        raise AssertionError('no translation 0x0411 1200')
+
+
+@test
+def manifest_requires_administrator(ctx):
+    text = resource_bytes(24, '1').decode('utf-8', 'replace')
+    if not re.search(r'<requestedExecutionLevel\s+level="requireAdministrator"\s+'
+                     r'uiAccess="false"\s*/>', text):
+        raise AssertionError('no requestedExecutionLevel requireAdministrator, uiAccess false')
+
+
+@test
+def icon_groups_hold_their_images(ctx):
+    def entries(name):
+        data = resource_bytes(14, name)
+        _res, kind, count = struct.unpack_from('<HHH', data, 0)
+        out = []
+        for i in range(count):
+            w, h, colours, _r, planes, bpp, _size, _id = struct.unpack_from('<BBBBHHIH', data,
+                                                                          6 + 14 * i)
+            out.append((w, h, bpp))
+        return out
+    if entries('107') != [(16, 16, 32)]:
+        raise AssertionError('icon group 107 holds %r' % entries('107'))
+    if sorted(entries('108')) != [(32, 32, 4), (32, 32, 8)]:
+        raise AssertionError('icon group 108 holds %r' % entries('108'))
+
+
+def silent_case(ctx, name, prepare, lines, code=1603):
+    folder = ctx.folder(name)
+    prepare(folder)
+    before = set(os.listdir(folder))
+    started = datetime.datetime.now()
+    got, _out = ctx.wine.run(folder, SILENT_ARGS)
+    ended = datetime.datetime.now()
+    left = set(os.listdir(folder)) - before - {'fw.log'}
+    if left:
+        raise AssertionError('the run left other files: %s' % sorted(left))
+    check_run_log(read_log(folder), lines, started, ended)
+    if got != code:
+        raise AssertionError('exit code %d, expected %d' % (got, code))
+    return folder
+
+
+CANNOT_READ = ['FW file cannot read.', 'Exit code = 1603']
+
+
+@test
+def no_bin_file(ctx):
+    silent_case(ctx, 'no_bin', lambda f: None, CANNOT_READ)
+
+
+@test
+def log_entries_are_appended(ctx):
+    folder = silent_case(ctx, 'append', lambda f: None, CANNOT_READ)
+    first = read_log(folder)
+    got, _ = ctx.wine.run(folder, SILENT_ARGS)
+    second = read_log(folder)
+    if got != 1603 or not second.startswith(first) or second[len(first):].count(b'\r\n') != 4:
+        raise AssertionError('a second run did not append its four lines: %r' % second)
+
+
+@test
+def two_bin_files(ctx):
+    def prepare(folder):
+        make_image(os.path.join(folder, 'a.bin'))
+        make_image(os.path.join(folder, 'b.bin'))
+    silent_case(ctx, 'two_bin', prepare, CANNOT_READ)
+
+
+@test
+def only_a_folder_named_bin(ctx):
+    silent_case(ctx, 'folder_bin', lambda f: os.mkdir(os.path.join(f, 'old.bin')), CANNOT_READ)
+
+
+@test
+def short_bin_file(ctx):
+    def prepare(folder):
+        path = os.path.join(folder, 'FW.bin')
+        make_image(path)
+        with open(path, 'r+b') as f:
+            f.truncate(IMAGE_SIZE - 1)
+    silent_case(ctx, 'short_bin', prepare, CANNOT_READ)
+
+
+@test
+def valid_bin_without_device(ctx):
+    silent_case(ctx, 'no_device', lambda f: make_image(os.path.join(f, 'FW.bin')),
+                ['Could not find Norvane device.', 'Exit code = 1603'])
+
+
+@test
+def pnpid_check_without_touchpad(ctx):
+    def prepare(folder):
+        make_image(os.path.join(folder, 'FW.bin'))
+        with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
+            f.write(b'[Setting]\r\nPNPID=1\r\n')
+    silent_case(ctx, 'pnpid', prepare, ['Could not get Touchpad PnPID.', 'Exit code = 1603'])
+
+
+@test
+def no_log_without_v(ctx):
+    folder = ctx.folder('no_v')
+    got, _ = ctx.wine.run(folder, ['/s', 'LOGFILE=fw.log'])
+    if os.listdir(folder):
+        raise AssertionError('a run without /v left files: %r' % os.listdir(folder))
+    if got != 1603:
+        raise AssertionError('exit code %d, expected 1603' % got)
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+class Context:
+    def __init__(self, wine, base):
+        self.wine = wine
+        self.base = base
+
+    def folder(self, name):
+        path = os.path.join(self.base, name)
+        os.makedirs(path)
+        return path
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+    parser.add_argument('-k', dest='pattern', default='', help='run only tests with this in name')
+    parser.add_argument('--keep', action='store_true', help='keep the case folders')
+    parser.add_argument('--build-dir', default=os.path.join(ROOT, 'build'),
+                        help='the build folder (default: build/ of the work tree)')
+    options = parser.parse_args()
+    set_build_dir(options.build_dir)
+
+    for path in (EXE, LAUNCH):
+        if not os.path.exists(path):
+            print('missing %s: build the Windows build first (make build)' % path)
+            print('0 passed, 1 failed')
+            return 1
+
+    selected = [t for t in TESTS if options.pattern in t.__name__]
+    base = tempfile.mkdtemp(prefix='norvane-wine-')
+    wine = Wine()
+    passed = failed = 0
+    started_all = time.monotonic()
+    try:
+        try:
+            wine.start()
+        except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+            print('FAIL setting up Wine and Xvfb: %s' % error)
+            failed += 1
+            selected = []
+        ctx = Context(wine, base)
+        for function in selected:
+            started = time.monotonic()
+            try:
+                function(ctx)
+            except Exception as error:  # noqa: BLE001 - any error fails this test only
+                failed += 1
+                print('FAIL %s (%.1f s): %s' % (function.__name__, time.monotonic() - started,
+                                                error))
+            else:
+                passed += 1
+                print('ok   %s (%.1f s)' % (function.__name__, time.monotonic() - started))
+            sys.stdout.flush()
+    finally:
+        wine.stop()
+        if failed or options.keep:
+            print('case folders kept in %s' % base)
+        else:
+            shutil.rmtree(base, ignore_errors=True)
+    print('Wine system tests took %.1f s' % (time.monotonic() - started_all))
+    print('%d passed, %d failed' % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

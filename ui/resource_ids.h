@@ -1,0 +1,38 @@
+// Resource ids and version numbers, shared by the resource script and the program code.
+// Only preprocessor definitions live here: the resource compiler reads this file too.
+#pragma once
+
+// The update dialog and its controls.
+#define IDD_UPDATE_DIALOG 106
+#define IDC_START_UPDATE 1000
+#define IDC_PROGRESS 1001
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
+// Icon groups: 107 holds the 16 x 16 image, 108 the two 32 x 32 images.
+#define IDI_APP_SMALL 107
+#define IDI_APP_LARGE 108
+
+// Version block and manifest resource ids.
+#define IDR_VERSION 1
+#define IDR_MANIFEST 1
+
+// Version numbers: the fixed part as four numbers, the string table values as text.
+#define NORVANE_VERSION_MAJOR 3
+#define NORVANE_VERSION_MINOR 0
+#define NORVANE_VERSION_PATCH 0
+#define NORVANE_VERSION_BUILD 7
+#define NORVANE_VERSION_NUMBERS 3, 0, 0, 7
+#define NORVANE_VERSION_TEXT "3.0.0.7"
+#define NORVANE_PRODUCT_NAME "Norvane FW Updater"
+
+// Wide forms for the program code.
+#define NORVANE_WIDEN_(s) L##s
+#define NORVANE_WIDEN(s) NORVANE_WIDEN_(s)
+#define NORVANE_VERSION_TEXT_W NORVANE_WIDEN(NORVANE_VERSION_TEXT)
+#define NORVANE_PRODUCT_NAME_W NORVANE_WIDEN(NORVANE_PRODUCT_NAME)
+
+// The string table key of the version block: Japanese (0x0411), Unicode (code page 1200, 0x04B0).
+#define NORVANE_VERSION_BLOCK_KEY "041104b0"
+#define NORVANE_VERSION_BLOCK_KEY_W NORVANE_WIDEN(NORVANE_VERSION_BLOCK_KEY)
