@@ -46,3 +46,6 @@ if(NORVANE_WINE_TEST_TOOLS)
             RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
     endforeach()
 endif()
+
+# The simulation build for window tests under Wine, and the loading of system DLLs.
+include(${CMAKE_SOURCE_DIR}/cmake/windows_sim.cmake OPTIONAL)
