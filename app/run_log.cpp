@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cwchar>
+#include <type_traits>
 
 #include "app/run_options.h"
 #include "platform/win32.h"
@@ -41,8 +42,8 @@ void put_number(Writer& writer, unsigned long long magnitude, bool negative, uns
     std::size_t count = 0;
     do {
         const unsigned digit = static_cast<unsigned>(magnitude % base);
-        digits[count++] = static_cast<wchar_t>(digit < kDecimalBase ? L'0' + digit
-                                                                    : L'a' + digit - kDecimalBase);
+        digits[count++] =
+            static_cast<wchar_t>(digit < kDecimalBase ? L'0' + digit : L'a' + digit - kDecimalBase);
         magnitude /= base;
     } while (magnitude != 0 && count < kNumberDigitsCapacity);
     const std::size_t width = count + (negative ? 1 : 0);
@@ -60,59 +61,68 @@ void put_number(Writer& writer, unsigned long long magnitude, bool negative, uns
     }
 }
 
-// Handles one conversion starting after '%'; returns the position after it.
-const wchar_t* put_conversion(Writer& writer, const wchar_t* spec, va_list& args) {
-    bool zero_fill = false;
-    std::size_t width = 0;
+// One conversion: "%[0][width][l]c".
+struct Conversion {
+    bool zero_fill;
+    std::size_t width;
+    wchar_t kind; // 's', 'd', 'x', '%', another character, or 0 at the end of the format
+};
+
+// Reads the conversion that starts after '%'; `next` is left after it.
+Conversion read_conversion(const wchar_t* spec, const wchar_t*& next) {
+    Conversion conversion{false, 0, L'\0'};
     if (*spec == L'0') {
-        zero_fill = true;
+        conversion.zero_fill = true;
         ++spec;
     }
     while (*spec >= L'0' && *spec <= L'9') {
-        width = width * kDecimalBase + static_cast<std::size_t>(*spec - L'0');
+        conversion.width = conversion.width * kDecimalBase + static_cast<std::size_t>(*spec - L'0');
         ++spec;
     }
     if (*spec == L'l') {
         ++spec; // %ls is the same wide string as %s here
     }
-    switch (*spec) {
-    case L's':
-        put_string(writer, va_arg(args, const wchar_t*));
-        break;
-    case L'd': {
-        const long long value = va_arg(args, int);
-        put_number(writer, static_cast<unsigned long long>(value < 0 ? -value : value), value < 0,
-                   kDecimalBase, width, zero_fill);
-        break;
-    }
-    case L'x':
-        put_number(writer, va_arg(args, unsigned), false, kHexBase, width, zero_fill);
-        break;
-    case L'%':
-        put(writer, L'%');
-        break;
-    case L'\0':
-        return spec; // a lone '%' at the end
-    default:
-        put(writer, L'%');
-        put(writer, *spec);
-        break;
-    }
-    return spec + 1;
+    conversion.kind = *spec;
+    next = *spec == L'\0' ? spec : spec + 1;
+    return conversion;
+}
+
+void put_decimal(Writer& writer, int value, const Conversion& conversion) {
+    const long long wide = value;
+    put_number(writer, static_cast<unsigned long long>(wide < 0 ? -wide : wide), wide < 0,
+               kDecimalBase, conversion.width, conversion.zero_fill);
 }
 
 int format_into(MessageBuffer& buffer, const wchar_t* format, va_list args) {
     Writer writer{buffer, kMessageCapacity, 0};
-    va_list cursor;
-    va_copy(cursor, args);
     for (const wchar_t* p = format; *p != L'\0';) {
-        if (*p == L'%') {
-            p = put_conversion(writer, p + 1, cursor);
-        } else {
+        if (*p != L'%') {
             put(writer, *p++);
+            continue;
+        }
+        const Conversion conversion = read_conversion(p + 1, p);
+        switch (conversion.kind) {
+        case L's':
+            put_string(writer, va_arg(args, const wchar_t*));
+            break;
+        case L'd':
+            put_decimal(writer, va_arg(args, int), conversion);
+            break;
+        case L'x':
+            put_number(writer, va_arg(args, unsigned), false, kHexBase, conversion.width,
+                       conversion.zero_fill);
+            break;
+        case L'%':
+            put(writer, L'%');
+            break;
+        case L'\0':
+            break; // a lone '%' at the end
+        default:
+            put(writer, L'%');
+            put(writer, conversion.kind);
+            break;
         }
     }
-    va_end(cursor);
     buffer[writer.length] = L'\0';
     return static_cast<int>(writer.length);
 }
@@ -130,7 +140,9 @@ int _format_message(MessageBuffer& buffer, const wchar_t* format, ...) {
 std::size_t _encode_log_text(const wchar_t* text, unsigned char* bytes, std::size_t capacity) {
     std::size_t count = 0;
     for (const wchar_t* p = text; *p != L'\0'; ++p) {
-        const auto unit = static_cast<unsigned long>(*p);
+        // A code unit as the unsigned value it is on Windows.
+        const auto unit =
+            static_cast<unsigned long>(static_cast<std::make_unsigned_t<wchar_t>>(*p));
         if (unit == L'\n') {
             if (count + 2 > capacity) {
                 break;
@@ -142,8 +154,8 @@ std::size_t _encode_log_text(const wchar_t* text, unsigned char* bytes, std::siz
         if (count + 1 > capacity) {
             break;
         }
-        bytes[count++] = unit <= kHighestSingleByte ? static_cast<unsigned char>(unit)
-                                                    : kUnmappableByte;
+        bytes[count++] =
+            unit <= kHighestSingleByte ? static_cast<unsigned char>(unit) : kUnmappableByte;
     }
     return count;
 }
@@ -170,7 +182,7 @@ void _write_log(const wchar_t* text) {
 }
 
 void _log_message(const wchar_t* format, ...) {
-    MessageBuffer buffer;
+    MessageBuffer buffer{};
     va_list args;
     va_start(args, format);
     format_into(buffer, format, args);

@@ -8,10 +8,11 @@ constexpr const wchar_t* kTitleInformation = L"Information";
 constexpr const wchar_t* kTitleQuestion = L"Question";
 constexpr const wchar_t* kTitleResult = L"Result";
 
-constexpr UINT kBoxWarning = MB_OK | MB_ICONWARNING;         // 0x30
-constexpr UINT kBoxInformation = MB_OK | MB_ICONINFORMATION; // 0x40
-constexpr UINT kBoxQuestion = MB_YESNO | MB_ICONQUESTION;    // 0x24
-constexpr UINT kBoxPlain = MB_OK;                            // "Warning" without an icon
+// MB_OK is 0: a style without MB_YESNO has the single OK button.
+constexpr UINT kBoxWarning = MB_ICONWARNING;              // 0x30
+constexpr UINT kBoxInformation = MB_ICONINFORMATION;      // 0x40
+constexpr UINT kBoxQuestion = MB_YESNO | MB_ICONQUESTION; // 0x24
+constexpr UINT kBoxPlain = MB_OK;                         // "Warning" without an icon
 
 // Shows a box unless the run is silent; returns the button pressed, or 0 when nothing was shown.
 int _show_box(const wchar_t* text, const wchar_t* title, UINT style);

@@ -17,7 +17,6 @@ constexpr const wchar_t* kProductNamePath =
 constexpr const wchar_t* kProductVersionPath =
     L"\\StringFileInfo\\" NORVANE_VERSION_BLOCK_KEY_W L"\\ProductVersion";
 constexpr const wchar_t* kTitleSeparator = L" ";
-constexpr unsigned kProgressRangeShift = 16;
 
 const wchar_t* query_string(const void* block, const wchar_t* path) {
     void* value = nullptr;
@@ -59,8 +58,7 @@ bool set_title(HWND dialog) {
 
 void set_up_progress(HWND dialog) {
     HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
-    SendMessageW(progress, PBM_SETRANGE, 0,
-                 static_cast<LPARAM>(static_cast<DWORD>(kProgressMaximum) << kProgressRangeShift));
+    SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMaximum));
     SendMessageW(progress, PBM_SETSTEP, kProgressStep, 0);
 }
 
