@@ -16,13 +16,14 @@ namespace {
 constexpr int kExitBadUsage = 2;
 constexpr int kShowNormal = 1;
 constexpr const char* kUsage =
-    "usage: fwsim [--scenario FILE.json] [--real-time] [--] WORDS...\n"
+    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--] WORDS...\n"
     "Runs the updater on a simulated PC in the current directory; the words, joined by single\n"
-    "blanks, are its argument string.\n";
+    "blanks, are its argument string. --stats prints each device's HID calls on standard error.\n";
 
 struct Options {
     std::string scenario;
     bool real_time = false;
+    bool stats = false;
     std::string arguments;
 };
 
@@ -41,6 +42,8 @@ bool parse_options(int argc, char** argv, Options& options) {
             options.scenario = argv[++i];
         } else if (word == "--real-time") {
             options.real_time = true;
+        } else if (word == "--stats") {
+            options.stats = true;
         } else if (word == "--help" || word == "-h") {
             return false;
         } else if (word.rfind("--", 0) == 0) {
@@ -91,6 +94,26 @@ std::wstring to_utf16_units(const std::string& text) {
     return out;
 }
 
+// HID feature calls and the requests the controller received, per device.
+void print_stats() {
+    std::size_t index = 0;
+    for (const sim::SimDevice& device : sim::pc().devices) {
+        const sim::ControllerStats& stats = device.controller.stats;
+        std::fprintf(stderr,
+                     "fwsim: device %zu: HidD_SetFeature %llu, HidD_GetFeature %llu; register "
+                     "writes %llu, register reads %llu (polls %llu), block writes %llu, block "
+                     "reads %llu; virtual pause %llu ms\n",
+                     index++, static_cast<unsigned long long>(device.hid.set_feature_calls),
+                     static_cast<unsigned long long>(device.hid.get_feature_calls),
+                     static_cast<unsigned long long>(stats.register_writes),
+                     static_cast<unsigned long long>(stats.register_reads),
+                     static_cast<unsigned long long>(stats.polls),
+                     static_cast<unsigned long long>(stats.block_writes),
+                     static_cast<unsigned long long>(stats.block_reads),
+                     static_cast<unsigned long long>(sim::pc().virtual_ms));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -113,6 +136,9 @@ int main(int argc, char** argv) {
     std::wstring arguments = to_utf16_units(options.arguments);
     const int code = wWinMain(nullptr, nullptr, arguments.data(), kShowNormal);
     std::cout << "exit " << code << '\n' << std::flush;
+    if (options.stats) {
+        print_stats();
+    }
     if (host_handles_open_total() != 0) {
         std::fprintf(stderr, "fwsim: the run left %zu handle(s) open\n", host_handles_open_total());
     }
