@@ -69,21 +69,21 @@ struct Conversion {
 };
 
 // Reads the conversion that starts after '%'; `next` is left after it.
-Conversion read_conversion(const wchar_t* spec, const wchar_t*& next) {
+Conversion read_conversion(const wchar_t* at, const wchar_t*& next) {
     Conversion conversion{false, 0, L'\0'};
-    if (*spec == L'0') {
+    if (*at == L'0') {
         conversion.zero_fill = true;
-        ++spec;
+        ++at;
     }
-    while (*spec >= L'0' && *spec <= L'9') {
-        conversion.width = conversion.width * kDecimalBase + static_cast<std::size_t>(*spec - L'0');
-        ++spec;
+    while (*at >= L'0' && *at <= L'9') {
+        conversion.width = conversion.width * kDecimalBase + static_cast<std::size_t>(*at - L'0');
+        ++at;
     }
-    if (*spec == L'l') {
-        ++spec; // %ls is the same wide string as %s here
+    if (*at == L'l') {
+        ++at; // %ls is the same wide string as %s here
     }
-    conversion.kind = *spec;
-    next = *spec == L'\0' ? spec : spec + 1;
+    conversion.kind = *at;
+    next = *at == L'\0' ? at : at + 1;
     return conversion;
 }
 

@@ -1,7 +1,17 @@
 # Host build: the product sources against the stand-in layer and the simulated PC, under
-# AddressSanitizer and UBSan.
+# AddressSanitizer and UBSan. With NORVANE_FUZZ (a separate build directory, clang) it builds the
+# libFuzzer targets of cmake/fuzz.cmake instead of the tools and tests.
+option(NORVANE_FUZZ "Build the libFuzzer targets (needs clang) instead of the tools and tests" OFF)
+
 set(SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
-add_compile_options(${WARNINGS} -g ${SANITIZE})
+if(NORVANE_FUZZ)
+    # Coverage instrumentation everywhere; the fuzz targets link libFuzzer's own main.
+    list(APPEND SANITIZE -fsanitize=fuzzer-no-link)
+    add_compile_options(-O1)
+endif()
+# GCC 12's libstdc++ gives false -Wrestrict reports on std::string assignment at -O2 (GCC bug
+# 105651); the optimised benchmark build would otherwise fail on them.
+add_compile_options(${WARNINGS} -Wno-restrict -g ${SANITIZE})
 add_link_options(${SANITIZE})
 
 file(GLOB HOST_PLATFORM_SOURCES CONFIGURE_DEPENDS
@@ -19,17 +29,31 @@ add_library(simulated_product INTERFACE)
 target_link_libraries(simulated_product INTERFACE
     "-Wl,--start-group" product host_platform "-Wl,--end-group")
 
-add_executable(fwsim ${CMAKE_SOURCE_DIR}/tools/fwsim/fwsim.cpp)
-target_link_libraries(fwsim PRIVATE simulated_product)
+# Shared by the tests, the soak tool and the fuzz targets: record reset, images, scratch folders.
+file(GLOB TOOL_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/common/*.cpp)
+add_library(tool_support STATIC ${TOOL_SUPPORT_SOURCES})
+target_include_directories(tool_support PUBLIC ${CMAKE_SOURCE_DIR}/tools)
+target_link_libraries(tool_support PUBLIC simulated_product)
 
-add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp ${IMAGE_FORMAT_SOURCES})
-target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
+if(NOT NORVANE_FUZZ)
+    add_executable(fwsim ${CMAKE_SOURCE_DIR}/tools/fwsim/fwsim.cpp)
+    target_link_libraries(fwsim PRIVATE simulated_product)
 
-find_package(GTest REQUIRED)
-file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
-add_executable(unit_tests ${UNIT_TEST_SOURCES})
-target_link_libraries(unit_tests PRIVATE simulated_product GTest::gtest GTest::gtest_main)
+    add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp ${IMAGE_FORMAT_SOURCES})
+    target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
 
-enable_testing()
-include(GoogleTest)
-gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+    # Exhaustive fault injection (make soak).
+    add_executable(fwsoak ${CMAKE_SOURCE_DIR}/tools/fwsoak/fwsoak.cpp)
+    target_link_libraries(fwsoak PRIVATE tool_support)
+
+    find_package(GTest REQUIRED)
+    file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+    add_executable(unit_tests ${UNIT_TEST_SOURCES})
+    target_link_libraries(unit_tests PRIVATE tool_support GTest::gtest GTest::gtest_main)
+
+    enable_testing()
+    include(GoogleTest)
+    gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+endif()
+
+include(${CMAKE_SOURCE_DIR}/cmake/fuzz.cmake)

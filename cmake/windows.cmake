@@ -22,12 +22,25 @@ set(RESOURCE_SCRIPT ${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.rc)
 set_source_files_properties(${RESOURCE_SCRIPT} PROPERTIES
     OBJECT_DEPENDS "${ICON_FILES};${CMAKE_SOURCE_DIR}/ui/resource_ids.h;${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.manifest")
 
-add_executable(NorvaneFwUpdater WIN32 ${PRODUCT_SOURCES} ${RESOURCE_SCRIPT})
+# DLLs that are not KnownDLLs are not imported: the exe loads them itself, from the system
+# directory only, after restricting the process's DLL search to it (docs/architecture.md,
+# "Loading system DLLs"). The HID part is a list of its own so that a build with other HID
+# functions can take the rest.
+set(WINDOWS_SYSTEM_DLL_SOURCES
+    ${CMAKE_SOURCE_DIR}/platform/windows/dll_search_order.cpp
+    ${CMAKE_SOURCE_DIR}/platform/windows/load_version.cpp
+    ${CMAKE_SOURCE_DIR}/platform/windows/load_comctl32.cpp)
+set(WINDOWS_HID_SOURCES ${CMAKE_SOURCE_DIR}/platform/windows/load_hid.cpp)
+# What is left to import, all KnownDLLs: KERNEL32, USER32, SETUPAPI and msvcrt.
+set(WINDOWS_SYSTEM_LIBRARIES setupapi)
+
+add_executable(NorvaneFwUpdater WIN32 ${PRODUCT_SOURCES} ${WINDOWS_SYSTEM_DLL_SOURCES}
+    ${WINDOWS_HID_SOURCES} ${RESOURCE_SCRIPT})
 add_dependencies(NorvaneFwUpdater program_icons)
 target_include_directories(NorvaneFwUpdater PRIVATE
     ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
 target_link_options(NorvaneFwUpdater PRIVATE -municode ${STATIC_RUNTIME})
-target_link_libraries(NorvaneFwUpdater PRIVATE setupapi hid version comctl32)
+target_link_libraries(NorvaneFwUpdater PRIVATE ${WINDOWS_SYSTEM_LIBRARIES})
 
 add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp ${IMAGE_FORMAT_SOURCES})
 target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
@@ -38,6 +51,7 @@ target_link_options(fwimage PRIVATE ${STATIC_RUNTIME})
 option(NORVANE_WINE_TEST_TOOLS "Build the Windows helper programs of the Wine tests" ON)
 if(NORVANE_WINE_TEST_TOOLS)
     file(GLOB WINE_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/wine/*.c)
+    list(FILTER WINE_TOOL_SOURCES EXCLUDE REGEX "/planted_dll\\.c$")
     foreach(tool_source ${WINE_TOOL_SOURCES})
         get_filename_component(tool_name ${tool_source} NAME_WE)
         add_executable(${tool_name} ${tool_source})
@@ -45,6 +59,29 @@ if(NORVANE_WINE_TEST_TOOLS)
         set_target_properties(${tool_name} PROPERTIES
             RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
     endforeach()
+
+    # DLLs of the planting test: one source built under the names of the DLLs the exe must only
+    # take from the system directory, each with that DLL's exports, into tools/planted/.
+    foreach(planted hid version comctl32)
+        add_library(planted_${planted} SHARED ${CMAKE_SOURCE_DIR}/tools/wine/planted_dll.c)
+        string(TOUPPER ${planted} planted_upper)
+        target_compile_definitions(planted_${planted} PRIVATE PLANTED_${planted_upper})
+        target_link_options(planted_${planted} PRIVATE ${STATIC_RUNTIME})
+        set_target_properties(planted_${planted} PROPERTIES
+            PREFIX "" OUTPUT_NAME ${planted}
+            RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools/planted)
+    endforeach()
+
+    # The product as it would be with the DLLs imported: the planting test must catch it.
+    add_executable(NorvaneFwUpdaterStaticImports WIN32 ${PRODUCT_SOURCES}
+        ${CMAKE_SOURCE_DIR}/platform/windows/dll_search_order.cpp ${RESOURCE_SCRIPT})
+    add_dependencies(NorvaneFwUpdaterStaticImports program_icons)
+    target_include_directories(NorvaneFwUpdaterStaticImports PRIVATE
+        ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
+    target_link_options(NorvaneFwUpdaterStaticImports PRIVATE -municode ${STATIC_RUNTIME})
+    target_link_libraries(NorvaneFwUpdaterStaticImports PRIVATE setupapi hid version comctl32)
+    set_target_properties(NorvaneFwUpdaterStaticImports PROPERTIES
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endif()
 
 # The simulation build for window tests under Wine, and the loading of system DLLs.

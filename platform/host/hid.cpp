@@ -49,14 +49,15 @@ BOOLEAN misuse(DWORD error) {
     return refuse(error);
 }
 
-// Resolves the handle of a call that needs a plugged-in device.
+// Resolves the handle of a call that needs a plugged-in device; the call counts for the device's
+// call-index knobs.
 bool present_device(HANDLE handle, DeviceRef& ref, BOOLEAN& failure) {
     if (!device_handle(handle, ref)) {
         failure = misuse(ERROR_INVALID_HANDLE);
         return false;
     }
-    if (ref.device->unplugged) {
-        failure = refuse(ERROR_DEVICE_NOT_CONNECTED);
+    if (sim::device_count_call(*ref.device) || ref.device->unplugged) {
+        failure = refuse(ref.device->unplugged ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE);
         return false;
     }
     return true;

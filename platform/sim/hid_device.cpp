@@ -1,5 +1,7 @@
 #include "sim/hid_device.h"
 
+#include <algorithm>
+
 namespace sim {
 
 namespace {
@@ -118,7 +120,39 @@ void apply_answer_fault(const FaultRule& rule, std::uint8_t* report, std::size_t
     }
 }
 
+// What the hostile controller, when there is one, makes of a well-formed request.
+HostileVerdict hostile_set_verdict(const SimDevice& device, const std::uint8_t* report,
+                                   std::size_t length) {
+    return device.hostile.on_set ? device.hostile.on_set(report, length) : HostileVerdict::Pass;
+}
+
+// A fetch with no read pending, which only a hostile controller answers.
+bool answer_unasked(SimDevice& device, std::uint8_t* report, std::size_t length) {
+    ++device.controller.stats.protocol_violations;
+    if (!device.hostile.on_get) {
+        return fail_get(device);
+    }
+    std::fill(report + kStatusByte, report + length, std::uint8_t{0});
+    return device.hostile.on_get(report, length, false) || fail_get(device);
+}
+
 } // namespace
+
+bool device_count_call(SimDevice& device) {
+    const std::uint64_t index = device.hid_call_count++;
+    if (device.unplug_at_call.has_value() && index >= *device.unplug_at_call) {
+        if (!device.unplugged) {
+            device.unplugged = true;
+            ++device.hid.faults_applied;
+        }
+        return true;
+    }
+    if (device.fail_call_index.has_value() && index == *device.fail_call_index) {
+        ++device.hid.faults_applied;
+        return true;
+    }
+    return false;
+}
 
 CollectionKind collection_kind(const SimCollection& collection) {
     return collection.accepts.value_or(collection_kind_for_page(collection.usage_page));
@@ -141,7 +175,7 @@ bool device_set_feature(SimDevice& device, std::size_t collection, const std::ui
                         std::size_t length, std::uint64_t now_ms) {
     ++device.hid.set_feature_calls;
     keep_raw(device, report, length);
-    if (device.unplugged) {
+    if (device_count_call(device) || device.unplugged) {
         return fail_set(device);
     }
     if (!frame_fits(device, collection, report, length)) {
@@ -154,7 +188,10 @@ bool device_set_feature(SimDevice& device, std::size_t collection, const std::ui
         return fail_set(device);
     }
     const FaultRule* rule = due_rule(device, request, CallSide::Set);
-    device.request_log.push_back({collection, request_kind(request), request.address, !rule});
+    const HostileVerdict verdict =
+        rule == nullptr ? hostile_set_verdict(device, report, length) : HostileVerdict::Pass;
+    device.request_log.push_back({collection, request_kind(request), request.address,
+                                  rule == nullptr && verdict == HostileVerdict::Pass});
     if (rule != nullptr) {
         if (rule->effect == FaultEffect::Ignore) {
             return true;
@@ -163,6 +200,9 @@ bool device_set_feature(SimDevice& device, std::size_t collection, const std::ui
             device.unplugged = true;
         }
         return fail_set(device);
+    }
+    if (verdict != HostileVerdict::Pass) {
+        return verdict == HostileVerdict::Drop || fail_set(device);
     }
     controller_deliver(device.controller, request, now_ms);
     PendingRead& pending = pending_of(device, collection);
@@ -174,7 +214,7 @@ bool device_set_feature(SimDevice& device, std::size_t collection, const std::ui
 bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
                         std::size_t length, std::uint64_t now_ms) {
     ++device.hid.get_feature_calls;
-    if (device.unplugged) {
+    if (device_count_call(device) || device.unplugged) {
         return fail_get(device);
     }
     if (!frame_fits(device, collection, report, length)) {
@@ -183,8 +223,7 @@ bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t*
     }
     PendingRead& pending = pending_of(device, collection);
     if (!pending.present) {
-        ++device.controller.stats.protocol_violations;
-        return fail_get(device);
+        return answer_unasked(device, report, length);
     }
     const FaultRule* rule = due_rule(device, pending.request, CallSide::Get);
     if (rule != nullptr && rule->effect == FaultEffect::FailGet) {
@@ -194,6 +233,10 @@ bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t*
     pending.present = false;
     if (rule != nullptr) {
         apply_answer_fault(*rule, report, length);
+    }
+    if (device.hostile.on_get && !device.hostile.on_get(report, length, true)) {
+        pending.present = true; // a failed fetch leaves the read pending
+        return fail_get(device);
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -79,6 +80,24 @@ struct PendingRead {
     Request request;
 };
 
+// What a hostile controller makes of one well-formed HidD_SetFeature request.
+enum class HostileVerdict {
+    Pass, // handled as usual
+    Fail, // the call fails and the request does not reach the controller
+    Drop, // the call succeeds but the request does not reach the controller
+};
+
+// A controller that answers anything: when set, these have the last word on the device's feature
+// calls. on_set is asked for each well-formed request that no fault rule acted on. on_get is
+// asked for each HidD_GetFeature whose buffer fits the collection, after the controller answered
+// the pending read (`answered` true) or, with no read pending, with the buffer zeroed past the
+// report ID; it may rewrite any byte of the report, and its result is whether the call succeeds.
+// Calls that the device fails before (unplugged, call-index knobs) never reach them.
+struct HostileController {
+    std::function<HostileVerdict(const std::uint8_t* report, std::size_t length)> on_set;
+    std::function<bool(std::uint8_t* report, std::size_t length, bool answered)> on_get;
+};
+
 struct SimDevice {
     std::uint16_t vendor_id = 0x044E;
     std::uint16_t product_id = 0;
@@ -91,6 +110,14 @@ struct SimDevice {
     std::vector<RequestRecord> request_log;
     std::deque<std::vector<std::uint8_t>> raw_requests; // the last kRawRequestHistory reports
     std::vector<PendingRead> pending;                   // by collection, grown on demand
+    // Call-index knobs, counted over every HID call made on the device's handles
+    // (HidD_GetAttributes, HidD_GetPreparsedData, HidD_SetFeature, HidD_GetFeature), the first
+    // numbered 0: call `fail_call_index` fails (nothing reaches the controller; a pending read
+    // stays pending), and from call `unplug_at_call` on the device is unplugged.
+    std::optional<std::uint64_t> fail_call_index;
+    std::optional<std::uint64_t> unplug_at_call;
+    std::uint64_t hid_call_count = 0; // calls counted so far
+    HostileController hostile;
 };
 
 // The kind of a collection: its `accepts` override, else by usage page.
@@ -98,6 +125,11 @@ CollectionKind collection_kind(const SimCollection& collection);
 
 // The kind of a decoded request.
 RequestKind request_kind(const Request& request);
+
+// Counts one HID call on the device's handles and applies the call-index knobs. True when the call
+// is to fail: it is call `fail_call_index`, or the device is unplugged from this call on (then
+// `unplugged` is set as well).
+bool device_count_call(SimDevice& device);
 
 // One feature report sent to a collection (HidD_SetFeature). False when the call fails.
 bool device_set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,

@@ -1,42 +1,16 @@
 #include "test_support.h"
 
 #include <atomic>
-#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <unistd.h>
 
-#include "app/run_options.h"
-#include "app/settings.h"
-#include "device/device_link.h"
-#include "host/handles.h"
-#include "platform/win32.h"
 #include "sim/scenario.h"
-#include "ui/update_dialog.h"
-#include "update/flash_update.h"
-#include "update/fw_image.h"
-#include "update/identity_checks.h"
 
 namespace test {
 
 namespace {
-
-constexpr std::uint32_t kLcgMultiplier = 1103515245u;
-constexpr std::uint32_t kLcgIncrement = 12345u;
-constexpr std::size_t kMaskedEvery = 5; // every fifth position is left uncompared
-
-std::uint8_t next_byte(std::uint32_t& state) {
-    state = state * kLcgMultiplier + kLcgIncrement;
-    return static_cast<std::uint8_t>(state >> 16);
-}
-
-void fill_block(std::uint8_t* block, std::size_t half, std::uint32_t& state) {
-    for (std::size_t i = 0; i < half; ++i) {
-        block[i] = next_byte(state);
-        block[half + i] = (i % kMaskedEvery == 0) ? 0x00 : 0xFF;
-    }
-}
 
 std::filesystem::path new_folder() {
     static std::atomic<int> counter{0};
@@ -49,25 +23,6 @@ std::filesystem::path new_folder() {
 }
 
 } // namespace
-
-std::vector<std::uint8_t> make_image(const ImageSpec& spec) {
-    std::vector<std::uint8_t> bytes(kImageFileSize, 0);
-    std::uint32_t state = spec.seed;
-    bytes[kHeaderProductIdHigh] = static_cast<std::uint8_t>(spec.product_id >> 8);
-    bytes[kHeaderProductIdLow] = static_cast<std::uint8_t>(spec.product_id & 0xFF);
-    bytes[kHeaderVersionMajor] = spec.major;
-    bytes[kHeaderVersionMinor] = spec.minor;
-    bytes[kHeaderConfigVersion] = spec.config_version;
-    fill_block(bytes.data() + kSystemBlockOffset, kSystemMemorySize, state);
-    fill_block(bytes.data() + kInformationBlockOffset, kInformationMemorySize, state);
-    std::uint8_t* main = bytes.data() + kMainImageOffset;
-    for (std::size_t i = 0; i < kMainImageSize; ++i) {
-        main[i] = next_byte(state);
-    }
-    main[2] = spec.major;
-    main[3] = spec.minor;
-    return bytes;
-}
 
 Sandbox::Sandbox() : previous_(std::filesystem::current_path()), folder_(new_folder()) {
     std::filesystem::current_path(folder_);
@@ -106,16 +61,7 @@ std::vector<std::uint8_t> Sandbox::add_image(const ImageSpec& spec) const {
 }
 
 void reset_program() {
-    g_run_options = RunOptions{};
-    g_setting_flags = kDefaultSettingFlags;
-    WAIT = kDefaultWaitMs;
-    std::memset(&g_fw_image, 0, sizeof(g_fw_image));
-    g_device_link = DeviceLink{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0};
-    g_device_identity = DeviceIdentity{};
-    g_saved_active_mode = SavedActiveMode{};
-    g_chunk_counter = 0;
-    g_update_outcome = 3010;
-    sim::reset_pc();
+    harness::reset_program();
 }
 
 void load_scenario(const std::string& json) {
@@ -124,8 +70,7 @@ void load_scenario(const std::string& json) {
 }
 
 int run_program(const std::wstring& arguments) {
-    std::wstring copy = arguments;
-    return wWinMain(nullptr, nullptr, copy.data(), 1);
+    return harness::run_program(arguments);
 }
 
 const std::vector<std::string>& transcript() {

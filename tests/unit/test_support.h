@@ -7,21 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "common/harness.h"
 #include "sim/simulated_pc.h"
 
 namespace test {
 
-struct ImageSpec {
-    std::uint16_t product_id = 0x1234;
-    std::uint8_t major = 3;
-    std::uint8_t minor = 0x08;
-    std::uint8_t config_version = 1;
-    std::uint32_t seed = 7;
-};
-
-// A complete 68,620-byte image: masks compare most positions, the main image is pseudo-random
-// with the version at bytes 2 and 3.
-std::vector<std::uint8_t> make_image(const ImageSpec& spec = {});
+// Images made on the spot (tools/common): a complete 68,620-byte image whose masks compare most
+// positions and whose main image is pseudo-random with the version at bytes 2 and 3.
+using harness::ImageSpec;
+using harness::make_image;
 
 // Each test runs in a folder of its own, on a fresh simulated PC with every program record reset.
 class Sandbox {
