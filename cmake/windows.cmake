@@ -24,15 +24,17 @@ set_source_files_properties(${RESOURCE_SCRIPT} PROPERTIES
 
 # DLLs that are not KnownDLLs are not imported: the exe loads them itself, from the system
 # directory only, after restricting the process's DLL search to it (docs/architecture.md,
-# "Loading system DLLs"). The HID part is a list of its own so that a build with other HID
-# functions can take the rest.
+# "Loading system DLLs"). user32.dll and setupapi.dll are loaded the same way, for the DLLs they
+# import. The device side (SetupAPI and HID) is a list of its own so that a build with other
+# device functions can take the rest. Left to import: KERNEL32 and msvcrt.
 set(WINDOWS_SYSTEM_DLL_SOURCES
     ${CMAKE_SOURCE_DIR}/platform/windows/dll_search_order.cpp
+    ${CMAKE_SOURCE_DIR}/platform/windows/load_user32.cpp
     ${CMAKE_SOURCE_DIR}/platform/windows/load_version.cpp
     ${CMAKE_SOURCE_DIR}/platform/windows/load_comctl32.cpp)
-set(WINDOWS_HID_SOURCES ${CMAKE_SOURCE_DIR}/platform/windows/load_hid.cpp)
-# What is left to import, all KnownDLLs: KERNEL32, USER32, SETUPAPI and msvcrt.
-set(WINDOWS_SYSTEM_LIBRARIES setupapi)
+set(WINDOWS_HID_SOURCES
+    ${CMAKE_SOURCE_DIR}/platform/windows/load_setupapi.cpp
+    ${CMAKE_SOURCE_DIR}/platform/windows/load_hid.cpp)
 
 add_executable(NorvaneFwUpdater WIN32 ${PRODUCT_SOURCES} ${WINDOWS_SYSTEM_DLL_SOURCES}
     ${WINDOWS_HID_SOURCES} ${RESOURCE_SCRIPT})
@@ -40,7 +42,6 @@ add_dependencies(NorvaneFwUpdater program_icons)
 target_include_directories(NorvaneFwUpdater PRIVATE
     ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
 target_link_options(NorvaneFwUpdater PRIVATE -municode ${STATIC_RUNTIME})
-target_link_libraries(NorvaneFwUpdater PRIVATE ${WINDOWS_SYSTEM_LIBRARIES})
 
 add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp ${IMAGE_FORMAT_SOURCES})
 target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
@@ -63,13 +64,13 @@ if(NORVANE_WINE_TEST_TOOLS)
     # DLLs of the planting test: one source built under the names of the DLLs the exe must only
     # take from the system directory, each with that DLL's exports, into tools/planted/.
     foreach(planted hid version comctl32)
-        add_library(planted_${planted} SHARED ${CMAKE_SOURCE_DIR}/tools/wine/planted_dll.c)
+        add_library(planted_${planted} MODULE ${CMAKE_SOURCE_DIR}/tools/wine/planted_dll.c)
         string(TOUPPER ${planted} planted_upper)
         target_compile_definitions(planted_${planted} PRIVATE PLANTED_${planted_upper})
         target_link_options(planted_${planted} PRIVATE ${STATIC_RUNTIME})
         set_target_properties(planted_${planted} PROPERTIES
             PREFIX "" OUTPUT_NAME ${planted}
-            RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools/planted)
+            LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools/planted)
     endforeach()
 
     # The product as it would be with the DLLs imported: the planting test must catch it.

@@ -8,9 +8,10 @@ silently ("/s /v LOGFILE=fw.log") in prepared folders, comparing the run log byt
 the full exit code. The exit code is read through build/windows/tools/launch.exe, which prints
 it whole: a shell only sees its low 8 bits (1603 arrives as 67).
 
-The tests make their own Wine prefix under build/wine-prefix (once; later runs reuse it) and
-start their own Xvfb on a free display, which they stop again at the end. Case folders are made
-under a fresh temporary folder and removed afterwards, unless a test failed or --keep is given.
+The tests make their own Wine prefix under build/wine-prefix (once; later runs reuse it; the
+environment variable NORVANE_WINE_PREFIX names another folder for it) and start their own Xvfb
+on a free display, which they stop again at the end. Case folders are made under a fresh
+temporary folder and removed afterwards, unless a test failed or --keep is given.
 
 The last line of output is "N passed, N failed"; the exit status is 1 when any test failed.
 """
@@ -39,7 +40,8 @@ def set_build_dir(build):
     EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
     LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
     FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
-    PREFIX = os.path.join(BUILD, 'wine-prefix')
+    PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_PREFIX') or
+                             os.path.join(BUILD, 'wine-prefix'))
 
 
 OBJDUMP = 'x86_64-w64-mingw32-objdump'
@@ -241,10 +243,15 @@ def exe_is_pe32plus_gui(ctx):
         raise AssertionError('not a Windows GUI program (Subsystem 00000002)')
 
 
-SYSTEM_DLLS = {
-    'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll',
-    'oleaut32.dll', 'comctl32.dll', 'comdlg32.dll', 'setupapi.dll', 'hid.dll', 'version.dll',
-    'msvcrt.dll', 'ucrtbase.dll', 'ntdll.dll', 'cfgmgr32.dll', 'shlwapi.dll', 'bcrypt.dll',
+# Windows maps these from the system directory whatever the search order (the KnownDLLs of
+# Windows 10 and 11). Any other DLL in the import table would be looked for in the exe's folder
+# first, so the exe loads those itself (hid.dll, version.dll, comctl32.dll; platform/windows/).
+KNOWN_DLLS = {
+    'advapi32.dll', 'clbcatq.dll', 'combase.dll', 'comdlg32.dll', 'coml2.dll', 'difxapi.dll',
+    'gdi32.dll', 'gdiplus.dll', 'imagehlp.dll', 'imm32.dll', 'kernel32.dll', 'msctf.dll',
+    'msvcrt.dll', 'normaliz.dll', 'nsi.dll', 'ntdll.dll', 'ole32.dll', 'oleaut32.dll',
+    'psapi.dll', 'rpcrt4.dll', 'sechost.dll', 'setupapi.dll', 'shcore.dll', 'shell32.dll',
+    'shlwapi.dll', 'user32.dll', 'wldap32.dll', 'ws2_32.dll',
 }
 RUNTIME_DLL = re.compile(r'^(libstdc\+\+|libgcc|libwinpthread|libssp|libgomp|libatomic)', re.I)
 
@@ -257,10 +264,10 @@ def exe_imports_only_system_dlls(ctx):
     runtime = [d for d in dlls if RUNTIME_DLL.match(d)]
     if runtime:
         raise AssertionError('imports MinGW runtime DLLs: %s' % ', '.join(runtime))
-    unknown = [d for d in dlls if d.lower() not in SYSTEM_DLLS and
+    unknown = [d for d in dlls if d.lower() not in KNOWN_DLLS and
                not d.lower().startswith('api-ms-win-')]
     if unknown:
-        raise AssertionError('imports DLLs that are not part of Windows: %s' % ', '.join(unknown))
+        raise AssertionError('imports DLLs that are not KnownDLLs: %s' % ', '.join(unknown))
 
 
 def resource_list():

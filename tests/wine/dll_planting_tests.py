@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""DLL planting tests of the Windows build, under Wine.
+
+    python3 tests/wine/dll_planting_tests.py [-k SUBSTRING] [--keep]
+
+A technician unpacks NorvaneFwUpdater.exe into any folder and runs it elevated. Whoever can write
+to that folder, or to the current folder, can put a hid.dll, version.dll or comctl32.dll there.
+These tests put such DLLs (build/windows/tools/planted/, from tools/wine/planted_dll.c: each
+writes planted-NAME.txt into the current folder and beside the exe when it is loaded) beside a
+copy of the exe and into the current folder, tell Wine to prefer native DLLs of those names, and
+run the exe silently on a valid image:
+
+  - NorvaneFwUpdater.exe must load none of them and end as it does without them;
+  - NorvaneFwUpdaterStaticImports.exe (build/windows/tools/), the same product linked against
+    hid.dll, version.dll and comctl32.dll, must load them: this shows the test can fail.
+
+The Wine harness is the one of wine_tests.py (prefix, Xvfb, launch.exe); NORVANE_WINE_PREFIX
+names another prefix folder. The last line of output is "N passed, N failed".
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+import wine_tests as harness
+
+# This file's tests only: the runner of wine_tests.py runs what is registered with harness.test.
+harness.TESTS.clear()
+
+PLANTED_NAMES = ('hid', 'version', 'comctl32')
+PLANTED_DLLS = tuple(name + '.dll' for name in PLANTED_NAMES)
+NATIVE_FIRST = 'hid,version,comctl32=n,b;mscoree,mshtml='
+NO_DEVICE_LINES = ['Could not find Norvane device.', 'Exit code = 1603']
+NO_DEVICE_CODE = 1603
+LOADED_MODULE = re.compile(r'Loaded L"([^"]+)"')
+SYSTEM_DIRECTORY = 'c:\\windows\\system32\\'
+
+
+def static_exe():
+    return os.path.join(harness.BUILD, 'windows', 'tools', 'NorvaneFwUpdaterStaticImports.exe')
+
+
+def planted_dir():
+    return os.path.join(harness.BUILD, 'windows', 'tools', 'planted')
+
+
+def marker_name(name):
+    return 'planted-%s.txt' % name
+
+
+def require(path):
+    if not os.path.exists(path):
+        raise AssertionError('missing %s: build the Windows build first (make build)' % path)
+
+
+def imported_dlls(exe):
+    done = subprocess.run([harness.OBJDUMP, '-p', exe], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, check=True)
+    text = done.stdout.decode('utf-8', 'replace')
+    return {d.lower() for d in re.findall(r'^\s*DLL Name:\s*(\S+)', text, re.M)}
+
+
+class Case:
+    """A copy of an exe in APP, run from WORK (the current folder), which holds a valid image."""
+
+    def __init__(self, ctx, name, exe):
+        require(exe)
+        root = ctx.folder(name)
+        self.app = os.path.join(root, 'app')
+        self.work = os.path.join(root, 'work')
+        os.makedirs(self.app)
+        os.makedirs(self.work)
+        self.exe = os.path.join(self.app, os.path.basename(exe))
+        shutil.copy2(exe, self.exe)
+        harness.make_image(os.path.join(self.work, 'FW.bin'))
+
+    def plant(self):
+        for dll in PLANTED_DLLS:
+            source = os.path.join(planted_dir(), dll)
+            require(source)
+            for folder in (self.app, self.work):
+                shutil.copy2(source, os.path.join(folder, dll))
+
+    def markers(self):
+        return sorted(os.path.join(os.path.basename(folder), marker_name(name))
+                      for folder in (self.app, self.work) for name in PLANTED_NAMES
+                      if os.path.exists(os.path.join(folder, marker_name(name))))
+
+    def run(self, wine):
+        """Runs the exe silently with native DLLs preferred. Returns (code, log, loaded modules)."""
+        for name in os.listdir(self.work):
+            if name == 'fw.log' or name.startswith('planted-'):
+                os.remove(os.path.join(self.work, name))
+        env = dict(wine.env, WINEDLLOVERRIDES=NATIVE_FIRST, WINEDEBUG='+loaddll')
+        command = ['wine', harness.LAUNCH, harness.windows_path(self.exe)] + harness.SILENT_ARGS
+        try:
+            done = subprocess.run(command, cwd=self.work, env=env, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, timeout=harness.RUN_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise AssertionError('the exe did not end within %d s' % harness.RUN_TIMEOUT)
+        out = done.stdout.decode('utf-8', 'replace')
+        match = re.search(r'^exit (\d+)\r?$', out, re.M)
+        if not match:
+            raise AssertionError('launch.exe printed no exit code: %r' % out)
+        trace = done.stderr.decode('utf-8', 'replace')
+        # The trace names every module that launch.exe and the exe loaded, with its path.
+        loaded = [m.lower().replace('\\\\', '\\') for m in LOADED_MODULE.findall(trace)]
+        return int(match.group(1)), self.log_lines(), loaded
+
+    def log_lines(self):
+        lines = harness.read_log(self.work).decode('ascii', 'replace').split('\r\n')
+        return lines[2:-1]  # after "Command:" and "Executed:", before the final line end
+
+
+def check_no_device_run(code, lines, label):
+    if (code, lines) != (NO_DEVICE_CODE, NO_DEVICE_LINES):
+        raise AssertionError('%s: exit code %d, log %r; expected %d, %r' %
+                             (label, code, lines, NO_DEVICE_CODE, NO_DEVICE_LINES))
+
+
+@harness.test
+def hardened_exe_imports_none_of_them(ctx):
+    require(harness.EXE)
+    found = imported_dlls(harness.EXE) & set(PLANTED_DLLS)
+    if found:
+        raise AssertionError('NorvaneFwUpdater.exe imports %s' % ', '.join(sorted(found)))
+
+
+@harness.test
+def static_imports_build_imports_them(ctx):
+    require(static_exe())
+    missing = set(PLANTED_DLLS) - imported_dlls(static_exe())
+    if missing:
+        raise AssertionError('NorvaneFwUpdaterStaticImports.exe does not import %s' %
+                             ', '.join(sorted(missing)))
+
+
+@harness.test
+def hardened_exe_ignores_planted_dlls(ctx):
+    case = Case(ctx, 'hardened', harness.EXE)
+    check_no_device_run(*case.run(ctx.wine)[:2], label='without planted DLLs')
+    case.plant()
+    before = set(os.listdir(case.work))
+    code, lines, loaded = case.run(ctx.wine)
+    if case.markers():
+        raise AssertionError('planted DLLs were loaded: %s' % ', '.join(case.markers()))
+    check_no_device_run(code, lines, 'with planted DLLs')
+    left = set(os.listdir(case.work)) - before - {'fw.log'}
+    if left:
+        raise AssertionError('the run left other files: %s' % sorted(left))
+    ours = [m for m in loaded if m.endswith(tuple('\\' + dll for dll in PLANTED_DLLS))]
+    outside = [m for m in ours if not m.startswith(SYSTEM_DIRECTORY)]
+    if outside:
+        raise AssertionError('loaded from outside the system directory: %s' % outside)
+    if SYSTEM_DIRECTORY + 'hid.dll' not in ours:
+        raise AssertionError('hid.dll was not loaded from the system directory: %s' % loaded)
+
+
+@harness.test
+def static_imports_build_loads_planted_dlls(ctx):
+    case = Case(ctx, 'static_imports', static_exe())
+    case.plant()
+    case.run(ctx.wine)
+    wanted = sorted(os.path.join(folder, marker_name(name)) for folder in ('app', 'work')
+                    for name in PLANTED_NAMES)
+    if case.markers() != wanted:
+        raise AssertionError('markers %s, expected %s: the test could not catch a build that '
+                             'imports the DLLs' % (case.markers(), wanted))
+
+
+if __name__ == '__main__':
+    sys.exit(harness.main())
