@@ -1,0 +1,641 @@
+#!/usr/bin/env python3
+"""Window tests of the Windows build: the real boxes and update dialog under Wine.
+
+    python3 tests/wine/window_tests.py [-k SUBSTRING] [--keep] [--build-dir DIR]
+
+NorvaneFwUpdaterSim.exe (build/windows/sim/) is the program built from the product sources and
+resources with simulated HID devices in place of the machine's; everything else is real Win32 under
+Wine. Each test runs it interactively ("/v LOGFILE=fw.log") through launch.exe, which reports the
+full exit code, and drives its windows with driver.exe (tools/wine/driver.c) as a user would:
+answers the question, presses Start Update, reads the boxes, the button and the progress bar,
+closes the dialog. The first tests check the binaries: the release exe holds nothing of the
+simulation, and the simulation build links no device library.
+
+The tests use a Wine prefix of their own, build/wine-prefix-gui (made once; the environment
+variable NORVANE_WINE_GUI_PREFIX names another folder), set to Wine's virtual desktop so that
+windows get their title bars, and start their own Xvfb on a free display. Screenshots of the
+windows land in build/screenshots/. At the end they end the prefix's wineserver, with anything
+still running in it, and Xvfb. Case folders are removed unless a test failed or --keep is given.
+
+The last line of output is "N passed, N failed"; the exit status is 1 when any test failed.
+"""
+
+import argparse
+import ctypes
+import datetime
+import fcntl
+import glob
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+BUILD = EXE = SIM_EXE = LAUNCH = DRIVER = FWIMAGE = PREFIX = SCREENSHOTS = ''
+
+
+def set_build_dir(build):
+    global BUILD, EXE, SIM_EXE, LAUNCH, DRIVER, FWIMAGE, PREFIX, SCREENSHOTS
+    BUILD = os.path.abspath(build)
+    EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
+    SIM_EXE = os.path.join(BUILD, 'windows', 'sim', 'NorvaneFwUpdaterSim.exe')
+    LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
+    DRIVER = os.path.join(BUILD, 'windows', 'tools', 'driver.exe')
+    FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
+    PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_GUI_PREFIX') or
+                             os.path.join(BUILD, 'wine-prefix-gui'))
+    SCREENSHOTS = os.path.join(BUILD, 'screenshots')
+
+
+OBJDUMP = 'x86_64-w64-mingw32-objdump'
+PR_SET_CHILD_SUBREAPER = 36
+SCREEN_SIZE = '1024x768'
+DESKTOP_MARK = '.norvane-virtual-desktop'  # in the prefix once its virtual desktop is set
+
+RUN_TIMEOUT = 90          # s: one run of the program, from start to exit
+WINDOW_TIMEOUT_MS = 20000  # a window that the program opens next
+UPDATE_TIMEOUT_MS = 60000  # the whole flash sequence
+DRIVER_MARGIN = 10         # s on top of a driver command's own timeout
+SETTLE = 0.7               # s for a posted message to be handled
+# A pause after every register write (Setting.ini WAIT) that stretches the update to a few
+# seconds, long enough to photograph the progress bar half-way.
+SLOW_WAIT_MS = 8
+MIDWAY = 3.0               # s after Start Update for that photograph
+
+DIALOG_TITLE = 'Norvane FW Updater 3.0.0.7'
+DIALOG_NOTICE = "Please don't turn off this computer while updating."
+QUESTION_TEXT = 'Current FW version is 3.07\nWould you like to update FW to 3.08 ?'
+START_UPDATE = 1000
+IDOK, IDYES, IDNO = 1, 6, 7
+PROGRESS_MAX = 19
+PROGRESS_DONE = 18
+SCENARIO_ERROR_EXIT = 2
+RUN_ARGS = ['/v', 'LOGFILE=fw.log']
+FAULT_AT_UNLOCK = {'devices': [{'controller': {'faults': [
+    {'on': 'write', 'address': '0xFF800C', 'fail_set': True}]}}]}
+
+# ---------------------------------------------------------------------------------------------
+# Wine, Xvfb and the driver
+
+
+class WindowWine:
+    """Xvfb, a Wine prefix on a virtual desktop, one wineserver and one driver.exe for all tests."""
+
+    def __init__(self):
+        self.env = dict(os.environ)
+        self.env.update({
+            'WINEPREFIX': PREFIX,
+            'WINEARCH': 'win64',
+            'WINEDEBUG': '-all',
+            'WINEDLLOVERRIDES': 'mscoree,mshtml=',
+        })
+        self.env.pop('NORVANE_SIM_SCENARIO', None)
+        self.xvfb = None
+        self.driver = None
+        self.lock = None
+
+    def start(self):
+        self._lock_prefix()
+        # Wine's processes detach from the process that started them; as their subreaper we get
+        # them back when they end and reap them.
+        try:
+            libc = ctypes.CDLL(None, use_errno=True)
+            libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+        except (OSError, AttributeError):
+            pass
+        self._start_xvfb()
+        self._ensure_prefix()
+        subprocess.run(['wineserver', '-p'], env=self.env, check=False)
+        subprocess.run(['wine', 'cmd', '/c', 'exit'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=False)
+        self.driver = subprocess.Popen(['wine', DRIVER, 'serve'], env=self.env,
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL)
+
+    def _lock_prefix(self):
+        # Two runs on one prefix would end each other's wineserver: the second one waits.
+        os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
+        self.lock = open(PREFIX + '.lock', 'w')
+        try:
+            fcntl.flock(self.lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print('waiting for another window test run on %s' % PREFIX)
+            sys.stdout.flush()
+            fcntl.flock(self.lock, fcntl.LOCK_EX)
+
+    def _start_xvfb(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ['Xvfb', '-displayfd', str(write_end), '-screen', '0', SCREEN_SIZE + 'x24',
+             '-nolisten', 'tcp'],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b''
+        deadline = time.monotonic() + 30
+        while not number.endswith(b'\n'):
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not select.select([read_end], [], [], remaining)[0]:
+                break
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        if not number.strip().isdigit():
+            raise RuntimeError('Xvfb did not start')
+        self.env['DISPLAY'] = ':' + number.strip().decode()
+
+    def _wine_quiet(self, args, timeout=120):
+        subprocess.run(['wine'] + args, env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+
+    def _ensure_prefix(self):
+        if os.path.exists(os.path.join(PREFIX, DESKTOP_MARK)):
+            return
+        started = time.monotonic()
+        os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
+        if not os.path.exists(os.path.join(PREFIX, 'system.reg')):
+            subprocess.run(['wineboot', '--init'], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300, check=False)
+        # Every program of the prefix opens on one virtual desktop, whose windows Wine draws
+        # with their frames and title bars: Xvfb has no window manager.
+        self._wine_quiet(['reg', 'add', r'HKCU\Software\Wine\Explorer', '/v', 'Desktop', '/d',
+                          'Default', '/f'])
+        self._wine_quiet(['reg', 'add', r'HKCU\Software\Wine\Explorer\Desktops', '/v',
+                          'Default', '/d', SCREEN_SIZE, '/f'])
+        subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, check=False)
+        if not os.path.exists(os.path.join(PREFIX, 'system.reg')):
+            raise RuntimeError('wineboot could not create the prefix ' + PREFIX)
+        with open(os.path.join(PREFIX, DESKTOP_MARK), 'w') as mark:
+            mark.write(SCREEN_SIZE + '\n')
+        print('made the Wine prefix %s in %.1f s' % (PREFIX, time.monotonic() - started))
+
+    def drive(self, *words, timeout_ms=None):
+        """One driver command; returns what follows "ok", raises AssertionError otherwise."""
+        words = [str(w) for w in words]
+        if timeout_ms is not None:
+            words.append(str(timeout_ms))
+        line = ' '.join('"%s"' % w if ' ' in w or not w else w for w in words)
+        self.driver.stdin.write((line + '\n').encode('utf-8'))
+        self.driver.stdin.flush()
+        limit = (timeout_ms or 10000) / 1000.0 + DRIVER_MARGIN
+        answer = self._read_line(limit)
+        if answer is None:
+            raise AssertionError('driver gave no answer to %r within %.0f s' % (line, limit))
+        if answer != 'ok' and not answer.startswith('ok '):
+            raise AssertionError('driver: %s -> %s' % (line, answer))
+        return unescape(answer[3:])
+
+    def _read_line(self, limit):
+        out = self.driver.stdout
+        data = b''
+        deadline = time.monotonic() + limit
+        while not data.endswith(b'\n'):
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or not select.select([out], [], [], remaining)[0]:
+                return None
+            chunk = os.read(out.fileno(), 1)
+            if not chunk:
+                return None
+            data += chunk
+        return data.decode('utf-8', 'replace').rstrip('\r\n')
+
+    def screenshot(self, name):
+        os.makedirs(SCREENSHOTS, exist_ok=True)
+        path = os.path.join(SCREENSHOTS, name)
+        subprocess.run(['import', '-display', self.env['DISPLAY'], '-window', 'root', path],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30,
+                       check=False)
+        return path
+
+    def end_program(self):
+        """Ends a program run that is still going (a failed test), by its image name."""
+        self._wine_quiet(['taskkill', '/f', '/im', os.path.basename(SIM_EXE)], timeout=30)
+
+    def stop(self):
+        if self.driver is not None:
+            try:
+                self.driver.stdin.close()
+                self.driver.wait(timeout=10)
+            except (OSError, subprocess.TimeoutExpired):
+                self.driver.kill()
+                self.driver.wait()
+        subprocess.run(['wineserver', '-k'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
+        try:
+            subprocess.run(['wineserver', '-w'], env=self.env, timeout=30, check=False)
+        except subprocess.TimeoutExpired:
+            pass
+        if self.xvfb is not None:
+            self.xvfb.send_signal(signal.SIGTERM)
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait()
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                pid, _status = os.waitpid(-1, os.WNOHANG)
+            except ChildProcessError:
+                break
+            if pid == 0:
+                time.sleep(0.1)
+        if self.lock is not None:
+            self.lock.close()
+
+
+def unescape(text):
+    return re.sub(r'\\(.)', lambda m: {'n': '\n', 'r': '\r'}.get(m.group(1), m.group(1)), text)
+
+
+def windows_path(path):
+    # Wine's drive Z: is the Unix root.
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+class ProgramRun:
+    """NorvaneFwUpdaterSim.exe started through launch.exe in a folder, in the background."""
+
+    def __init__(self, wine, folder, scenario_path=None):
+        env = dict(wine.env)
+        if scenario_path is not None:
+            env['NORVANE_SIM_SCENARIO'] = windows_path(scenario_path)
+        self.wine = wine
+        self.started = datetime.datetime.now()
+        self.process = subprocess.Popen(['wine', LAUNCH, windows_path(SIM_EXE)] + RUN_ARGS,
+                                         cwd=folder, env=env, stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE)
+        self.ended = None
+
+    def exit_code(self):
+        try:
+            out, err = self.process.communicate(timeout=RUN_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            raise AssertionError('the program did not end within %d s' % RUN_TIMEOUT)
+        self.ended = datetime.datetime.now()
+        text = out.decode('utf-8', 'replace')
+        match = re.search(r'^exit (\d+)\r?$', text, re.M)
+        if not match:
+            raise AssertionError('launch.exe printed no exit code: %r %r' %
+                                 (text, err.decode('utf-8', 'replace')))
+        return int(match.group(1))
+
+    def end(self):
+        if self.process.poll() is None:
+            self.wine.end_program()
+            try:
+                self.process.communicate(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.communicate()
+
+
+# ---------------------------------------------------------------------------------------------
+# Folders and logs
+
+
+def make_image(path):
+    subprocess.run([FWIMAGE, 'make', path], check=True, stdout=subprocess.DEVNULL)
+
+
+def prepare_folder(folder, wait_ms=None):
+    make_image(os.path.join(folder, 'FW.bin'))
+    if wait_ms is not None:
+        with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
+            f.write(b'[Setting]\r\nWAIT=%d\r\n' % wait_ms)
+
+
+STAMP = r'(\d{4})/(\d{2})/(\d{2}) (\d{2}):(\d{2}):(\d{2})'
+
+
+def check_stamp(match, run):
+    stamp = datetime.datetime(*[int(g) for g in match.groups()])
+    low = run.started.replace(microsecond=0) - datetime.timedelta(seconds=2)
+    high = run.ended + datetime.timedelta(seconds=2)
+    if not low <= stamp <= high:
+        raise AssertionError('log time %s lies outside the run (%s .. %s)' % (stamp, low, high))
+
+
+def check_log(folder, run, lines):
+    """The run log: "Command:", "Executed:" and then exactly these lines, each ending in CR LF.
+    A line "Completed:*" stands for a completion time within the run."""
+    with open(os.path.join(folder, 'fw.log'), 'rb') as f:
+        data = f.read().decode('ascii', 'replace')
+    got = data.split('\r\n')
+    if got[-1] != '':
+        raise AssertionError('the log does not end with CR LF: %r' % data)
+    got = got[:-1]
+    expected = ['Command:' + ' '.join(RUN_ARGS), 'Executed:*'] + lines
+    if len(got) != len(expected):
+        raise AssertionError('log lines %r, expected %r' % (got, expected))
+    for have, want in zip(got, expected):
+        if want.endswith(':*'):
+            match = re.fullmatch(re.escape(want[:-1]) + STAMP, have)
+            if not match:
+                raise AssertionError('log line %r is not %s<time>' % (have, want[:-1]))
+            check_stamp(match, run)
+        elif have != want:
+            raise AssertionError('log line %r, expected %r (log %r)' % (have, want, got))
+
+
+VERSION_LINES = ['Current FW version:3.07', 'New FW version:3.08']
+
+# ---------------------------------------------------------------------------------------------
+# Tests
+
+TESTS = []
+
+
+def test(function):
+    TESTS.append(function)
+    return function
+
+
+# Texts and symbols of the simulation: each must be in the simulation build (or the check could
+# never fail) and none in the release exe.
+SIMULATION_MARKERS = [
+    ('the scenario variable', 'NORVANE_SIM_SCENARIO'),
+    ('the simulated interface paths', '\\\\?\\hid#'),
+    ('the interface class in simulated paths', '#{4d1e55b2-f16f-11cf-88cb-001111000030}'),
+    ('a controller scenario key', 'erase_busy_polls'),
+    ('a fault rule key', 'fail_set'),
+    ('a controller model symbol', '_ZN3sim'),
+    ('a simulation function', 'sim_open_device'),
+    ('the simulation build', 'NorvaneFwUpdaterSim'),
+]
+
+
+def holds_text(data, text):
+    return text.encode('ascii') in data or text.encode('utf-16-le') in data
+
+
+@test
+def release_exe_holds_no_simulation(ctx):
+    with open(EXE, 'rb') as f:
+        release = f.read()
+    with open(SIM_EXE, 'rb') as f:
+        simulation = f.read()
+    missing = [label for label, text in SIMULATION_MARKERS if not holds_text(simulation, text)]
+    if missing:
+        raise AssertionError('not even the simulation build holds %s' % ', '.join(missing))
+    found = ['%s (%r)' % (label, text) for label, text in SIMULATION_MARKERS
+             if holds_text(release, text)]
+    if found:
+        raise AssertionError('the release exe holds %s' % ', '.join(found))
+
+
+def imports(path):
+    done = subprocess.run([OBJDUMP, '-p', path], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          check=True)
+    text = done.stdout.decode('utf-8', 'replace')
+    dlls = [d.lower() for d in re.findall(r'^\s*DLL Name:\s*(\S+)', text, re.M)]
+    names = re.findall(r'^\s+[0-9a-f]+\s+\d+\s+(\w+)\s*$', text, re.M)
+    return dlls, names
+
+
+def resource_list(path):
+    done = subprocess.run(['wrestool', '-l', path], stdout=subprocess.PIPE, check=True)
+    return sorted(re.findall(r'--type=(\S+) --name=(\S+) --language=(\S+)',
+                             done.stdout.decode('utf-8', 'replace')))
+
+
+@test
+def simulation_build_reaches_no_device(ctx):
+    dlls, names = imports(SIM_EXE)
+    device_dlls = [d for d in dlls if d in ('hid.dll', 'setupapi.dll')]
+    if device_dlls:
+        raise AssertionError('the simulation build imports %s' % ', '.join(device_dlls))
+    device_calls = [n for n in names if re.match(r'(HidD_|HidP_|SetupDi|CreateFileW$|'
+                                                 r'CloseHandle$)', n)]
+    if device_calls:
+        raise AssertionError('the simulation build imports %s' % ', '.join(device_calls))
+    with open(SIM_EXE, 'rb') as f:
+        data = f.read().lower()
+    if holds_text(data, 'hid.dll'):
+        raise AssertionError('the simulation build names hid.dll: it could load it')
+    if resource_list(SIM_EXE) != resource_list(EXE):
+        raise AssertionError('resources differ from the release exe: %r / %r' %
+                             (resource_list(SIM_EXE), resource_list(EXE)))
+
+
+def answer_question(ctx, answer, screenshot=None):
+    ctx.wine.drive('wait-window', 'Question', timeout_ms=WINDOW_TIMEOUT_MS)
+    text = ctx.wine.drive('text', 'Question')
+    if text != QUESTION_TEXT:
+        raise AssertionError('question %r, expected %r' % (text, QUESTION_TEXT))
+    if screenshot:
+        ctx.wine.screenshot(screenshot)
+    ctx.wine.drive('click', 'Question', answer)
+    ctx.wine.drive('wait-gone', 'Question', timeout_ms=WINDOW_TIMEOUT_MS)
+
+
+def expect(label, got, want):
+    if got != want:
+        raise AssertionError('%s: %r, expected %r' % (label, got, want))
+
+
+def open_dialog(ctx):
+    ctx.wine.drive('wait-window', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
+    expect('dialog notice', ctx.wine.drive('text', DIALOG_TITLE), DIALOG_NOTICE)
+    expect('Start Update enabled', ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE), '1')
+    expect('progress', ctx.wine.drive('progress', DIALOG_TITLE), '0/%d' % PROGRESS_MAX)
+
+
+def escape_is_ignored(ctx):
+    ctx.wine.drive('key', DIALOG_TITLE, 'escape')
+    time.sleep(SETTLE)
+    ctx.wine.drive('wait-window', DIALOG_TITLE, timeout_ms=0)
+
+
+def wait_box(ctx, text, timeout_ms=WINDOW_TIMEOUT_MS):
+    ctx.wine.drive('wait-text', 'Result', text, timeout_ms=timeout_ms)
+
+
+@test
+def update_runs_to_success(ctx):
+    folder = ctx.folder('success')
+    prepare_folder(folder, SLOW_WAIT_MS)
+    run = ctx.start(folder)
+    answer_question(ctx, IDYES, '01-question.png')
+    open_dialog(ctx)
+    escape_is_ignored(ctx)
+    ctx.wine.screenshot('02-dialog-before-update.png')
+    ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
+    time.sleep(MIDWAY)
+    ctx.wine.screenshot('03-dialog-during-update.png')
+    wait_box(ctx, 'Update success!!!', UPDATE_TIMEOUT_MS)
+    # The box's modal loop runs on the dialog's thread, so the dialog answers again.
+    expect('progress at the end', ctx.wine.drive('progress', DIALOG_TITLE),
+           '%d/%d' % (PROGRESS_DONE, PROGRESS_MAX))
+    expect('Start Update enabled', ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE), '0')
+    ctx.wine.screenshot('04-result-success.png')
+    ctx.wine.drive('click', 'Result', IDOK)
+    wait_box(ctx, 'Please restart this computer.')
+    ctx.wine.screenshot('05-result-restart.png')
+    # Escape answers a box with an OK button only; the dialog ignores it (above).
+    ctx.wine.drive('key', 'Result', 'escape')
+    ctx.wine.drive('wait-gone', 'Result', timeout_ms=WINDOW_TIMEOUT_MS)
+    ctx.wine.drive('wait-gone', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
+    expect('exit code', run.exit_code(), 3010)
+    check_log(folder, run, VERSION_LINES + ['Firmware was successfully updated.',
+                                            'Exit code = 3010', 'Completed:*', ''])
+
+
+@test
+def answer_no_ends_the_run(ctx):
+    folder = ctx.folder('answer_no')
+    prepare_folder(folder)
+    run = ctx.start(folder)
+    answer_question(ctx, IDNO)
+    expect('exit code', run.exit_code(), 0)
+    check_log(folder, run, ['Exit code = 0'])
+
+
+@test
+def closing_the_dialog_without_starting(ctx):
+    folder = ctx.folder('close')
+    prepare_folder(folder)
+    run = ctx.start(folder)
+    answer_question(ctx, IDYES)
+    open_dialog(ctx)
+    escape_is_ignored(ctx)
+    ctx.wine.drive('close', DIALOG_TITLE)
+    ctx.wine.drive('wait-gone', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
+    expect('exit code', run.exit_code(), 3010)
+    check_log(folder, run, VERSION_LINES)
+
+
+@test
+def failed_update_keeps_the_dialog(ctx):
+    folder = ctx.folder('failure')
+    prepare_folder(folder)
+    run = ctx.start(folder, FAULT_AT_UNLOCK)
+    answer_question(ctx, IDYES)
+    open_dialog(ctx)
+    ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
+    wait_box(ctx, 'Update fail !!!', UPDATE_TIMEOUT_MS)
+    ctx.wine.screenshot('06-result-fail.png')
+    ctx.wine.drive('click', 'Result', IDOK)
+    ctx.wine.drive('wait-gone', 'Result', timeout_ms=WINDOW_TIMEOUT_MS)
+    time.sleep(SETTLE)
+    ctx.wine.drive('wait-window', DIALOG_TITLE, timeout_ms=0)
+    expect('Start Update enabled', ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE), '0')
+    # One step once the device was reached; the erase then failed without its unlock key.
+    expect('progress', ctx.wine.drive('progress', DIALOG_TITLE), '1/%d' % PROGRESS_MAX)
+    ctx.wine.screenshot('07-dialog-after-failure.png')
+    escape_is_ignored(ctx)
+    ctx.wine.drive('close', DIALOG_TITLE)
+    ctx.wine.drive('wait-gone', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
+    expect('exit code', run.exit_code(), 1603)
+    check_log(folder, run, VERSION_LINES + ['Fail - _clear_memory_segment.',
+                                            'Firmware update failed.', 'Exit code = 1603'])
+
+
+@test
+def bad_scenario_ends_the_simulation(ctx):
+    folder = ctx.folder('bad_scenario')
+    prepare_folder(folder)
+    run = ctx.start(folder, {'devices': [{'no_such_key': 1}]})
+    expect('exit code', run.exit_code(), SCENARIO_ERROR_EXIT)
+
+
+# ---------------------------------------------------------------------------------------------
+
+
+class Context:
+    def __init__(self, wine, base):
+        self.wine = wine
+        self.base = base
+        self.run = None
+
+    def folder(self, name):
+        path = os.path.join(self.base, name)
+        os.makedirs(path)
+        return path
+
+    def start(self, folder, scenario=None):
+        scenario_path = None
+        if scenario is not None:
+            scenario_path = folder + '.json'
+            with open(scenario_path, 'w') as f:
+                json.dump(scenario, f)
+        self.run = ProgramRun(self.wine, folder, scenario_path)
+        return self.run
+
+    def finish(self, failed_name=None):
+        if failed_name and self.run is not None and self.run.process.poll() is None:
+            self.wine.screenshot('failed-%s.png' % failed_name)
+        if self.run is not None:
+            self.run.end()
+        self.run = None
+
+
+def missing_inputs():
+    return [p for p in (EXE, SIM_EXE, LAUNCH, DRIVER, FWIMAGE) if not os.path.exists(p)]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+    parser.add_argument('-k', dest='pattern', default='', help='run only tests with this in name')
+    parser.add_argument('--keep', action='store_true', help='keep the case folders')
+    parser.add_argument('--build-dir', default=os.path.join(ROOT, 'build'),
+                        help='the build folder (default: build/ of the work tree)')
+    options = parser.parse_args()
+    set_build_dir(options.build_dir)
+
+    missing = missing_inputs()
+    if missing:
+        print('missing %s: build both builds first (make build)' % ', '.join(missing))
+        print('0 passed, 1 failed')
+        return 1
+
+    selected = [t for t in TESTS if options.pattern in t.__name__]
+    for stale in glob.glob(os.path.join(SCREENSHOTS, 'failed-*.png')):
+        os.remove(stale)
+    base = tempfile.mkdtemp(prefix='norvane-windows-')
+    wine = WindowWine()
+    passed = failed = 0
+    started_all = time.monotonic()
+    try:
+        try:
+            wine.start()
+        except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+            print('FAIL setting up Wine and Xvfb: %s' % error)
+            failed += 1
+            selected = []
+        ctx = Context(wine, base)
+        for function in selected:
+            started = time.monotonic()
+            try:
+                function(ctx)
+            except Exception as error:  # noqa: BLE001 - any error fails this test only
+                failed += 1
+                ctx.finish(function.__name__)
+                print('FAIL %s (%.1f s): %s' % (function.__name__, time.monotonic() - started,
+                                                error))
+            else:
+                ctx.finish()
+                passed += 1
+                print('ok   %s (%.1f s)' % (function.__name__, time.monotonic() - started))
+            sys.stdout.flush()
+    finally:
+        wine.stop()
+        if failed or options.keep:
+            print('case folders kept in %s' % base)
+        else:
+            shutil.rmtree(base, ignore_errors=True)
+    print('screenshots in %s' % SCREENSHOTS)
+    print('Wine window tests took %.1f s' % (time.monotonic() - started_all))
+    print('%d passed, %d failed' % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
