@@ -60,6 +60,8 @@ test-host:
 test-wine:
 	@echo "==== test: Wine system tests ===="
 	python3 tests/wine/wine_tests.py
+	python3 tests/wine/dll_planting_tests.py
+	python3 tests/wine/window_tests.py
 
 BENCH_DIR := build/bench
 
@@ -91,7 +93,30 @@ demo: deps build
 	echo "----------------"; \
 	exit $$status
 
-soak fuzz lint:
+# Exhaustive fault injection: a default silent update with a fault at every HID call index, once as
+# one failing call and once as the device unplugged from that call on (docs/reliability.md).
+soak: deps
+	@echo "==== soak: build fwsoak ($(HOST_DIR), sanitizers) ===="
+	cmake -S . -B $(HOST_DIR)
+	cmake --build $(HOST_DIR) -j $(JOBS) --target fwsoak
+	@echo "==== soak: fault at every HID call index ===="
+	$(HOST_DIR)/fwsoak
+
+FUZZ_DIR := build/fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= $(JOBS)
+FUZZ_TARGETS := arguments image settings controller
+
+# libFuzzer (clang) on the argument string, the image file, Setting.ini and a hostile controller,
+# each for FUZZ_SECONDS; FUZZ_JOBS targets at a time. Fails when any target crashes.
+fuzz: deps
+	@echo "==== fuzz: build ($(FUZZ_DIR), clang, libFuzzer + sanitizers) ===="
+	cmake -S . -B $(FUZZ_DIR) -DNORVANE_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@echo "==== fuzz: $(FUZZ_SECONDS) s per target, $(FUZZ_JOBS) at a time ===="
+	tests/fuzz/run_fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_JOBS) $(FUZZ_TARGETS)
+
+lint:
 	@echo "make $@: not built yet" >&2; exit 1
 
 clean:

@@ -3,7 +3,12 @@
 # libFuzzer targets of cmake/fuzz.cmake instead of the tools and tests.
 option(NORVANE_FUZZ "Build the libFuzzer targets (needs clang) instead of the tools and tests" OFF)
 
-set(SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+option(NORVANE_SANITIZE "Build under AddressSanitizer and UBSan (off only for benchmarks)" ON)
+
+set(SANITIZE)
+if(NORVANE_SANITIZE OR NORVANE_FUZZ)
+    set(SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+endif()
 if(NORVANE_FUZZ)
     # Coverage instrumentation everywhere; the fuzz targets link libFuzzer's own main.
     list(APPEND SANITIZE -fsanitize=fuzzer-no-link)
@@ -11,7 +16,10 @@ if(NORVANE_FUZZ)
 endif()
 # GCC 12's libstdc++ gives false -Wrestrict reports on std::string assignment at -O2 (GCC bug
 # 105651); the optimised benchmark build would otherwise fail on them.
-add_compile_options(${WARNINGS} -Wno-restrict -g ${SANITIZE})
+add_compile_options(${WARNINGS} -g ${SANITIZE})
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    add_compile_options(-Wno-restrict) # clang knows no such option
+endif()
 add_link_options(${SANITIZE})
 
 file(GLOB HOST_PLATFORM_SOURCES CONFIGURE_DEPENDS
@@ -41,6 +49,10 @@ if(NOT NORVANE_FUZZ)
 
     add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp ${IMAGE_FORMAT_SOURCES})
     target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
+
+    # One default silent update, measured (make bench).
+    add_executable(fwbench ${CMAKE_SOURCE_DIR}/tools/fwbench/fwbench.cpp)
+    target_link_libraries(fwbench PRIVATE simulated_product)
 
     # Exhaustive fault injection (make soak).
     add_executable(fwsoak ${CMAKE_SOURCE_DIR}/tools/fwsoak/fwsoak.cpp)

@@ -71,12 +71,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FwImage, HeaderIsBigEndianAndSectionsFollowIt) {
     test::Sandbox sandbox;
-    test::ImageSpec spec;
-    spec.product_id = 0x0A1B;
-    spec.major = 0x0a;
-    spec.minor = 0x1b;
-    spec.config_version = 0x42;
-    std::vector<std::uint8_t> bytes = test::make_image(spec);
+    test::ImageSpec shape;
+    shape.product_id = 0x0A1B;
+    shape.major = 0x0a;
+    shape.minor = 0x1b;
+    shape.config_version = 0x42;
+    std::vector<std::uint8_t> bytes = test::make_image(shape);
     bytes.resize(kImageFileSize + 100, 0xEE); // extra bytes have no effect
     sandbox.write_file("fw.bin", bytes);
     ASSERT_TRUE(_load_fw_image());

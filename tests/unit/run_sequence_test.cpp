@@ -177,10 +177,10 @@ class VersionDecisionTest : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(VersionDecisionTest, RollbackRefusesImagesThatAreNotNewer) {
     test::Sandbox sandbox;
-    test::ImageSpec spec;
-    spec.major = GetParam().image_major;
-    spec.minor = GetParam().image_minor;
-    sandbox.add_image(spec);
+    test::ImageSpec shape;
+    shape.major = GetParam().image_major;
+    shape.minor = GetParam().image_minor;
+    sandbox.add_image(shape);
     test::load_scenario(std::string(R"({"answers": {"question": "no"}, "devices": [{"controller": {"firmware_version": ")") +
                         GetParam().current + "\"}}]}");
     EXPECT_EQ(test::run_program(L""), GetParam().code);

@@ -14,9 +14,9 @@ namespace {
 
 std::filesystem::path new_folder() {
     static std::atomic<int> counter{0};
-    std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                   ("norvane-test-" + std::to_string(::getpid()) + "-" +
-                                    std::to_string(counter++));
+    std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("norvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
@@ -54,8 +54,8 @@ std::string Sandbox::read_file(const std::string& name) const {
     return text.str();
 }
 
-std::vector<std::uint8_t> Sandbox::add_image(const ImageSpec& spec) const {
-    std::vector<std::uint8_t> bytes = make_image(spec);
+std::vector<std::uint8_t> Sandbox::add_image(const ImageSpec& shape) const {
+    std::vector<std::uint8_t> bytes = make_image(shape);
     write_file("image.bin", bytes);
     return bytes;
 }

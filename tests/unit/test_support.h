@@ -32,7 +32,7 @@ class Sandbox {
     void write_text(const std::string& name, const std::string& text) const;
     std::string read_file(const std::string& name) const;
     // Writes image.bin and returns its bytes.
-    std::vector<std::uint8_t> add_image(const ImageSpec& spec = {}) const;
+    std::vector<std::uint8_t> add_image(const ImageSpec& shape = {}) const;
 
   private:
     std::filesystem::path previous_;

@@ -1,0 +1,16 @@
+// Fuzz target: Setting.ini. The input is the whole file in a scratch folder; _load_settings reads
+// it through the profile stand-in, which parses the hostile text.
+#include <cstdint>
+#include <vector>
+
+#include "app/settings.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const harness::ScratchFolder& folder = fuzz::scratch_folder();
+    harness::reset_program();
+    folder.write_file("Setting.ini", std::vector<std::uint8_t>(data, data + size));
+    g_setting_flags = _load_settings();
+    folder.empty();
+    return 0;
+}

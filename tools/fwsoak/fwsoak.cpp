@@ -1,0 +1,328 @@
+// fwsoak: exhaustive fault injection on the simulated PC. A default silent update ("/s /v
+// LOGFILE=fw.log" beside a made image) is run once clean to count its HID calls, N; then once per
+// call index k = 0..N-1 with that one call failing, and once per k with the device unplugged from
+// call k on. Every run must end with exit code 0 or 1603, a run log that ends as the program ends
+// the step that failed, no handle open, nothing shown, and, when it reports success, the image in
+// main memory. Prints the figures (with --list, every run that did not succeed); exits 1 on any
+// violation.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/harness.h"
+#include "host/device_tree.h"
+#include "host/handles.h"
+#include "sim/scenario.h"
+#include "sim/simulated_pc.h"
+
+namespace {
+
+constexpr int kExitClean = 0;
+constexpr int kExitViolation = 1;
+constexpr int kExitBadUsage = 2;
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1603;
+constexpr std::size_t kViolationsShown = 20;
+
+constexpr const wchar_t* kArguments = L"/s /v LOGFILE=fw.log";
+constexpr const char* kLogName = "fw.log";
+constexpr const char* kImageName = "image.bin";
+constexpr const char* kCommandLine = "Command:/s /v LOGFILE=fw.log";
+constexpr const char* kExecutedPrefix = "Executed:";
+constexpr const char* kCompletedPrefix = "Completed:";
+constexpr const char* kCurrentVersionLine = "Current FW version:3.07";
+constexpr const char* kNewVersionLine = "New FW version:3.08";
+constexpr const char* kSuccessLine = "Firmware was successfully updated.";
+constexpr const char* kUpdateFailedLine = "Firmware update failed.";
+constexpr const char* kExitSuccessLine = "Exit code = 0";
+constexpr const char* kExitFailureLine = "Exit code = 1603";
+constexpr const char* kDebugPrefix = "debug ";
+constexpr const char* kSuccessOutcome = "success";
+
+// Lines of a complete log for each ending: the two opening lines, then what follows them.
+constexpr std::size_t kOpeningLines = 2;
+constexpr std::size_t kPreflightLines = 4;     // opening, the step's line, exit code
+constexpr std::size_t kUpdateFailureLines = 7; // opening, versions, step, failed, exit code
+constexpr std::size_t kSuccessLines = 8;       // opening, versions, success, exit, completed, ""
+
+// The lines a failing pre-flight step of a default silent run logs before "Exit code = 1603".
+const char* const kPreflightSteps[] = {
+    "Could not get Touchpad PnPID.",      "This is not target system.",
+    "AC adaptor does not connect to PC.", "FW file cannot read.",
+    "Could not find Norvane device.",     "System memory does not match.",
+    "Information memory does not match.", "Config version does not match.",
+    "Firmware version cannot get.",
+};
+
+// The failure lines of the flash sequence.
+const char* const kUpdateSteps[] = {
+    "Fail - _access_target_device.",      "Fail - _fw_mode_change.",
+    "Fail - _clear_memory_segment.",      "Fail - _check_clear_memory.",
+    "Fail - _write_read_memory_segment.", "Fail - _restore_active_mode.",
+};
+
+enum class FaultMode { None, FailingCall, Unplug };
+
+const char* mode_name(FaultMode mode) {
+    switch (mode) {
+    case FaultMode::FailingCall:
+        return "failing call";
+    case FaultMode::Unplug:
+        return "unplug";
+    case FaultMode::None:
+        break;
+    }
+    return "clean";
+}
+
+struct RunResult {
+    int exit_code = 0;
+    std::string outcome; // "success" or the line naming the failing step
+    std::vector<std::string> violations;
+};
+
+struct Figures {
+    std::size_t runs = 0;
+    std::size_t survived = 0;
+};
+
+struct Soak {
+    std::vector<std::uint8_t> main_image;
+    sim::SimulatedPc baseline; // the simulated PC of a default run, before it starts
+    std::map<std::pair<int, std::string>, std::map<FaultMode, std::size_t>> outcomes;
+    std::map<FaultMode, Figures> figures;
+    std::vector<std::string> violations;
+    bool list_failures = false; // --list: one line per run that did not succeed
+};
+
+bool starts_with(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+template <std::size_t N> bool one_of(const std::string& line, const char* const (&texts)[N]) {
+    return std::any_of(std::begin(texts), std::end(texts),
+                       [&line](const char* text) { return line == text; });
+}
+
+bool versions_logged(const std::vector<std::string>& lines) {
+    return lines[kOpeningLines] == kCurrentVersionLine &&
+           lines[kOpeningLines + 1] == kNewVersionLine;
+}
+
+// Names the ending of a complete log: "success", the failing step's line, or "" when the log does
+// not end as the program ends any step.
+std::string log_ending(const std::vector<std::string>& lines, int exit_code) {
+    if (lines.size() < kOpeningLines || lines[0] != kCommandLine ||
+        !starts_with(lines[1], kExecutedPrefix)) {
+        return "";
+    }
+    if (exit_code == kExitFailure && lines.size() == kPreflightLines &&
+        one_of(lines[2], kPreflightSteps) && lines[3] == kExitFailureLine) {
+        return lines[2];
+    }
+    if (exit_code == kExitFailure && lines.size() == kUpdateFailureLines &&
+        versions_logged(lines) && one_of(lines[4], kUpdateSteps) && lines[5] == kUpdateFailedLine &&
+        lines[6] == kExitFailureLine) {
+        return lines[4];
+    }
+    if (exit_code == kExitSuccess && lines.size() == kSuccessLines && versions_logged(lines) &&
+        lines[4] == kSuccessLine && lines[5] == kExitSuccessLine &&
+        starts_with(lines[6], kCompletedPrefix) && lines[7].empty()) {
+        return kSuccessOutcome;
+    }
+    return "";
+}
+
+void check_log(const harness::ScratchFolder& folder, RunResult& result) {
+    std::vector<std::string> lines;
+    if (!harness::split_log_lines(folder.read_file(kLogName), lines)) {
+        result.violations.push_back("the run log has a line without CR LF");
+    }
+    result.outcome = log_ending(lines, result.exit_code);
+    if (result.outcome.empty()) {
+        std::string last = lines.empty() ? "(empty log)" : lines.back();
+        result.violations.push_back("the run log does not end as the program ends a step (" +
+                                    std::to_string(lines.size()) + " lines, last \"" + last +
+                                    "\")");
+    }
+}
+
+void check_machine(const Soak& soak, RunResult& result) {
+    if (host_handles_open_total() != 0) {
+        result.violations.push_back(std::to_string(host_handles_open_total()) +
+                                    " handle(s) left open");
+    }
+    if (host_device_api_misuses() != 0) {
+        result.violations.push_back(std::to_string(host_device_api_misuses()) +
+                                    " misused SetupAPI/HID call(s)");
+    }
+    const std::vector<std::string>& shown = sim::pc().transcript;
+    const auto visible = std::find_if(shown.begin(), shown.end(), [](const std::string& line) {
+        return !starts_with(line, kDebugPrefix);
+    });
+    if (visible != shown.end()) {
+        result.violations.push_back("a silent run showed \"" + *visible + "\"");
+    }
+    if (result.exit_code != kExitSuccess) {
+        return;
+    }
+    const sim::Controller& controller = sim::pc().devices.at(0).controller;
+    if (controller.main_memory != soak.main_image) {
+        result.violations.push_back("success reported, but main memory differs from the image");
+    }
+    if (controller.update_mode) {
+        result.violations.push_back("success reported, but the controller is in update mode");
+    }
+}
+
+RunResult run_once(const Soak& soak, const harness::ScratchFolder& folder, FaultMode mode,
+                   std::uint64_t call) {
+    harness::reset_program();
+    std::error_code ignored;
+    std::filesystem::remove(kLogName, ignored);
+    sim::pc().devices = soak.baseline.devices;
+    sim::pc().mouse_devices = soak.baseline.mouse_devices;
+    sim::SimDevice& device = sim::pc().devices.at(0);
+    if (mode == FaultMode::FailingCall) {
+        device.fail_call_index = call;
+    } else if (mode == FaultMode::Unplug) {
+        device.unplug_at_call = call;
+    }
+    RunResult result;
+    result.exit_code = harness::run_program(kArguments);
+    if (result.exit_code != kExitSuccess && result.exit_code != kExitFailure) {
+        result.violations.push_back("exit code " + std::to_string(result.exit_code));
+    }
+    check_log(folder, result);
+    check_machine(soak, result);
+    return result;
+}
+
+void record(Soak& soak, FaultMode mode, std::uint64_t call, const RunResult& result) {
+    Figures& figures = soak.figures[mode];
+    ++figures.runs;
+    const std::string outcome = result.outcome.empty() ? "(unrecognised log)" : result.outcome;
+    if (soak.list_failures && outcome != kSuccessOutcome) {
+        std::printf("%-13s k=%-5llu exit %-5d %s\n", mode_name(mode),
+                    static_cast<unsigned long long>(call), result.exit_code, outcome.c_str());
+    }
+    ++soak.outcomes[{result.exit_code, outcome}][mode];
+    if (result.violations.empty()) {
+        ++figures.survived;
+        return;
+    }
+    for (const std::string& violation : result.violations) {
+        soak.violations.push_back(std::string(mode_name(mode)) + " at call " +
+                                  std::to_string(call) + ": " + violation);
+    }
+}
+
+std::size_t count_of(const std::map<FaultMode, std::size_t>& counts, FaultMode mode) {
+    const auto found = counts.find(mode);
+    return found == counts.end() ? std::size_t{0} : found->second;
+}
+
+void print_outcomes(const Soak& soak) {
+    std::printf("\n%-6s %-37s %13s %8s\n", "exit", "outcome (failing step)", "failing call",
+                "unplug");
+    for (const auto& [key, counts] : soak.outcomes) {
+        std::printf("%-6d %-37s %13zu %8zu\n", key.first, key.second.c_str(),
+                    count_of(counts, FaultMode::FailingCall), count_of(counts, FaultMode::Unplug));
+    }
+}
+
+int print_report(const Soak& soak, double seconds) {
+    std::size_t runs = 0;
+    std::size_t survived = 0;
+    std::printf("\n%-14s %8s %9s\n", "fault", "runs", "survived");
+    for (const auto& [mode, figures] : soak.figures) {
+        std::printf("%-14s %8zu %9zu\n", mode_name(mode), figures.runs, figures.survived);
+        runs += figures.runs;
+        survived += figures.survived;
+    }
+    print_outcomes(soak);
+    std::printf("\nfwsoak: %zu runs, %zu survived, %zu violation(s), %.1f s\n", runs, survived,
+                soak.violations.size(), seconds);
+    if (soak.violations.empty()) {
+        return kExitClean;
+    }
+    (void)std::fprintf(stderr, "fwsoak: FAILED: %zu run(s) broke the rules; the first ones:\n",
+                       runs - survived);
+    for (std::size_t i = 0; i < soak.violations.size() && i < kViolationsShown; ++i) {
+        (void)std::fprintf(stderr, "  %s\n", soak.violations[i].c_str());
+    }
+    return kExitViolation;
+}
+
+// The clean run: it must succeed, and its device's call count is N.
+bool clean_run(Soak& soak, const harness::ScratchFolder& folder, std::uint64_t& calls) {
+    const RunResult result = run_once(soak, folder, FaultMode::None, 0);
+    const sim::SimDevice& device = sim::pc().devices.at(0);
+    calls = device.hid_call_count;
+    std::printf("clean run: exit %d, %llu HID calls on the device's handles (%llu SetFeature, "
+                "%llu GetFeature, %llu GetAttributes and GetPreparsedData)\n",
+                result.exit_code, static_cast<unsigned long long>(calls),
+                static_cast<unsigned long long>(device.hid.set_feature_calls),
+                static_cast<unsigned long long>(device.hid.get_feature_calls),
+                static_cast<unsigned long long>(calls - device.hid.set_feature_calls -
+                                                device.hid.get_feature_calls));
+    if (result.exit_code != kExitSuccess || !result.violations.empty() ||
+        result.outcome != kSuccessOutcome) {
+        (void)std::fprintf(stderr, "fwsoak: FAILED: the clean run did not succeed cleanly\n");
+        for (const std::string& violation : result.violations) {
+            (void)std::fprintf(stderr, "  %s\n", violation.c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
+bool set_up(Soak& soak, const harness::ScratchFolder& folder) {
+    const std::vector<std::uint8_t> image = harness::make_image();
+    folder.write_file(kImageName, image);
+    soak.main_image = harness::main_image_of(image);
+    harness::reset_program();
+    std::string error;
+    if (!sim::load_scenario_text("{}", soak.baseline, error)) {
+        (void)std::fprintf(stderr, "fwsoak: default scenario refused: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool list = argc == 2 && std::strcmp(argv[1], "--list") == 0;
+    if (argc > 2 || (argc == 2 && !list)) {
+        (void)std::fprintf(stderr,
+                           "usage: %s [--list]   (works in a folder of its own; --list names "
+                           "every run that did not succeed)\n",
+                           argv[0]);
+        return kExitBadUsage;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    harness::ScratchFolder folder("norvane-soak");
+    Soak soak;
+    soak.list_failures = list;
+    std::uint64_t calls = 0;
+    if (!set_up(soak, folder) || !clean_run(soak, folder, calls)) {
+        return kExitViolation;
+    }
+    for (const FaultMode mode : {FaultMode::FailingCall, FaultMode::Unplug}) {
+        for (std::uint64_t k = 0; k < calls; ++k) {
+            record(soak, mode, k, run_once(soak, folder, mode, k));
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const int status = print_report(soak, seconds);
+    harness::reset_program();
+    return status;
+}
