@@ -4,9 +4,9 @@
 #include "app/run_log.h"
 
 struct RunOptions {
-    bool silent;                         // "/s": no boxes, no question, no dialog
-    bool log_enabled;                    // "/v": _write_log writes entries
-    wchar_t log_path[kLogPathCapacity];  // the value of "LOGFILE=", empty by default
+    bool silent;                        // "/s": no boxes, no question, no dialog
+    bool log_enabled;                   // "/v": _write_log writes entries
+    wchar_t log_path[kLogPathCapacity]; // the value of "LOGFILE=", empty by default
 };
 
 extern RunOptions g_run_options;

@@ -7,12 +7,12 @@
 using DeviceAddress = std::uint32_t;
 
 // Control registers (32-bit groups take their value most significant byte first).
-constexpr DeviceAddress kCommandRegister = 0xFF8000;  // code lands in 0xFF8003, read back
+constexpr DeviceAddress kCommandRegister = 0xFF8000; // code lands in 0xFF8003, read back
 constexpr DeviceAddress kCommandReadBack = 0xFF8003;
 constexpr DeviceAddress kEnableRegister = 0xFF8004;
 constexpr DeviceAddress kArgumentRegister = 0xFF8008;
-constexpr DeviceAddress kKeyRegister = 0xFF800C;      // the one group written LSB first
-constexpr DeviceAddress kTriggerRegister = 0xFF8010;  // also what _poll_ready reads
+constexpr DeviceAddress kKeyRegister = 0xFF800C;     // the one group written LSB first
+constexpr DeviceAddress kTriggerRegister = 0xFF8010; // also what _poll_ready reads
 constexpr DeviceAddress kModeApplyRegister = 0xFF8860;
 constexpr DeviceAddress kModeStatusRegister = 0x80002D;
 constexpr DeviceAddress kModeChangeRegister = 0x80003A;

@@ -12,11 +12,11 @@ constexpr std::uint16_t kExcludedProductId = 0x1212;
 constexpr std::uint16_t kRelaxedHidVersion = 0xFFFF; // status bytes are not examined
 
 struct HidChannel {
-    std::wstring path;            // device interface path; empty until a binding sets it
-    std::uint8_t report_id;       // byte 0 of every feature report on this channel
-    std::uint16_t report_length;  // bytes of every feature report, report ID included
-    std::int16_t payload_length;  // data bytes carried by one transfer
-    HANDLE handle;                // open only between an open operation and _close_channels
+    std::wstring path;           // device interface path; empty until a binding sets it
+    std::uint8_t report_id;      // byte 0 of every feature report on this channel
+    std::uint16_t report_length; // bytes of every feature report, report ID included
+    std::int16_t payload_length; // data bytes carried by one transfer
+    HANDLE handle;               // open only between an open operation and _close_channels
 };
 
 struct DeviceLink {

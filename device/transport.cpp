@@ -82,8 +82,8 @@ void _build_request(std::uint8_t* report, std::uint16_t length, std::uint8_t rep
     report[kReportIdByte] = report_id;
     report[kCommandByte] = command;
     for (std::size_t i = 0; i < kAddressBytes; ++i) {
-        report[kAddressByte + i] = static_cast<std::uint8_t>((address >> (i * kBitsPerByte)) &
-                                                             kByteMask);
+        report[kAddressByte + i] =
+            static_cast<std::uint8_t>((address >> (i * kBitsPerByte)) & kByteMask);
     }
     if (payload != nullptr) {
         std::memcpy(report + kPayloadByte, payload, payload_length);

@@ -61,8 +61,8 @@ bool _get_touchpad_pnp_id(char* buffer) {
     if (buffer == nullptr) {
         return false;
     }
-    HDEVINFO devices = SetupDiGetClassDevsA(&kMouseInterfaceGuid, nullptr, nullptr,
-                                            kPresentInterfaces);
+    HDEVINFO devices =
+        SetupDiGetClassDevsA(&kMouseInterfaceGuid, nullptr, nullptr, kPresentInterfaces);
     if (devices == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -79,9 +79,9 @@ bool _get_touchpad_pnp_id(char* buffer) {
                                                kHardwareIdBufferSize, nullptr)) {
             continue;
         }
-        found = scan_hardware_ids(reinterpret_cast<const char*>(ids), kHardwareIdBufferSize,
-                                  buffer) ||
-                found;
+        found =
+            scan_hardware_ids(reinterpret_cast<const char*>(ids), kHardwareIdBufferSize, buffer) ||
+            found;
     }
     SetupDiDestroyDeviceInfoList(devices);
     return found;

@@ -107,6 +107,7 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
 int _run_update_dialog() {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr, _update_dialog_proc, 0);
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
+                    _update_dialog_proc, 0);
     return g_update_outcome;
 }

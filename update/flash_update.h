@@ -19,8 +19,7 @@ extern std::uint32_t g_chunk_counter;
 bool _update_firmware(HWND dialog);
 
 bool _clear_memory_segment();
-bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer,
-                                HWND dialog);
+bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer, HWND dialog);
 
 // One step of the dialog's progress bar; nothing without a dialog.
 void _step_progress(HWND dialog);

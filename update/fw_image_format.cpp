@@ -7,8 +7,8 @@ bool _decode_fw_image(const std::uint8_t* bytes, std::size_t size, FwImage& imag
     if (bytes == nullptr || size < kImageFileSize) {
         return false; // a short image is never programmed with filler bytes
     }
-    image.product_id = static_cast<std::uint16_t>((bytes[kHeaderProductIdHigh] << 8) |
-                                                  bytes[kHeaderProductIdLow]);
+    image.product_id =
+        static_cast<std::uint16_t>((bytes[kHeaderProductIdHigh] << 8) | bytes[kHeaderProductIdLow]);
     image.new_version.major = bytes[kHeaderVersionMajor];
     image.new_version.minor = bytes[kHeaderVersionMinor];
     image.config_version = bytes[kHeaderConfigVersion];

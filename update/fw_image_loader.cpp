@@ -25,8 +25,8 @@ bool read_image_bytes(HANDLE file) {
     DWORD total = 0;
     while (total < kImageFileSize) {
         DWORD got = 0;
-        if (!ReadFile(file, g_image_bytes + total, static_cast<DWORD>(kImageFileSize - total),
-                      &got, nullptr) ||
+        if (!ReadFile(file, g_image_bytes + total, static_cast<DWORD>(kImageFileSize - total), &got,
+                      nullptr) ||
             got == 0) {
             return false;
         }

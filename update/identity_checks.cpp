@@ -64,22 +64,17 @@ bool run_memory_check(const MemoryCheck& check) {
 } // namespace
 
 bool _check_system_memory() {
-    const MemoryCheck check{kCommandSystem,
-                            kSystemMemory,
-                            kSystemMemorySize,
-                            kSystemPositionsCompared,
-                            g_fw_image.system_block,
-                            g_fw_image.system_block + kSystemMemorySize};
+    const MemoryCheck check{kCommandSystem,          kSystemMemory,
+                            kSystemMemorySize,       kSystemPositionsCompared,
+                            g_fw_image.system_block, g_fw_image.system_block + kSystemMemorySize};
     return run_memory_check(check);
 }
 
 bool _check_information_memory() {
-    const MemoryCheck check{kCommandInformation,
-                            kInformationMemory,
-                            kInformationMemorySize,
-                            kInformationMemorySize,
-                            g_fw_image.information_block,
-                            g_fw_image.information_block + kInformationMemorySize};
+    const MemoryCheck check{
+        kCommandInformation,          kInformationMemory,
+        kInformationMemorySize,       kInformationMemorySize,
+        g_fw_image.information_block, g_fw_image.information_block + kInformationMemorySize};
     return run_memory_check(check);
 }
 

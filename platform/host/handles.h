@@ -13,16 +13,16 @@ enum class HandleKind { File, Device, Search, DeviceList, Preparsed, LocalMemory
 
 struct HandleEntry {
     HandleKind kind;
-    int fd = -1;                       // File: the POSIX descriptor
-    std::wstring path;                 // File: the path as opened (sharing checks); Device: path
-    DWORD access = 0;                  // File: requested access
-    DWORD share = 0;                   // File: share mode
-    std::size_t device = 0;            // Device, Preparsed: index into the simulated device tree
-    std::size_t collection = 0;        // Device, Preparsed: collection of that device
-    std::vector<std::wstring> names;   // Search: the matching names; DeviceList: interface paths
-    std::vector<DWORD> attributes;     // Search: attributes of each name
-    std::size_t position = 0;          // Search: next name to return
-    bool mouse_list = false;           // DeviceList: a list of mouse-interface devices
+    int fd = -1;                     // File: the POSIX descriptor
+    std::wstring path;               // File: the path as opened (sharing checks); Device: path
+    DWORD access = 0;                // File: requested access
+    DWORD share = 0;                 // File: share mode
+    std::size_t device = 0;          // Device, Preparsed: index into the simulated device tree
+    std::size_t collection = 0;      // Device, Preparsed: collection of that device
+    std::vector<std::wstring> names; // Search: the matching names; DeviceList: interface paths
+    std::vector<DWORD> attributes;   // Search: attributes of each name
+    std::size_t position = 0;        // Search: next name to return
+    bool mouse_list = false;         // DeviceList: a list of mouse-interface devices
 };
 
 // Registers a new object and returns its handle (never null or INVALID_HANDLE_VALUE).

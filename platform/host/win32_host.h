@@ -61,10 +61,13 @@ constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
-#define MAKEINTRESOURCEW(i) (reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
+#define MAKEINTRESOURCEW(i)                                                                        \
+    (reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR_HOST>(l) & 0xffff))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR_HOST>(l) >> 16) & 0xffff))
-#define MAKELPARAM(l, h) (static_cast<LPARAM>(static_cast<DWORD>((static_cast<WORD>(l)) | (static_cast<DWORD>(static_cast<WORD>(h)) << 16))))
+#define MAKELPARAM(l, h)                                                                           \
+    (static_cast<LPARAM>(static_cast<DWORD>((static_cast<WORD>(l)) |                               \
+                                            (static_cast<DWORD>(static_cast<WORD>(h)) << 16))))
 using DWORD_PTR_HOST = std::uintptr_t;
 
 // ---- kernel32 ----------------------------------------------------------------------------------

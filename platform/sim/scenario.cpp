@@ -21,8 +21,8 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kTopLevelKeys = {"time",    "power",   "answers",
-                                             "dialog",  "devices", "mouse_devices"};
+const std::set<std::string> kTopLevelKeys = {"time",   "power",   "answers",
+                                             "dialog", "devices", "mouse_devices"};
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {

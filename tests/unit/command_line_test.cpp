@@ -22,14 +22,14 @@ TEST_P(LogPathTest, ValueBecomesLogPath) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LogPathTest,
-    ::testing::Values(LogPathCase{L"/v LOGFILE=\"D:\\Logs\\fw update.log\"", L"D:\\Logs\\fw update.log"},
+    ::testing::Values(LogPathCase{L"/v LOGFILE=\"D:\\Logs\\fw update.log\"",
+                                  L"D:\\Logs\\fw update.log"},
                       LogPathCase{L"/v LOGFILE=D:\\fw.log FORCERESTART", L"D:\\fw.log"},
                       LogPathCase{L"/v LOGFILE=\"D:\\fw.log\" FORCE", L"D:\\fw.log\""},
                       LogPathCase{L"/v LOGFILE=D:\\DEBUG\\fw.log", L"D:"},
                       LogPathCase{L"/v LOGFILE=FORCE.log", L"FORCE.log"},
                       LogPathCase{L"/v LOGFILE=a.log DEBUG FORCE", L"a.log DEBUG"},
-                      LogPathCase{L"/v LOGFILE=\"", L""},
-                      LogPathCase{L"/v", L""},
+                      LogPathCase{L"/v LOGFILE=\"", L""}, LogPathCase{L"/v", L""},
                       LogPathCase{L"/v LOGFILE=", L""},
                       LogPathCase{L"LOGFILE=x.log EXTRACTDRIVERS /v", L"x.log"},
                       LogPathCase{L"/v logfile=x.log", L""}));

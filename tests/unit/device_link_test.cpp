@@ -55,7 +55,8 @@ TEST(Transport, RequestsOnTheWireCarryChannelIdLengthAndAddress) {
     ASSERT_TRUE(_read_memory_block(0x110080, block.data()));
     const Bytes request = last_request();
     ASSERT_EQ(request.size(), 135u);
-    EXPECT_EQ(Bytes(request.begin(), request.begin() + 6), (Bytes{0x06, 0xFF, 0x80, 0x00, 0x11, 0x00}));
+    EXPECT_EQ(Bytes(request.begin(), request.begin() + 6),
+              (Bytes{0x06, 0xFF, 0x80, 0x00, 0x11, 0x00}));
     EXPECT_EQ(request[134], sim::report_checksum(request.data(), 135));
     EXPECT_EQ(0, std::memcmp(block.data(), device().controller.main_memory.data() + 0x80, 128));
     _close_channels();
@@ -93,8 +94,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Transport, ReadWithBadStatusFailsButDeliversItsByte) {
     test::Sandbox sandbox;
-    bind_and_open(sandbox,
-                  R"({"devices": [{"controller": {"faults": [{"on": "read", "status": "0x33"}]}}]})");
+    bind_and_open(
+        sandbox,
+        R"({"devices": [{"controller": {"faults": [{"on": "read", "status": "0x33"}]}}]})");
     std::uint8_t value = 0;
     EXPECT_FALSE(_read_register_byte(0x110002, value));
     EXPECT_EQ(value, 3);
@@ -205,14 +207,12 @@ TEST_P(ReportLengthTest, TransfersThatWouldNotFitFail) {
     _close_channels();
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ReportLengthTest,
-                         ::testing::Values(LengthCase{7, 134, true, true},
-                                           LengthCase{6, 134, false, true},
-                                           LengthCase{1, 7, false, true},
-                                           LengthCase{7, 6, true, false},
-                                           LengthCase{7, 135, true, false},
-                                           LengthCase{7, 2000, true, false},
-                                           LengthCase{40, 70, true, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReportLengthTest,
+    ::testing::Values(LengthCase{7, 134, true, true}, LengthCase{6, 134, false, true},
+                      LengthCase{1, 7, false, true}, LengthCase{7, 6, true, false},
+                      LengthCase{7, 135, true, false}, LengthCase{7, 2000, true, false},
+                      LengthCase{40, 70, true, true}));
 
 // ---- discovery and binding -----------------------------------------------------------------
 
@@ -242,16 +242,13 @@ TEST_P(UsagePageTest, ClassifiedByMaskTestsInOrder) {
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, UsagePageTest,
-                         ::testing::Values(PageCase{"0xFF01", true, false},
-                                           PageCase{"0xFF03", true, false},
-                                           PageCase{"0xFFFF", true, false},
-                                           PageCase{"0xFF02", false, true},
-                                           PageCase{"0xFF06", false, true},
-                                           PageCase{"0xFF04", false, false},
-                                           PageCase{"0xFF00", false, false},
-                                           PageCase{"0xFE01", false, false},
-                                           PageCase{"0x0001", false, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, UsagePageTest,
+    ::testing::Values(PageCase{"0xFF01", true, false}, PageCase{"0xFF03", true, false},
+                      PageCase{"0xFFFF", true, false}, PageCase{"0xFF02", false, true},
+                      PageCase{"0xFF06", false, true}, PageCase{"0xFF04", false, false},
+                      PageCase{"0xFF00", false, false}, PageCase{"0xFE01", false, false},
+                      PageCase{"0x0001", false, false}));
 
 TEST(Discovery, CollectionWithoutFeatureValuesIsNotBound) {
     test::Sandbox sandbox;
@@ -285,9 +282,9 @@ TEST(Discovery, FindStopsAtFirstTargetBindingEndsWithTheLast) {
     ASSERT_TRUE(_load_fw_image());
     EXPECT_TRUE(_find_target_device());
     _bind_channels();
-    EXPECT_EQ(g_device_link.control.report_id, 3);   // the last control collection
-    EXPECT_EQ(g_device_link.data.report_id, 2);      // 0x1212 is never bound
-    EXPECT_EQ(g_device_link.hid_version, 0x0303);    // the last target interface, bound or not
+    EXPECT_EQ(g_device_link.control.report_id, 3); // the last control collection
+    EXPECT_EQ(g_device_link.data.report_id, 2);    // 0x1212 is never bound
+    EXPECT_EQ(g_device_link.hid_version, 0x0303);  // the last target interface, bound or not
     EXPECT_EQ(host_handles_open_total(), 0u);
     EXPECT_EQ(host_device_api_misuses(), 0u);
 }

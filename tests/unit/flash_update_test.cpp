@@ -45,15 +45,14 @@ TEST(FlashUpdate, SilentRunReplacesMainMemoryAndLogsLikeTheExample) {
     EXPECT_TRUE(test::transcript().empty());
     EXPECT_EQ(test::transcript(), Lines{});
     // Two mode changes of 1000 ms, and 2 ms after each of the run's writes.
-    EXPECT_EQ(sandbox.read_file("fw.log"),
-              "Command:/s /v LOGFILE=fw.log\r\n"
-              "Executed:2024/03/05 09:07:02\r\n"
-              "Current FW version:3.07\r\n"
-              "New FW version:3.08\r\n"
-              "Firmware was successfully updated.\r\n"
-              "Exit code = 0\r\n"
-              "Completed:2024/03/05 09:07:05\r\n"
-              "\r\n");
+    EXPECT_EQ(sandbox.read_file("fw.log"), "Command:/s /v LOGFILE=fw.log\r\n"
+                                           "Executed:2024/03/05 09:07:02\r\n"
+                                           "Current FW version:3.07\r\n"
+                                           "New FW version:3.08\r\n"
+                                           "Firmware was successfully updated.\r\n"
+                                           "Exit code = 0\r\n"
+                                           "Completed:2024/03/05 09:07:05\r\n"
+                                           "\r\n");
     EXPECT_EQ(host_handles_open_total(), 0u);
     EXPECT_EQ(controller().stats.refused_requests, 0u);
     EXPECT_EQ(controller().stats.protocol_violations, 0u);
@@ -72,8 +71,8 @@ TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimes) {
         expected.push_back("progress " + std::to_string(step) + "/19");
     }
     expected.insert(expected.end(), {"box Result 0x40 Update success!!!", "answer IDOK",
-                                     "box Result 0x40 Please restart this computer.",
-                                     "answer IDOK", "dialog closed"});
+                                     "box Result 0x40 Please restart this computer.", "answer IDOK",
+                                     "dialog closed"});
     EXPECT_EQ(test::transcript(), expected);
     EXPECT_EQ(controller().main_memory, main_image_of(image));
     const Lines log = test::log_lines("fw.log");
@@ -86,7 +85,7 @@ TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimes) {
 
 struct FailureCase {
     const char* name;
-    const char* controller; // the controller's JSON (faults and the like)
+    const char* controller;  // the controller's JSON (faults and the like)
     const char* collections; // collections JSON, or null for the default two
     const char* step_line;
     bool verify_box;
@@ -104,8 +103,9 @@ const FailureCase kFailureCases[] = {
      "Fail - _access_target_device.", false, false},
     {"mode_change_in", R"({"faults": [{"on": "read", "address": "0x80002D", "value": 17}]})",
      nullptr, "Fail - _fw_mode_change.", false, true},
-    {"mode_change_in_write", R"({"faults": [{"on": "write", "address": "0xFF8863", "fail_set": true}]})",
-     nullptr, "Fail - _fw_mode_change.", false, false},
+    {"mode_change_in_write",
+     R"({"faults": [{"on": "write", "address": "0xFF8863", "fail_set": true}]})", nullptr,
+     "Fail - _fw_mode_change.", false, false},
     {"clear_memory", R"({"faults": [{"on": "write", "address": "0xFF800C", "fail_set": true}]})",
      nullptr, "Fail - _clear_memory_segment.", false, true},
     {"check_clear", R"({"faults": [{"on": "write", "address": "0xFF8013", "ignore": true}]})",
@@ -113,8 +113,9 @@ const FailureCase kFailureCases[] = {
     {"check_clear_read", R"({"faults": [{"on": "read", "address": "0x110000", "fail_get": true}]})",
      nullptr, "Fail - _check_clear_memory.", false, true},
     // Read-backs of the command register: system check, information check, erase, program.
-    {"program_command", R"({"faults": [{"on": "read", "address": "0xFF8003", "skip": 3, "value": 0}]})",
-     nullptr, "Fail - _write_read_memory_segment.", false, true},
+    {"program_command",
+     R"({"faults": [{"on": "read", "address": "0xFF8003", "skip": 3, "value": 0}]})", nullptr,
+     "Fail - _write_read_memory_segment.", false, true},
     {"verify", R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
      nullptr, "Fail - _write_read_memory_segment.", true, true},
     {"mode_change_out",
@@ -221,8 +222,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ChunkAttemptTest,
 TEST(FlashUpdate, FailedBlockWriteWhoseReadBackMatchesCountsAsComplete) {
     test::Sandbox sandbox;
     Bytes image = test::make_image();
-    std::fill(image.begin() + kMainImageOffset + 0x8000,
-              image.begin() + kMainImageOffset + 0x8080, 0xFF); // an erased chunk stays erased
+    std::fill(image.begin() + kMainImageOffset + 0x8000, image.begin() + kMainImageOffset + 0x8080,
+              0xFF); // an erased chunk stays erased
     sandbox.write_file("fw.bin", image);
     test::load_scenario(R"({"devices": [{"controller": {"faults": [
         {"on": "write_block", "address": "0x8000", "fail_set": true}]}}]})");
@@ -299,8 +300,7 @@ TEST(FlashUpdate, ModeChangeWaitsASecondBeforeReadingTheStatus) {
     EXPECT_EQ(test::run_program(L"/s"), 0);
     // 2 mode changes x 1000 ms, plus 2 ms after every register and block write.
     const auto& stats = controller().stats;
-    EXPECT_EQ(sim::pc().virtual_ms,
-              2000u + 2u * (stats.register_writes + stats.block_writes));
+    EXPECT_EQ(sim::pc().virtual_ms, 2000u + 2u * (stats.register_writes + stats.block_writes));
     EXPECT_EQ(stats.block_writes, 512u);
     EXPECT_EQ(stats.mode_changes, 2u);
     EXPECT_EQ(stats.erases, 1u);

@@ -58,14 +58,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FolderCase{"none", {"readme.txt"}, {}, 0, false, {kNoImageBox, "answer IDOK"}},
         FolderCase{"two", {"a.bin", "b.bin"}, {}, 0, false, {kSeveralBox, "answer IDOK"}},
-        FolderCase{"three", {"a.bin", "b.bin", "c.BIN"}, {}, 0, false, {kSeveralBox, "answer IDOK"}},
-        FolderCase{"folder_beside_file", {"fw.bin"}, {"old.bin"}, 0, false,
-                   {kSeveralBox, "answer IDOK"}},
+        FolderCase{
+            "three", {"a.bin", "b.bin", "c.BIN"}, {}, 0, false, {kSeveralBox, "answer IDOK"}},
+        FolderCase{
+            "folder_beside_file", {"fw.bin"}, {"old.bin"}, 0, false, {kSeveralBox, "answer IDOK"}},
         FolderCase{"folder_only", {}, {"old.bin"}, 0, false, {kOpenFailedBox, "answer IDOK"}},
         FolderCase{"upper_case", {"FW.BIN"}, {}, 0, true, {}},
         FolderCase{"short", {}, {}, kImageFileSize - 1, false, {kOpenFailedBox, "answer IDOK"}},
         FolderCase{"empty", {}, {}, 1, false, {kOpenFailedBox, "answer IDOK"}},
-        FolderCase{"other_extension", {"fw.bin.txt", "fw.binx"}, {}, 0, false,
+        FolderCase{"other_extension",
+                   {"fw.bin.txt", "fw.binx"},
+                   {},
+                   0,
+                   false,
                    {kNoImageBox, "answer IDOK"}}),
     [](const auto& info) { return std::string(info.param.name); });
 

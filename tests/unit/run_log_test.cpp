@@ -76,9 +76,8 @@ TEST(RunLog, EntriesAppendWithCrLfAndNothingWhenLoggingIsOff) {
     g_run_options.log_enabled = true;
     _write_log(L"Completed:2024/03/05 09:08:41\n");
     _write_log(L"Current FW version:3.07\nNew FW version:3.08");
-    EXPECT_EQ(sandbox.read_file("fw.log"),
-              "earlier run\r\nCompleted:2024/03/05 09:08:41\r\n\r\n"
-              "Current FW version:3.07\r\nNew FW version:3.08\r\n");
+    EXPECT_EQ(sandbox.read_file("fw.log"), "earlier run\r\nCompleted:2024/03/05 09:08:41\r\n\r\n"
+                                           "Current FW version:3.07\r\nNew FW version:3.08\r\n");
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 

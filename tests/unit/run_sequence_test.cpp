@@ -10,58 +10,103 @@ using Lines = std::vector<std::string>;
 
 struct ExitCase {
     const char* name;
-    const char* settings;    // Setting.ini text, or null for none
-    const char* scenario;    // scenario JSON
-    bool image;              // put a valid image into the folder
-    Lines boxes;             // transcript lines of the interactive run, in order
-    Lines log_tail;          // log lines after "Command:" and "Executed:"
+    const char* settings; // Setting.ini text, or null for none
+    const char* scenario; // scenario JSON
+    bool image;           // put a valid image into the folder
+    Lines boxes;          // transcript lines of the interactive run, in order
+    Lines log_tail;       // log lines after "Command:" and "Executed:"
     int code;
 };
 
 const ExitCase kExitCases[] = {
-    {"no_pnp_id", "[Setting]\r\nPNPID=1\r\n", R"({"mouse_devices": [["HID\\VID_1&PID_2"]]})", true,
+    {"no_pnp_id",
+     "[Setting]\r\nPNPID=1\r\n",
+     R"({"mouse_devices": [["HID\\VID_1&PID_2"]]})",
+     true,
      {"box Warning 0x30 Could not get Touchpad PnPID", "answer IDOK"},
-     {"Could not get Touchpad PnPID.", "Exit code = 1603"}, 1603},
-    {"foreign_pnp_id", "[Setting]\r\nPNPID=1\r\n",
-     R"({"mouse_devices": [["ACPI*VORK0814&A"]], "power": {"ac_line_status": 0}})", true,
+     {"Could not get Touchpad PnPID.", "Exit code = 1603"},
+     1603},
+    {"foreign_pnp_id",
+     "[Setting]\r\nPNPID=1\r\n",
+     R"({"mouse_devices": [["ACPI*VORK0814&A"]], "power": {"ac_line_status": 0}})",
+     true,
      {"box Warning 0x30 This is not target system.", "answer IDOK"},
-     {"This is not target system.", "Exit code = 1603"}, 1603},
-    {"on_battery", nullptr, R"({"power": {"ac_line_status": 0}})", true,
+     {"This is not target system.", "Exit code = 1603"},
+     1603},
+    {"on_battery",
+     nullptr,
+     R"({"power": {"ac_line_status": 0}})",
+     true,
      {"box Warning 0x30 Please connect AC adaptor.", "answer IDOK"},
-     {"AC adaptor does not connect to PC.", "Exit code = 1603"}, 1603},
-    {"power_not_reported", nullptr, R"({"power": {"ac_line_status": 255}})", true,
+     {"AC adaptor does not connect to PC.", "Exit code = 1603"},
+     1603},
+    {"power_not_reported",
+     nullptr,
+     R"({"power": {"ac_line_status": 255}})",
+     true,
      {"box Warning 0x30 Please connect AC adaptor.", "answer IDOK"},
-     {"AC adaptor does not connect to PC.", "Exit code = 1603"}, 1603},
-    {"no_image", nullptr, "{}", false,
+     {"AC adaptor does not connect to PC.", "Exit code = 1603"},
+     1603},
+    {"no_image",
+     nullptr,
+     "{}",
+     false,
      {"box Warning 0x30 Not Found .bin files.\\nPlease locate one .bin file to the folder.",
       "answer IDOK"},
-     {"FW file cannot read.", "Exit code = 1603"}, 1603},
-    {"no_device", nullptr, R"({"devices": []})", true,
-     {"box Warning 0x30 Could not find Norvane device.", "answer IDOK"},
-     {"Could not find Norvane device.", "Exit code = 1603"}, 1603},
-    {"system_memory", nullptr, R"({"devices": [{"controller": {"system_memory": {"1": 0}}}]})",
-     true, {"box Warning 0x30 System memory does not match.", "answer IDOK"},
-     {"System memory does not match.", "Exit code = 1603"}, 1603},
-    {"information_memory", nullptr,
-     R"({"devices": [{"controller": {"information_memory": {"1023": 0}}}]})", true,
-     {"box Warning 0x30 Information memory does not match.", "answer IDOK"},
-     {"Information memory does not match.", "Exit code = 1603"}, 1603},
-    {"config_version", nullptr, R"({"devices": [{"controller": {"config_version": 9}}]})", true,
-     {"box Warning 0x30 Config version does not match.", "answer IDOK"},
-     {"Config version does not match.", "Exit code = 1603"}, 1603},
-    {"version_unreadable", nullptr,
-     R"({"devices": [{"controller": {"faults": [{"on": "read", "address": "0x110003", "fail_get": true}]}}]})",
-     true, {"debug Fail - _get_Fw_version()"}, {"Firmware version cannot get.", "Exit code = 1603"},
+     {"FW file cannot read.", "Exit code = 1603"},
      1603},
-    {"not_newer", nullptr, R"({"devices": [{"controller": {"firmware_version": "3.08"}}]})", true,
+    {"no_device",
+     nullptr,
+     R"({"devices": []})",
+     true,
+     {"box Warning 0x30 Could not find Norvane device.", "answer IDOK"},
+     {"Could not find Norvane device.", "Exit code = 1603"},
+     1603},
+    {"system_memory",
+     nullptr,
+     R"({"devices": [{"controller": {"system_memory": {"1": 0}}}]})",
+     true,
+     {"box Warning 0x30 System memory does not match.", "answer IDOK"},
+     {"System memory does not match.", "Exit code = 1603"},
+     1603},
+    {"information_memory",
+     nullptr,
+     R"({"devices": [{"controller": {"information_memory": {"1023": 0}}}]})",
+     true,
+     {"box Warning 0x30 Information memory does not match.", "answer IDOK"},
+     {"Information memory does not match.", "Exit code = 1603"},
+     1603},
+    {"config_version",
+     nullptr,
+     R"({"devices": [{"controller": {"config_version": 9}}]})",
+     true,
+     {"box Warning 0x30 Config version does not match.", "answer IDOK"},
+     {"Config version does not match.", "Exit code = 1603"},
+     1603},
+    {"version_unreadable",
+     nullptr,
+     R"({"devices": [{"controller": {"faults": [{"on": "read", "address": "0x110003", "fail_get": true}]}}]})",
+     true,
+     {"debug Fail - _get_Fw_version()"},
+     {"Firmware version cannot get.", "Exit code = 1603"},
+     1603},
+    {"not_newer",
+     nullptr,
+     R"({"devices": [{"controller": {"firmware_version": "3.08"}}]})",
+     true,
      {"box Information 0x40 Touchpad Firmware that you about to update is older or the same as "
       "current Firmware. You don't need to update this Firmware.",
       "answer IDOK"},
-     {"Exit code = 8"}, 8},
-    {"declined", nullptr, R"({"answers": {"question": "no"}})", true,
+     {"Exit code = 8"},
+     8},
+    {"declined",
+     nullptr,
+     R"({"answers": {"question": "no"}})",
+     true,
      {"box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to 3.08 ?",
       "answer IDNO"},
-     {"Exit code = 0"}, 0},
+     {"Exit code = 0"},
+     0},
 };
 
 class RunExitTest : public ::testing::TestWithParam<ExitCase> {
@@ -122,14 +167,16 @@ TEST(RunSequence, TargetSystemCheckRunsBeforePowerCheck) {
     test::Sandbox sandbox;
     sandbox.add_image();
     sandbox.write_text("Setting.ini", "[Setting]\nPNPID=1\n");
-    test::load_scenario(R"({"mouse_devices": [["ABCD*VORK0810&XYZ"]], "power": {"ac_line_status": 0}})");
+    test::load_scenario(
+        R"({"mouse_devices": [["ABCD*VORK0810&XYZ"]], "power": {"ac_line_status": 0}})");
     EXPECT_EQ(test::run_program(L"/s"), 1603);
     EXPECT_TRUE(test::transcript().empty());
 
     // An accepted touchpad passes on to the power check.
     test::reset_program();
     sandbox.add_image();
-    test::load_scenario(R"({"mouse_devices": [["ABCD*VORK0810&XYZ"]], "power": {"ac_line_status": 0}})");
+    test::load_scenario(
+        R"({"mouse_devices": [["ABCD*VORK0810&XYZ"]], "power": {"ac_line_status": 0}})");
     EXPECT_EQ(test::run_program(L"/v LOGFILE=pnp.log"), 1603);
     EXPECT_EQ(test::transcript().front(), "box Warning 0x30 Please connect AC adaptor.");
 }
@@ -149,8 +196,9 @@ TEST(RunSequence, SettingsSwitchOffTheChecks) {
         "devices": [{"controller": {"firmware_version": "3.08", "config_version": 77,
                      "system_memory": {"1": 0}, "information_memory": {"1": 0}}}]})");
     EXPECT_EQ(test::run_program(L""), 0);
-    EXPECT_EQ(test::transcript().front(),
-              "box Question 0x24 Current FW version is 3.08\\nWould you like to update FW to 3.08 ?");
+    EXPECT_EQ(
+        test::transcript().front(),
+        "box Question 0x24 Current FW version is 3.08\\nWould you like to update FW to 3.08 ?");
 }
 
 TEST(RunSequence, ConfigurationThatCannotBeReadPassesTheStep) {
@@ -181,17 +229,17 @@ TEST_P(VersionDecisionTest, RollbackRefusesImagesThatAreNotNewer) {
     shape.major = GetParam().image_major;
     shape.minor = GetParam().image_minor;
     sandbox.add_image(shape);
-    test::load_scenario(std::string(R"({"answers": {"question": "no"}, "devices": [{"controller": {"firmware_version": ")") +
-                        GetParam().current + "\"}}]}");
+    test::load_scenario(
+        std::string(
+            R"({"answers": {"question": "no"}, "devices": [{"controller": {"firmware_version": ")") +
+        GetParam().current + "\"}}]}");
     EXPECT_EQ(test::run_program(L""), GetParam().code);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, VersionDecisionTest,
-                         ::testing::Values(VersionCase{"3.09", 3, 0x10, 0},
-                                           VersionCase{"4.00", 3, 0xff, 8},
-                                           VersionCase{"3.07", 3, 0x07, 8},
-                                           VersionCase{"3.08", 3, 0x07, 8},
-                                           VersionCase{"2.ff", 3, 0x00, 0},
-                                           VersionCase{"a.1b", 0x0a, 0x1c, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, VersionDecisionTest,
+    ::testing::Values(VersionCase{"3.09", 3, 0x10, 0}, VersionCase{"4.00", 3, 0xff, 8},
+                      VersionCase{"3.07", 3, 0x07, 8}, VersionCase{"3.08", 3, 0x07, 8},
+                      VersionCase{"2.ff", 3, 0x00, 0}, VersionCase{"a.1b", 0x0a, 0x1c, 0}));
 
 } // namespace

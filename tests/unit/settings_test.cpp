@@ -41,8 +41,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingsCase{"rollback_off", "[Setting]\nROLLBACK=0\nPNPID=1\nWAIT=5\n", 0x5F,
                                    5},
                       SettingsCase{"wait_zero", "[Setting]\nWAIT=0\n", 0x3F, 0},
-                      SettingsCase{"all_off", "[Setting]\nAC=0\nPID=0\nSYS=0\nINFO=0\nCONF=0\n"
-                                              "ROLLBACK=0\nPNPID=0\n",
+                      SettingsCase{"all_off",
+                                   "[Setting]\nAC=0\nPID=0\nSYS=0\nINFO=0\nCONF=0\n"
+                                   "ROLLBACK=0\nPNPID=0\n",
                                    0x00, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -47,15 +47,17 @@ INSTANTIATE_TEST_SUITE_P(
     Table, DialogStateTest,
     ::testing::Values(
         DialogCase{"closed_without_update", R"({"dialog": "close"})", 3010, {}, false},
-        DialogCase{"updated", R"({"dialog": "start"})", 3010,
+        DialogCase{"updated",
+                   R"({"dialog": "start"})",
+                   3010,
                    {"Firmware was successfully updated.", "Exit code = 3010",
                     "Completed:2024/03/05 09:07:05", ""},
                    true},
         DialogCase{"failed_then_closed",
                    R"({"dialog": "start", "devices": [{"controller": {"faults": [
                        {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})",
-                   1603, {"Fail - _clear_memory_segment.", "Firmware update failed.",
-                          "Exit code = 1603"},
+                   1603,
+                   {"Fail - _clear_memory_segment.", "Firmware update failed.", "Exit code = 1603"},
                    true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -129,12 +131,15 @@ TEST_P(TitleTest, TitleFromVersionBlockOrTemplate) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TitleTest,
-    ::testing::Values(
-        TitleCase{"full", true, true, true,
-                  {"dialog open", "title Norvane FW Updater 3.0.0.7", "dialog closed"}},
-        TitleCase{"no_block", false, true, true, {"dialog open", "dialog closed"}},
-        TitleCase{"no_name", true, false, true, {"dialog open", "dialog closed"}},
-        TitleCase{"no_version", true, true, false, {"dialog open", "dialog closed"}}),
+    ::testing::Values(TitleCase{"full",
+                                true,
+                                true,
+                                true,
+                                {"dialog open", "title Norvane FW Updater 3.0.0.7",
+                                 "dialog closed"}},
+                      TitleCase{"no_block", false, true, true, {"dialog open", "dialog closed"}},
+                      TitleCase{"no_name", true, false, true, {"dialog open", "dialog closed"}},
+                      TitleCase{"no_version", true, true, false, {"dialog open", "dialog closed"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every box of the program: its title, style and text, reached by some run.

@@ -22,7 +22,8 @@ constexpr double kNsPerMs = 1e6;
 double cpu_ms() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * kMsPerSecond + static_cast<double>(now.tv_nsec) / kNsPerMs;
+    return static_cast<double>(now.tv_sec) * kMsPerSecond +
+           static_cast<double>(now.tv_nsec) / kNsPerMs;
 }
 
 struct CallCounts {
@@ -75,26 +76,28 @@ int main(int argc, char** argv) {
     const double cpu_start = cpu_ms();
     const auto wall_start = std::chrono::steady_clock::now();
     const int code = wWinMain(nullptr, nullptr, arguments, 1);
-    const double wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                  wall_start)
-                            .count();
+    const double wall =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall_start)
+            .count();
     const double cpu = cpu_ms() - cpu_start;
     const sim::SimDevice& device = sim::pc().devices.at(0);
     const CallCounts counts = count_calls(device);
-    const double floor = static_cast<double>(WAIT) *
-                             static_cast<double>(counts.writes + counts.block_writes) +
-                         kModeChangePauseMs * static_cast<double>(device.controller.stats.mode_changes);
+    const double floor =
+        static_cast<double>(WAIT) * static_cast<double>(counts.writes + counts.block_writes) +
+        kModeChangePauseMs * static_cast<double>(device.controller.stats.mode_changes);
     const auto pause = static_cast<double>(sim::pc().virtual_ms);
     std::printf("exit code: %d\n", code);
     if (!real_time) {
         std::printf("hid writes: %llu\n", static_cast<unsigned long long>(counts.writes));
-        std::printf("hid block writes: %llu\n", static_cast<unsigned long long>(counts.block_writes));
+        std::printf("hid block writes: %llu\n",
+                    static_cast<unsigned long long>(counts.block_writes));
         std::printf("hid reads: %llu\n", static_cast<unsigned long long>(counts.reads));
         std::printf("hid block reads: %llu\n", static_cast<unsigned long long>(counts.block_reads));
         std::printf("hid polls: %llu\n", static_cast<unsigned long long>(counts.polls));
         std::printf("protocol floor: %.0f ms (WAIT %u ms x %llu writes + 1000 ms x %llu mode "
                     "changes)\n",
-                    floor, WAIT, static_cast<unsigned long long>(counts.writes + counts.block_writes),
+                    floor, WAIT,
+                    static_cast<unsigned long long>(counts.writes + counts.block_writes),
                     static_cast<unsigned long long>(device.controller.stats.mode_changes));
         std::printf("virtual pause: %.0f ms (%+.0f ms against the floor)\n", pause, pause - floor);
         std::printf("cpu time: %.1f ms (%.2f%% of the floor)\n", cpu, kPercent * cpu / floor);
