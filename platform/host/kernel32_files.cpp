@@ -308,7 +308,8 @@ std::vector<FoundName> list_matches(const std::string& directory, const std::wst
             continue;
         }
         struct stat info;
-        const std::string full = directory + "/" + name;
+        std::string full = directory;
+        full.append("/").append(name);
         const DWORD attributes =
             ::stat(full.c_str(), &info) == 0 ? attributes_of(info) : kAttributeArchive;
         found.push_back({wide, attributes});

@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr UINT kLocalFixed = 0x0000;
 constexpr UINT kLocalZeroInit = 0x0040;
-constexpr UINT kLocalSupportedFlags = kLocalFixed | kLocalZeroInit;
+// LMEM_FIXED is 0: fixed memory with or without zero-fill are the only kinds served.
+constexpr UINT kLocalSupportedFlags = kLocalZeroInit;
 
 DWORD g_last_error = ERROR_SUCCESS;
 

@@ -3,7 +3,8 @@
 #include "sim/scenario.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cctype>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -28,21 +29,47 @@ bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
     for (const auto& [key, value] : object.items()) {
         if (!known.contains(key)) {
-            error = "unknown key \"" + key + "\" in " + where;
+            error = "unknown key \"";
+            error.append(key).append("\" in ").append(where);
             return false;
         }
     }
     return true;
 }
 
+// "YYYY-MM-DD HH:MM:SS", every field its fixed width of digits.
+constexpr const char* kTimePattern = "dddd-dd-dd dd:dd:dd";
+
+int digits_at(const std::string& text, std::size_t position, std::size_t count) {
+    int value = 0;
+    std::from_chars(text.data() + position, text.data() + position + count, value);
+    return value;
+}
+
+bool parse_time(const std::string& text, LocalTime& time) {
+    const std::string pattern = kTimePattern;
+    if (text.size() != pattern.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+        if (pattern[i] == 'd' ? !digit : text[i] != pattern[i]) {
+            return false;
+        }
+    }
+    time.year = digits_at(text, 0, 4);
+    time.month = digits_at(text, 5, 2);
+    time.day = digits_at(text, 8, 2);
+    time.hour = digits_at(text, 11, 2);
+    time.minute = digits_at(text, 14, 2);
+    time.second = digits_at(text, 17, 2);
+    return time.month >= 1 && time.month <= 12 && time.day >= 1 && time.day <= 31 &&
+           time.hour <= 23 && time.minute <= 59 && time.second <= 59 && time.year >= 1601;
+}
+
 bool read_time(const json& value, SimulatedPc& machine, std::string& error) {
     LocalTime time;
-    char tail = 0;
-    if (!value.is_string() ||
-        std::sscanf(value.get<std::string>().c_str(), "%d-%d-%d %d:%d:%d%c", &time.year,
-                    &time.month, &time.day, &time.hour, &time.minute, &time.second, &tail) != 6 ||
-        time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 || time.hour > 23 ||
-        time.minute > 59 || time.second > 59 || time.year < 1601 || time.year > 30827) {
+    if (!value.is_string() || !parse_time(value.get<std::string>(), time)) {
         error = "\"time\" must be \"YYYY-MM-DD HH:MM:SS\"";
         return false;
     }

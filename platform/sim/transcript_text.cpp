@@ -1,5 +1,7 @@
 #include "sim/transcript_text.h"
 
+#include <type_traits>
+
 namespace sim {
 
 namespace {
@@ -30,6 +32,11 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
+// A code unit as the unsigned value it is on Windows.
+unsigned long code_unit(wchar_t unit) {
+    return static_cast<std::make_unsigned_t<wchar_t>>(unit);
+}
+
 } // namespace
 
 // The program's wide strings hold UTF-16 code units (as on Windows), so pairs of surrogates are
@@ -37,13 +44,13 @@ void append_utf8(std::string& out, char32_t c) {
 std::string transcript_text(const wchar_t* text) {
     std::string out;
     for (const wchar_t* p = text; p != nullptr && *p != L'\0'; ++p) {
-        const auto unit = static_cast<unsigned long>(*p);
+        const auto unit = code_unit(*p);
         if (unit == L'\n') {
             out += "\\n";
             continue;
         }
         if (unit >= kSurrogateFirst && unit < kSurrogateLowFirst) {
-            const auto next = static_cast<unsigned long>(p[1]);
+            const auto next = code_unit(p[1]);
             if (next >= kSurrogateLowFirst && next <= kSurrogateLast) {
                 append_utf8(out, static_cast<char32_t>(kSurrogateBase +
                                                        ((unit & kTenBits) << kSurrogateShift) +

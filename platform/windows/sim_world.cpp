@@ -118,7 +118,7 @@ void append_two_decimal(std::wstring& text, std::size_t value) {
 
 bool same_path(const wchar_t* a, const std::wstring& b) {
     std::size_t i = 0;
-    for (; a[i] != L'\0' && i < b.size(); ++i) {
+    for (; i < b.size() && a[i] != L'\0'; ++i) {
         if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
             return false;
         }

@@ -97,7 +97,8 @@ int main(int argc, char** argv) {
         std::printf("protocol floor: %.0f ms (WAIT %u ms x %llu writes + 1000 ms x %llu mode "
                     "changes)\n",
                     floor, WAIT,
-                    static_cast<unsigned long long>(counts.writes + counts.block_writes),
+                    static_cast<unsigned long long>(counts.writes) +
+                        static_cast<unsigned long long>(counts.block_writes),
                     static_cast<unsigned long long>(device.controller.stats.mode_changes));
         std::printf("virtual pause: %.0f ms (%+.0f ms against the floor)\n", pause, pause - floor);
         std::printf("cpu time: %.1f ms (%.2f%% of the floor)\n", cpu, kPercent * cpu / floor);

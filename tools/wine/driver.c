@@ -216,6 +216,8 @@ static int command_list(int word_count, wchar_t** words) {
     EnumWindows(list_window, (LPARAM)&count);
     char rest[OUTPUT_CAPACITY];
     strcpy(rest, g_output);
+    // EnumWindows counted through the pointer.
+    // cppcheck-suppress knownConditionTrueFalse
     snprintf(head, sizeof head, "%d%s", count, count ? ": " : "");
     g_output[0] = '\0';
     append_output(head);
