@@ -1,6 +1,7 @@
 // GetPrivateProfileIntW on the host against what Wine 8.0 answered for the same files
 // (tools/wine/profile_cases.h, gathered by tools/wine/profile_probe.c).
 #include <gtest/gtest.h>
+#include <type_traits>
 
 #include <cstdlib>
 #include <fstream>
@@ -86,7 +87,7 @@ std::string utf16_bytes(const std::string& utf8, bool big_endian) {
     EXPECT_TRUE(host_wide_from_utf8(utf8, wide));
     std::vector<unsigned> units;
     for (wchar_t ch : wide) {
-        const auto code = static_cast<unsigned>(ch);
+        const auto code = static_cast<unsigned>(static_cast<std::make_unsigned_t<wchar_t>>(ch));
         if (code < 0x10000) {
             units.push_back(code);
         } else {
