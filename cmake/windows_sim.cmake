@@ -22,11 +22,14 @@ set(SIM_JSON_INCLUDE ${CMAKE_BINARY_DIR}/sim-include)
 file(MAKE_DIRECTORY ${SIM_JSON_INCLUDE})
 file(CREATE_LINK ${NORVANE_JSON_INCLUDE_DIR}/nlohmann ${SIM_JSON_INCLUDE}/nlohmann SYMBOLIC)
 
-# The controller model and the scenario reader, portable C++ shared with the host build, and the
-# Windows side of the simulation.
+# The controller model, the scenario reader and the SetupAPI and HID call logic, portable C++
+# shared with the host build, and the Windows side of the simulation.
 set(SIM_MODEL_SOURCES
     ${CMAKE_SOURCE_DIR}/platform/sim/controller.cpp
     ${CMAKE_SOURCE_DIR}/platform/sim/hid_device.cpp
+    ${CMAKE_SOURCE_DIR}/platform/sim/device_interface.cpp
+    ${CMAKE_SOURCE_DIR}/platform/sim/setupapi_lists.cpp
+    ${CMAKE_SOURCE_DIR}/platform/sim/hid_calls.cpp
     ${CMAKE_SOURCE_DIR}/platform/sim/device_scenario.cpp
     ${CMAKE_SOURCE_DIR}/platform/sim/scenario.cpp)
 file(GLOB SIM_WINDOWS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/windows/sim_*.cpp)

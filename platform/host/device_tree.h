@@ -9,20 +9,12 @@
 #include <string>
 
 #include "host/win32_host.h"
+#include "sim/device_interface.h"
 
-namespace sim {
-struct SimDevice;
-}
 struct HandleEntry;
 
-// {4D1E55B2-F16F-11CF-88CB-001111000030}, the HID device interface class.
-constexpr GUID kHidInterfaceGuid = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-// {378DE44C-56EF-11D1-BC8C-00A0C91405DD}, the mouse device interface class.
-constexpr GUID kMouseInterfaceGuid = {
-    0x378DE44C, 0x56EF, 0x11D1, {0xBC, 0x8C, 0x00, 0xA0, 0xC9, 0x14, 0x05, 0xDD}};
-
-bool host_same_guid(const GUID& a, const GUID& b);
+using sim::kHidInterfaceGuid;
+using sim::kMouseInterfaceGuid;
 
 // The interface path of one collection of one device of sim::pc().devices, e.g.
 // \\?\hid#vid_044e&pid_1234&col01#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}.

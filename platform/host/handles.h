@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/win32_host.h"
+#include "sim/setupapi_lists.h"
 
 enum class HandleKind { File, Device, Search, DeviceList, Preparsed, LocalMemory };
 
@@ -19,10 +20,10 @@ struct HandleEntry {
     DWORD share = 0;                 // File: share mode
     std::size_t device = 0;          // Device, Preparsed: index into the simulated device tree
     std::size_t collection = 0;      // Device, Preparsed: collection of that device
-    std::vector<std::wstring> names; // Search: the matching names; DeviceList: interface paths
+    std::vector<std::wstring> names; // Search: the matching names
     std::vector<DWORD> attributes;   // Search: attributes of each name
     std::size_t position = 0;        // Search: next name to return
-    bool mouse_list = false;         // DeviceList: a list of mouse-interface devices
+    sim::DeviceInfoList device_list; // DeviceList: the snapshot
 };
 
 // Registers a new object and returns its handle (never null or INVALID_HANDLE_VALUE).

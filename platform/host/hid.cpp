@@ -1,33 +1,24 @@
 // HID stand-in (hid.dll) over the simulated device tree. Device handles come from
 // host_open_device_path; preparsed data is an entry of the handle table of its own, so a test sees
-// every HidD_GetPreparsedData that was not freed.
-#include <cstring>
-
+// every HidD_GetPreparsedData that was not freed. The calls themselves are those of
+// sim/hid_calls.h, shared with the Windows simulation build.
 #include "host/device_tree.h"
 #include "host/handles.h"
+#include "sim/hid_calls.h"
 #include "sim/simulated_pc.h"
 
 namespace {
 
-constexpr USAGE kVendorUsage = 0x01; // the top-level usage of every simulated collection
-constexpr USHORT kValueBitSize = 8;  // every feature value is a byte array
-constexpr LONG kLogicalMax = 0xFF;
-constexpr NTSTATUS kHidpStatusNull = static_cast<NTSTATUS>(0x80110001); // HIDP_STATUS_NULL
-
-// A Device handle whose device still exists, with its collection.
-struct DeviceRef {
-    sim::SimDevice* device = nullptr;
-    std::size_t collection = 0;
-};
-
-bool device_handle(HANDLE handle, DeviceRef& ref) {
+// The device and collection behind a Device handle; no device when the handle is not one or its
+// device no longer exists.
+sim::DeviceRef device_handle(HANDLE handle) {
+    sim::DeviceRef ref;
     const HandleEntry* entry = host_handle_get(handle, HandleKind::Device);
-    if (entry == nullptr) {
-        return false;
+    if (entry != nullptr) {
+        ref.device = host_device_of(*entry);
+        ref.collection = entry->collection;
     }
-    ref.device = host_device_of(*entry);
-    ref.collection = entry->collection;
-    return ref.device != nullptr;
+    return ref;
 }
 
 const sim::SimCollection* preparsed_collection(PHIDP_PREPARSED_DATA preparsed) {
@@ -39,43 +30,22 @@ const sim::SimCollection* preparsed_collection(PHIDP_PREPARSED_DATA preparsed) {
     return device == nullptr ? nullptr : &device->collections[entry->collection];
 }
 
-BOOLEAN refuse(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-BOOLEAN misuse(DWORD error) {
-    host_note_device_api_misuse();
-    return refuse(error);
-}
-
-// Resolves the handle of a call that needs a plugged-in device; the call counts for the device's
-// call-index knobs.
-bool present_device(HANDLE handle, DeviceRef& ref, BOOLEAN& failure) {
-    if (!device_handle(handle, ref)) {
-        failure = misuse(ERROR_INVALID_HANDLE);
-        return false;
+// Ends a call as the shared logic decided: the last error on a refusal, a misuse counted.
+BOOLEAN finish(const sim::CallResult& result) {
+    if (result.misuse) {
+        host_note_device_api_misuse();
     }
-    if (sim::device_count_call(*ref.device) || ref.device->unplugged) {
-        failure = refuse(ref.device->unplugged ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE);
-        return false;
+    if (!result.ok) {
+        SetLastError(result.error);
     }
-    return true;
+    return result.ok ? TRUE : FALSE;
 }
 
-void fill_value_caps(const sim::SimCollection& collection, USHORT index, HIDP_VALUE_CAPS& caps) {
-    std::memset(&caps, 0, sizeof(caps));
-    caps.UsagePage = collection.usage_page;
-    caps.ReportID = collection.report_id;
-    caps.LinkUsage = kVendorUsage;
-    caps.LinkUsagePage = collection.usage_page;
-    caps.IsAbsolute = TRUE;
-    caps.BitSize = kValueBitSize;
-    caps.ReportCount = collection.report_count;
-    caps.LogicalMax = kLogicalMax;
-    caps.PhysicalMax = kLogicalMax;
-    caps.Usage = static_cast<USAGE>(kVendorUsage + index);
-    caps.DataIndex = index;
+NTSTATUS finish_status(NTSTATUS status) {
+    if (sim::hidp_misuse(status)) {
+        host_note_device_api_misuse();
+    }
+    return status;
 }
 
 } // namespace
@@ -89,28 +59,12 @@ extern "C" void HidD_GetHidGuid(LPGUID guid) {
 }
 
 extern "C" BOOLEAN HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes) {
-    DeviceRef ref;
-    BOOLEAN failure = FALSE;
-    if (!present_device(device, ref, failure)) {
-        return failure;
-    }
-    if (attributes == nullptr) {
-        return misuse(ERROR_INVALID_PARAMETER);
-    }
-    attributes->VendorID = ref.device->vendor_id;
-    attributes->ProductID = ref.device->product_id;
-    attributes->VersionNumber = ref.device->version_number;
-    return TRUE;
+    return finish(sim::hid_get_attributes(device_handle(device).device, attributes));
 }
 
 extern "C" BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsed) {
-    DeviceRef ref;
-    BOOLEAN failure = FALSE;
-    if (!present_device(device, ref, failure)) {
-        return failure;
-    }
-    if (preparsed == nullptr) {
-        return misuse(ERROR_INVALID_PARAMETER);
+    if (!finish(sim::hid_preparsed_request(device_handle(device).device, preparsed))) {
+        return FALSE;
     }
     const HandleEntry* source = host_handle_get(device, HandleKind::Device);
     HandleEntry entry{};
@@ -123,73 +77,26 @@ extern "C" BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* pr
 
 extern "C" BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsed) {
     if (host_handle_get(preparsed, HandleKind::Preparsed) == nullptr) {
-        return misuse(ERROR_INVALID_PARAMETER);
+        return finish(sim::call_misused(ERROR_INVALID_PARAMETER));
     }
     host_handle_release(preparsed);
     return TRUE;
 }
 
 extern "C" NTSTATUS HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
-    const sim::SimCollection* collection = preparsed_collection(preparsed);
-    if (collection == nullptr) {
-        host_note_device_api_misuse();
-        return HIDP_STATUS_INVALID_PREPARSED_DATA;
-    }
-    if (caps == nullptr) {
-        host_note_device_api_misuse();
-        return kHidpStatusNull;
-    }
-    std::memset(caps, 0, sizeof(*caps));
-    caps->Usage = kVendorUsage;
-    caps->UsagePage = collection->usage_page;
-    caps->FeatureReportByteLength = static_cast<USHORT>(collection->report_count + 1);
-    caps->NumberLinkCollectionNodes = 1;
-    caps->NumberFeatureValueCaps = collection->feature_value_caps;
-    caps->NumberFeatureDataIndices = collection->feature_value_caps;
-    return HIDP_STATUS_SUCCESS;
+    return finish_status(sim::hidp_get_caps(preparsed_collection(preparsed), caps));
 }
 
 extern "C" NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS caps, PUSHORT length,
                                       PHIDP_PREPARSED_DATA preparsed) {
-    const sim::SimCollection* collection = preparsed_collection(preparsed);
-    if (collection == nullptr) {
-        host_note_device_api_misuse();
-        return HIDP_STATUS_INVALID_PREPARSED_DATA;
-    }
-    if (length == nullptr || (caps == nullptr && *length != 0)) {
-        host_note_device_api_misuse();
-        return kHidpStatusNull;
-    }
-    const USHORT total = type == HidP_Feature ? collection->feature_value_caps : 0;
-    const USHORT filled = *length < total ? *length : total;
-    for (USHORT i = 0; i < filled; ++i) {
-        fill_value_caps(*collection, i, caps[i]);
-    }
-    *length = filled;
-    return filled < total ? HIDP_STATUS_BUFFER_TOO_SMALL : HIDP_STATUS_SUCCESS;
+    return finish_status(
+        sim::hidp_get_value_caps(preparsed_collection(preparsed), type, caps, length));
 }
 
-// The feature calls reach the device even when it is unplugged, so that its counters see them.
 extern "C" BOOLEAN HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length) {
-    DeviceRef ref;
-    if (!device_handle(device, ref)) {
-        return misuse(ERROR_INVALID_HANDLE);
-    }
-    if (!sim::device_set_feature(*ref.device, ref.collection,
-                                 static_cast<const std::uint8_t*>(buffer), length, sim::now_ms())) {
-        return refuse(ref.device->unplugged ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE);
-    }
-    return TRUE;
+    return finish(sim::hid_set_feature(device_handle(device), buffer, length, sim::now_ms()));
 }
 
 extern "C" BOOLEAN HidD_GetFeature(HANDLE device, PVOID buffer, ULONG length) {
-    DeviceRef ref;
-    if (!device_handle(device, ref)) {
-        return misuse(ERROR_INVALID_HANDLE);
-    }
-    if (!sim::device_get_feature(*ref.device, ref.collection, static_cast<std::uint8_t*>(buffer),
-                                 length, sim::now_ms())) {
-        return refuse(ref.device->unplugged ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE);
-    }
-    return TRUE;
+    return finish(sim::hid_get_feature(device_handle(device), buffer, length, sim::now_ms()));
 }

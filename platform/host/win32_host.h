@@ -335,10 +335,12 @@ struct HIDP_VALUE_CAPS {
     ULONG Units;
     LONG LogicalMin, LogicalMax;
     LONG PhysicalMin, PhysicalMax;
-    USAGE Usage, Reserved1;
-    USHORT StringIndex, Reserved3;
-    USHORT DesignatorIndex, Reserved4;
-    USHORT DataIndex, Reserved5;
+    struct {
+        USAGE Usage, Reserved1;
+        USHORT StringIndex, Reserved3;
+        USHORT DesignatorIndex, Reserved4;
+        USHORT DataIndex, Reserved5;
+    } NotRange; // the SDK's union with Range, of which the stand-ins fill only this side
 };
 using PHIDP_VALUE_CAPS = HIDP_VALUE_CAPS*;
 

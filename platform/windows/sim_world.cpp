@@ -1,9 +1,9 @@
-// The simulated machine of NorvaneFwUpdaterSim.exe: its scenario, its clock, the interface paths of
-// its devices and the table of open device handles.
+// The simulated machine of NorvaneFwUpdaterSim.exe: its scenario, its clock and the table of open
+// device handles. Interface paths are those of sim/device_interface.h.
 #include "windows/sim_world.h"
 
 #include <cstdio>
-#include <cstring>
+#include <cwchar>
 #include <cwctype>
 #include <string>
 
@@ -11,12 +11,6 @@
 
 namespace {
 
-constexpr std::uint32_t kInstanceBase = 0x1A2B3C4D;
-constexpr const wchar_t* kPathPrefix = L"\\\\?\\hid#";
-constexpr const wchar_t* kPathClassSuffix = L"#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-constexpr const wchar_t* kHexDigits = L"0123456789abcdef";
-constexpr unsigned kHexDigitBits = 4;
-constexpr unsigned kDecimalBase = 10;
 constexpr std::size_t kMaxOpenDevices = 64;
 constexpr DWORD kMaxScenarioBytes = 1 << 20;
 constexpr std::uint64_t kMillisecondsPerSecond = 1000;
@@ -105,41 +99,6 @@ void load_machine() {
     allow_sleep_slack(machine_record());
 }
 
-void append_hex(std::wstring& text, std::uint32_t value, unsigned digits) {
-    for (unsigned i = digits; i > 0; --i) {
-        text.push_back(kHexDigits[(value >> ((i - 1) * kHexDigitBits)) & 0xF]);
-    }
-}
-
-void append_two_decimal(std::wstring& text, std::size_t value) {
-    text.push_back(static_cast<wchar_t>(L'0' + (value / kDecimalBase) % kDecimalBase));
-    text.push_back(static_cast<wchar_t>(L'0' + value % kDecimalBase));
-}
-
-bool same_path(const wchar_t* a, const std::wstring& b) {
-    std::size_t i = 0;
-    for (; i < b.size() && a[i] != L'\0'; ++i) {
-        if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
-            return false;
-        }
-    }
-    return a[i] == L'\0' && i == b.size();
-}
-
-bool find_interface(const wchar_t* path, std::size_t& device, std::size_t& collection) {
-    const auto& devices = sim_machine().devices;
-    for (std::size_t d = 0; d < devices.size(); ++d) {
-        for (std::size_t c = 0; c < devices[d].collections.size(); ++c) {
-            if (same_path(path, sim_interface_path(d, c))) {
-                device = d;
-                collection = c;
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 DeviceOpen* open_entry(HANDLE handle) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return nullptr;
@@ -181,36 +140,14 @@ std::uint64_t sim_now_ms() {
     return ticks * kMillisecondsPerSecond / static_cast<std::uint64_t>(g_clock_frequency.QuadPart);
 }
 
-bool sim_same_guid(const GUID& a, const GUID& b) {
-    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
-           std::memcmp(a.Data4, b.Data4, sizeof(a.Data4)) == 0;
-}
-
-std::wstring sim_interface_path(std::size_t device, std::size_t collection) {
-    const sim::SimDevice& target = sim_machine().devices.at(device);
-    std::wstring path = kPathPrefix;
-    path += L"vid_";
-    append_hex(path, target.vendor_id, 4);
-    path += L"&pid_";
-    append_hex(path, target.product_id, 4);
-    if (target.collections.size() > 1) {
-        path += L"&col";
-        append_two_decimal(path, collection + 1);
-    }
-    path += L"#7&";
-    append_hex(path, static_cast<std::uint32_t>(kInstanceBase + device), 8);
-    path += L"&0&0000";
-    path += kPathClassSuffix;
-    return path;
-}
-
 bool sim_is_device_path(const wchar_t* path) {
     if (path == nullptr) {
         return false;
     }
-    const std::size_t prefix = std::wcslen(kPathPrefix);
+    const std::size_t prefix = std::wcslen(sim::kHidPathPrefix);
     for (std::size_t i = 0; i < prefix; ++i) {
-        if (std::towlower(static_cast<wint_t>(path[i])) != static_cast<wint_t>(kPathPrefix[i])) {
+        if (std::towlower(static_cast<wint_t>(path[i])) !=
+            static_cast<wint_t>(sim::kHidPathPrefix[i])) {
             return false;
         }
     }
@@ -220,7 +157,7 @@ bool sim_is_device_path(const wchar_t* path) {
 HANDLE sim_open_device(const wchar_t* path) {
     std::size_t device = 0;
     std::size_t collection = 0;
-    if (!find_interface(path, device, collection)) {
+    if (!sim::find_interface(sim_machine().devices, path, device, collection)) {
         return fail_open(ERROR_FILE_NOT_FOUND);
     }
     if (sim_machine().devices[device].unplugged) {

@@ -14,32 +14,19 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "platform/win32.h"
+#include "sim/device_interface.h"
 #include "sim/simulated_pc.h"
 
 constexpr const wchar_t* kSimScenarioVariable = L"NORVANE_SIM_SCENARIO";
 constexpr UINT kSimScenarioErrorExit = 2;
-
-// {4D1E55B2-F16F-11CF-88CB-001111000030}, the HID device interface class.
-constexpr GUID kSimHidInterfaceGuid = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-// {378DE44C-56EF-11D1-BC8C-00A0C91405DD}, the mouse device interface class.
-constexpr GUID kSimMouseInterfaceGuid = {
-    0x378DE44C, 0x56EF, 0x11D1, {0xBC, 0x8C, 0x00, 0xA0, 0xC9, 0x14, 0x05, 0xDD}};
 
 // The simulated machine, its scenario loaded on first use.
 sim::SimulatedPc& sim_machine();
 
 // Milliseconds of the real clock since the scenario was loaded: the controller's time base.
 std::uint64_t sim_now_ms();
-
-bool sim_same_guid(const GUID& a, const GUID& b);
-
-// The interface path of one collection of one device, as the host stand-in forms it:
-// \\?\hid#vid_044e&pid_1234&col01#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}.
-std::wstring sim_interface_path(std::size_t device, std::size_t collection);
 
 // True for every path in the HID device namespace (\\?\hid#...), listed or not: such a path never
 // reaches the real CreateFileW.

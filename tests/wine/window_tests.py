@@ -16,12 +16,11 @@ variable NORVANE_WINE_GUI_PREFIX names another folder), set to Wine's virtual de
 windows get their title bars, and start their own Xvfb on a free display. Screenshots of the
 windows land in build/screenshots/. At the end they end the prefix's wineserver, with anything
 still running in it, and Xvfb. Case folders are removed unless a test failed or --keep is given.
+The Wine harness is the one of wine_tests.py (Xvfb, prefix, launch.exe, the runner).
 
 The last line of output is "N passed, N failed"; the exit status is 1 when any test failed.
 """
 
-import argparse
-import ctypes
 import datetime
 import fcntl
 import glob
@@ -29,33 +28,29 @@ import json
 import os
 import re
 import select
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
-BUILD = EXE = SIM_EXE = LAUNCH = DRIVER = FWIMAGE = PREFIX = SCREENSHOTS = ''
+import wine_tests as harness
+
+# This file's tests only: the runner of wine_tests.py runs what is registered with harness.test.
+harness.TESTS.clear()
+test = harness.test
+
+SIM_EXE = DRIVER = PREFIX = SCREENSHOTS = ''
 
 
 def set_build_dir(build):
-    global BUILD, EXE, SIM_EXE, LAUNCH, DRIVER, FWIMAGE, PREFIX, SCREENSHOTS
-    BUILD = os.path.abspath(build)
-    EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
-    SIM_EXE = os.path.join(BUILD, 'windows', 'sim', 'NorvaneFwUpdaterSim.exe')
-    LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
-    DRIVER = os.path.join(BUILD, 'windows', 'tools', 'driver.exe')
-    FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
+    global SIM_EXE, DRIVER, PREFIX, SCREENSHOTS
+    harness.set_build_dir(build)
+    SIM_EXE = os.path.join(harness.BUILD, 'windows', 'sim', 'NorvaneFwUpdaterSim.exe')
+    DRIVER = os.path.join(harness.BUILD, 'windows', 'tools', 'driver.exe')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_GUI_PREFIX') or
-                             os.path.join(BUILD, 'wine-prefix-gui'))
-    SCREENSHOTS = os.path.join(BUILD, 'screenshots')
+                             os.path.join(harness.BUILD, 'wine-prefix-gui'))
+    SCREENSHOTS = os.path.join(harness.BUILD, 'screenshots')
 
 
-OBJDUMP = 'x86_64-w64-mingw32-objdump'
-PR_SET_CHILD_SUBREAPER = 36
-SCREEN_SIZE = '1024x768'
 DESKTOP_MARK = '.norvane-virtual-desktop'  # in the prefix once its virtual desktop is set
 
 RUN_TIMEOUT = 90          # s: one run of the program, from start to exit
@@ -84,97 +79,47 @@ FAULT_AT_UNLOCK = {'devices': [{'controller': {'faults': [
 # Wine, Xvfb and the driver
 
 
-class WindowWine:
-    """Xvfb, a Wine prefix on a virtual desktop, one wineserver and one driver.exe for all tests."""
+class WindowWine(harness.Wine):
+    """The harness's Wine on a prefix of its own set to a virtual desktop, and one driver.exe."""
 
     def __init__(self):
-        self.env = dict(os.environ)
-        self.env.update({
-            'WINEPREFIX': PREFIX,
-            'WINEARCH': 'win64',
-            'WINEDEBUG': '-all',
-            'WINEDLLOVERRIDES': 'mscoree,mshtml=',
-        })
+        super().__init__(PREFIX)
         self.env.pop('NORVANE_SIM_SCENARIO', None)
-        self.xvfb = None
         self.driver = None
         self.lock = None
 
     def start(self):
         self._lock_prefix()
-        # Wine's processes detach from the process that started them; as their subreaper we get
-        # them back when they end and reap them.
-        try:
-            libc = ctypes.CDLL(None, use_errno=True)
-            libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
-        except (OSError, AttributeError):
-            pass
-        self._start_xvfb()
-        self._ensure_prefix()
-        subprocess.run(['wineserver', '-p'], env=self.env, check=False)
-        subprocess.run(['wine', 'cmd', '/c', 'exit'], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120, check=False)
+        super().start()
         self.driver = subprocess.Popen(['wine', DRIVER, 'serve'], env=self.env,
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL)
 
     def _lock_prefix(self):
         # Two runs on one prefix would end each other's wineserver: the second one waits.
-        os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
-        self.lock = open(PREFIX + '.lock', 'w')
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        self.lock = open(self.prefix + '.lock', 'w')
         try:
             fcntl.flock(self.lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except BlockingIOError:
-            print('waiting for another window test run on %s' % PREFIX)
+            print('waiting for another window test run on %s' % self.prefix)
             sys.stdout.flush()
             fcntl.flock(self.lock, fcntl.LOCK_EX)
 
-    def _start_xvfb(self):
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ['Xvfb', '-displayfd', str(write_end), '-screen', '0', SCREEN_SIZE + 'x24',
-             '-nolisten', 'tcp'],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b''
-        deadline = time.monotonic() + 30
-        while not number.endswith(b'\n'):
-            remaining = deadline - time.monotonic()
-            if remaining <= 0 or not select.select([read_end], [], [], remaining)[0]:
-                break
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip().isdigit():
-            raise RuntimeError('Xvfb did not start')
-        self.env['DISPLAY'] = ':' + number.strip().decode()
+    def _prefix_ready(self):
+        return os.path.exists(os.path.join(self.prefix, DESKTOP_MARK))
 
-    def _wine_quiet(self, args, timeout=120):
-        subprocess.run(['wine'] + args, env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=timeout, check=False)
-
-    def _ensure_prefix(self):
-        if os.path.exists(os.path.join(PREFIX, DESKTOP_MARK)):
-            return
-        started = time.monotonic()
-        os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
-        if not os.path.exists(os.path.join(PREFIX, 'system.reg')):
-            subprocess.run(['wineboot', '--init'], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300, check=False)
+    def _configure_prefix(self):
         # Every program of the prefix opens on one virtual desktop, whose windows Wine draws
         # with their frames and title bars: Xvfb has no window manager.
-        self._wine_quiet(['reg', 'add', r'HKCU\Software\Wine\Explorer', '/v', 'Desktop', '/d',
-                          'Default', '/f'])
-        self._wine_quiet(['reg', 'add', r'HKCU\Software\Wine\Explorer\Desktops', '/v',
-                          'Default', '/d', SCREEN_SIZE, '/f'])
-        subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, check=False)
-        if not os.path.exists(os.path.join(PREFIX, 'system.reg')):
-            raise RuntimeError('wineboot could not create the prefix ' + PREFIX)
-        with open(os.path.join(PREFIX, DESKTOP_MARK), 'w') as mark:
-            mark.write(SCREEN_SIZE + '\n')
-        print('made the Wine prefix %s in %.1f s' % (PREFIX, time.monotonic() - started))
+        self.wine_quiet(['reg', 'add', r'HKCU\Software\Wine\Explorer', '/v', 'Desktop', '/d',
+                         'Default', '/f'])
+        self.wine_quiet(['reg', 'add', r'HKCU\Software\Wine\Explorer\Desktops', '/v',
+                         'Default', '/d', harness.SCREEN_SIZE, '/f'])
+
+    def _mark_prefix_ready(self):
+        with open(os.path.join(self.prefix, DESKTOP_MARK), 'w') as mark:
+            mark.write(harness.SCREEN_SIZE + '\n')
 
     def drive(self, *words, timeout_ms=None):
         """One driver command; returns what follows "ok", raises AssertionError otherwise."""
@@ -216,7 +161,7 @@ class WindowWine:
 
     def end_program(self):
         """Ends a program run that is still going (a failed test), by its image name."""
-        self._wine_quiet(['taskkill', '/f', '/im', os.path.basename(SIM_EXE)], timeout=30)
+        self.wine_quiet(['taskkill', '/f', '/im', os.path.basename(SIM_EXE)], timeout=30)
 
     def stop(self):
         if self.driver is not None:
@@ -226,27 +171,7 @@ class WindowWine:
             except (OSError, subprocess.TimeoutExpired):
                 self.driver.kill()
                 self.driver.wait()
-        subprocess.run(['wineserver', '-k'], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False)
-        try:
-            subprocess.run(['wineserver', '-w'], env=self.env, timeout=30, check=False)
-        except subprocess.TimeoutExpired:
-            pass
-        if self.xvfb is not None:
-            self.xvfb.send_signal(signal.SIGTERM)
-            try:
-                self.xvfb.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
-                self.xvfb.wait()
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                pid, _status = os.waitpid(-1, os.WNOHANG)
-            except ChildProcessError:
-                break
-            if pid == 0:
-                time.sleep(0.1)
+        super().stop()
         if self.lock is not None:
             self.lock.close()
 
@@ -255,23 +180,17 @@ def unescape(text):
     return re.sub(r'\\(.)', lambda m: {'n': '\n', 'r': '\r'}.get(m.group(1), m.group(1)), text)
 
 
-def windows_path(path):
-    # Wine's drive Z: is the Unix root.
-    return 'Z:' + os.path.abspath(path).replace('/', '\\')
-
-
 class ProgramRun:
     """NorvaneFwUpdaterSim.exe started through launch.exe in a folder, in the background."""
 
     def __init__(self, wine, folder, scenario_path=None):
         env = dict(wine.env)
         if scenario_path is not None:
-            env['NORVANE_SIM_SCENARIO'] = windows_path(scenario_path)
+            env['NORVANE_SIM_SCENARIO'] = harness.windows_path(scenario_path)
         self.wine = wine
         self.started = datetime.datetime.now()
-        self.process = subprocess.Popen(['wine', LAUNCH, windows_path(SIM_EXE)] + RUN_ARGS,
-                                         cwd=folder, env=env, stdout=subprocess.PIPE,
-                                         stderr=subprocess.PIPE)
+        self.process = subprocess.Popen(harness.launch_command(SIM_EXE, RUN_ARGS), cwd=folder,
+                                        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.ended = None
 
     def exit_code(self):
@@ -281,11 +200,11 @@ class ProgramRun:
             raise AssertionError('the program did not end within %d s' % RUN_TIMEOUT)
         self.ended = datetime.datetime.now()
         text = out.decode('utf-8', 'replace')
-        match = re.search(r'^exit (\d+)\r?$', text, re.M)
-        if not match:
+        code = harness.launch_exit_code(text)
+        if code is None:
             raise AssertionError('launch.exe printed no exit code: %r %r' %
                                  (text, err.decode('utf-8', 'replace')))
-        return int(match.group(1))
+        return code
 
     def end(self):
         if self.process.poll() is None:
@@ -301,26 +220,14 @@ class ProgramRun:
 # Folders and logs
 
 
-def make_image(path):
-    subprocess.run([FWIMAGE, 'make', path], check=True, stdout=subprocess.DEVNULL)
-
-
 def prepare_folder(folder, wait_ms=None):
-    make_image(os.path.join(folder, 'FW.bin'))
+    harness.make_image(os.path.join(folder, 'FW.bin'))
     if wait_ms is not None:
         with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
             f.write(b'[Setting]\r\nWAIT=%d\r\n' % wait_ms)
 
 
 STAMP = r'(\d{4})/(\d{2})/(\d{2}) (\d{2}):(\d{2}):(\d{2})'
-
-
-def check_stamp(match, run):
-    stamp = datetime.datetime(*[int(g) for g in match.groups()])
-    low = run.started.replace(microsecond=0) - datetime.timedelta(seconds=2)
-    high = run.ended + datetime.timedelta(seconds=2)
-    if not low <= stamp <= high:
-        raise AssertionError('log time %s lies outside the run (%s .. %s)' % (stamp, low, high))
 
 
 def check_log(folder, run, lines):
@@ -340,7 +247,7 @@ def check_log(folder, run, lines):
             match = re.fullmatch(re.escape(want[:-1]) + STAMP, have)
             if not match:
                 raise AssertionError('log line %r is not %s<time>' % (have, want[:-1]))
-            check_stamp(match, run)
+            harness.check_time_in_run(match, run.started, run.ended, 'log time')
         elif have != want:
             raise AssertionError('log line %r, expected %r (log %r)' % (have, want, got))
 
@@ -349,14 +256,6 @@ VERSION_LINES = ['Current FW version:3.07', 'New FW version:3.08']
 
 # ---------------------------------------------------------------------------------------------
 # Tests
-
-TESTS = []
-
-
-def test(function):
-    TESTS.append(function)
-    return function
-
 
 # Texts and symbols of the simulation: each must be in the simulation build (or the check could
 # never fail) and none in the release exe.
@@ -378,7 +277,7 @@ def holds_text(data, text):
 
 @test
 def release_exe_holds_no_simulation(ctx):
-    with open(EXE, 'rb') as f:
+    with open(harness.EXE, 'rb') as f:
         release = f.read()
     with open(SIM_EXE, 'rb') as f:
         simulation = f.read()
@@ -392,9 +291,7 @@ def release_exe_holds_no_simulation(ctx):
 
 
 def imports(path):
-    done = subprocess.run([OBJDUMP, '-p', path], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          check=True)
-    text = done.stdout.decode('utf-8', 'replace')
+    text = harness.objdump_headers(path)
     dlls = [d.lower() for d in re.findall(r'^\s*DLL Name:\s*(\S+)', text, re.M)]
     names = re.findall(r'^\s+[0-9a-f]+\s+\d+\s+(\w+)\s*$', text, re.M)
     return dlls, names
@@ -420,9 +317,9 @@ def simulation_build_reaches_no_device(ctx):
         data = f.read().lower()
     if holds_text(data, 'hid.dll'):
         raise AssertionError('the simulation build names hid.dll: it could load it')
-    if resource_list(SIM_EXE) != resource_list(EXE):
+    if resource_list(SIM_EXE) != resource_list(harness.EXE):
         raise AssertionError('resources differ from the release exe: %r / %r' %
-                             (resource_list(SIM_EXE), resource_list(EXE)))
+                             (resource_list(SIM_EXE), resource_list(harness.EXE)))
 
 
 def answer_question(ctx, answer, screenshot=None):
@@ -549,16 +446,10 @@ def bad_scenario_ends_the_simulation(ctx):
 # ---------------------------------------------------------------------------------------------
 
 
-class Context:
+class Context(harness.Context):
     def __init__(self, wine, base):
-        self.wine = wine
-        self.base = base
+        super().__init__(wine, base)
         self.run = None
-
-    def folder(self, name):
-        path = os.path.join(self.base, name)
-        os.makedirs(path)
-        return path
 
     def start(self, folder, scenario=None):
         scenario_path = None
@@ -577,64 +468,15 @@ class Context:
         self.run = None
 
 
-def missing_inputs():
-    return [p for p in (EXE, SIM_EXE, LAUNCH, DRIVER, FWIMAGE) if not os.path.exists(p)]
-
-
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    parser.add_argument('-k', dest='pattern', default='', help='run only tests with this in name')
-    parser.add_argument('--keep', action='store_true', help='keep the case folders')
-    parser.add_argument('--build-dir', default=os.path.join(ROOT, 'build'),
-                        help='the build folder (default: build/ of the work tree)')
-    options = parser.parse_args()
-    set_build_dir(options.build_dir)
-
-    missing = missing_inputs()
-    if missing:
-        print('missing %s: build both builds first (make build)' % ', '.join(missing))
-        print('0 passed, 1 failed')
+    options = harness.parse_options(__doc__, set_build_dir)
+    inputs = (harness.EXE, SIM_EXE, harness.LAUNCH, DRIVER, harness.FWIMAGE)
+    if harness.report_missing(inputs, 'build both builds first (make build)'):
         return 1
-
-    selected = [t for t in TESTS if options.pattern in t.__name__]
     for stale in glob.glob(os.path.join(SCREENSHOTS, 'failed-*.png')):
         os.remove(stale)
-    base = tempfile.mkdtemp(prefix='norvane-windows-')
-    wine = WindowWine()
-    passed = failed = 0
-    started_all = time.monotonic()
-    try:
-        try:
-            wine.start()
-        except (RuntimeError, OSError, subprocess.SubprocessError) as error:
-            print('FAIL setting up Wine and Xvfb: %s' % error)
-            failed += 1
-            selected = []
-        ctx = Context(wine, base)
-        for function in selected:
-            started = time.monotonic()
-            try:
-                function(ctx)
-            except Exception as error:  # noqa: BLE001 - any error fails this test only
-                failed += 1
-                ctx.finish(function.__name__)
-                print('FAIL %s (%.1f s): %s' % (function.__name__, time.monotonic() - started,
-                                                error))
-            else:
-                ctx.finish()
-                passed += 1
-                print('ok   %s (%.1f s)' % (function.__name__, time.monotonic() - started))
-            sys.stdout.flush()
-    finally:
-        wine.stop()
-        if failed or options.keep:
-            print('case folders kept in %s' % base)
-        else:
-            shutil.rmtree(base, ignore_errors=True)
-    print('screenshots in %s' % SCREENSHOTS)
-    print('Wine window tests took %.1f s' % (time.monotonic() - started_all))
-    print('%d passed, %d failed' % (passed, failed))
-    return 1 if failed else 0
+    return harness.run_tests(options, WindowWine(), Context, 'norvane-windows-',
+                             'Wine window tests', ['screenshots in %s' % SCREENSHOTS])
 
 
 if __name__ == '__main__':

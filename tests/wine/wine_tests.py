@@ -50,16 +50,24 @@ IMAGE_SIZE = 68620
 PR_SET_CHILD_SUBREAPER = 36
 RUN_TIMEOUT = 90  # seconds for one run of the exe under Wine
 SILENT_ARGS = ['/s', '/v', 'LOGFILE=fw.log']
+SCREEN_SIZE = '1024x768'
+LAUNCH_EXIT = re.compile(r'^exit (\d+)\r?$', re.M)
 
 # ---------------------------------------------------------------------------------------------
 # Wine and Xvfb
 
 
 class Wine:
-    def __init__(self):
+    """Xvfb, a Wine prefix (PREFIX unless another is named) and one wineserver for all runs.
+
+    A harness with a prefix of its own set-up overrides _prefix_ready, _configure_prefix and
+    _mark_prefix_ready."""
+
+    def __init__(self, prefix=None):
+        self.prefix = prefix or PREFIX
         self.env = dict(os.environ)
         self.env.update({
-            'WINEPREFIX': PREFIX,
+            'WINEPREFIX': self.prefix,
             'WINEARCH': 'win64',
             'WINEDEBUG': '-all',
             'WINEDLLOVERRIDES': 'mscoree,mshtml=',
@@ -85,8 +93,8 @@ class Wine:
         # Xvfb picks a free display itself and writes its number to the pipe we hand it.
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
-            ['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1024x768x24', '-nolisten',
-             'tcp'],
+            ['Xvfb', '-displayfd', str(write_end), '-screen', '0', SCREEN_SIZE + 'x24',
+             '-nolisten', 'tcp'],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b''
@@ -104,17 +112,36 @@ class Wine:
             raise RuntimeError('Xvfb did not start')
         self.env['DISPLAY'] = ':' + number.strip().decode()
 
+    def wine_quiet(self, args, timeout=120):
+        subprocess.run(['wine'] + args, env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+
+    def _has_system_registry(self):
+        return os.path.exists(os.path.join(self.prefix, 'system.reg'))
+
+    def _prefix_ready(self):
+        return self._has_system_registry()
+
+    def _configure_prefix(self):
+        pass
+
+    def _mark_prefix_ready(self):
+        pass
+
     def _ensure_prefix(self):
-        if os.path.exists(os.path.join(PREFIX, 'system.reg')):
+        if self._prefix_ready():
             return
-        os.makedirs(os.path.dirname(PREFIX), exist_ok=True)
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         started = time.monotonic()
-        subprocess.run(['wineboot', '--init'], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300, check=False)
+        if not self._has_system_registry():
+            subprocess.run(['wineboot', '--init'], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300, check=False)
+        self._configure_prefix()
         subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, check=False)
-        if not os.path.exists(os.path.join(PREFIX, 'system.reg')):
-            raise RuntimeError('wineboot could not create the prefix ' + PREFIX)
-        print('made the Wine prefix %s in %.1f s' % (PREFIX, time.monotonic() - started))
+        if not self._has_system_registry():
+            raise RuntimeError('wineboot could not create the prefix ' + self.prefix)
+        self._mark_prefix_ready()
+        print('made the Wine prefix %s in %.1f s' % (self.prefix, time.monotonic() - started))
 
     def stop(self):
         # Ends the persistent wineserver of our prefix, with whatever still runs in it (a hung
@@ -143,19 +170,17 @@ class Wine:
 
     def run(self, folder, program_args):
         """Runs launch.exe with the exe and its arguments in folder. Returns (code, output)."""
-        # Wine passes the program path on unchanged; the exe must be named by its Windows path.
-        command = ['wine', LAUNCH, windows_path(EXE)] + program_args
+        command = launch_command(EXE, program_args)
         try:
             done = subprocess.run(command, cwd=folder, env=self.env, stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
         except subprocess.TimeoutExpired:
             raise AssertionError('the exe did not end within %d s' % RUN_TIMEOUT)
         out = done.stdout.decode('utf-8', 'replace')
-        match = re.search(r'^exit (\d+)\r?$', out, re.M)
-        if not match:
+        code = launch_exit_code(out)
+        if code is None:
             raise AssertionError('launch.exe printed no exit code (status %d): %r %r' %
                                  (done.returncode, out, done.stderr.decode('utf-8', 'replace')))
-        code = int(match.group(1))
         if done.returncode != code & 0xFF:
             raise AssertionError('wine status %d is not the low byte of %d' %
                                  (done.returncode, code))
@@ -165,6 +190,18 @@ class Wine:
 def windows_path(path):
     # Wine's drive Z: is the Unix root.
     return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def launch_command(exe, program_args):
+    """The command that runs exe through launch.exe, which prints its full exit code."""
+    # Wine passes the program path on unchanged; the exe must be named by its Windows path.
+    return ['wine', LAUNCH, windows_path(exe)] + program_args
+
+
+def launch_exit_code(output):
+    """The exit code in launch.exe's "exit CODE" line, or None when there is none."""
+    match = LAUNCH_EXIT.search(output)
+    return int(match.group(1)) if match else None
 
 
 # ---------------------------------------------------------------------------------------------
@@ -192,6 +229,15 @@ def read_log(folder, name='fw.log'):
         return f.read()
 
 
+def check_time_in_run(match, started, ended, label):
+    """The log time in the six groups of match lies within the run, give or take 2 s."""
+    stamp = datetime.datetime(*[int(g) for g in match.groups()])
+    low = started.replace(microsecond=0) - datetime.timedelta(seconds=2)
+    high = ended + datetime.timedelta(seconds=2)
+    if not low <= stamp <= high:
+        raise AssertionError('%s %s lies outside the run (%s .. %s)' % (label, stamp, low, high))
+
+
 EXECUTED = re.compile(rb'Executed:(\d{4})/(\d{2})/(\d{2}) (\d{2}):(\d{2}):(\d{2})')
 
 
@@ -204,12 +250,7 @@ def check_run_log(data, lines, started, ended):
     match = EXECUTED.match(rest)
     if not match or rest[match.end():match.end() + 2] != b'\r\n':
         raise AssertionError('no "Executed:YYYY/MM/DD HH:MM:SS" line with CR LF: %r' % data)
-    stamp = datetime.datetime(*[int(g) for g in match.groups()])
-    low = started.replace(microsecond=0) - datetime.timedelta(seconds=2)
-    high = ended + datetime.timedelta(seconds=2)
-    if not low <= stamp <= high:
-        raise AssertionError('Executed: time %s lies outside the run (%s .. %s)' %
-                             (stamp, low, high))
+    check_time_in_run(match, started, ended, 'Executed: time')
     tail = rest[match.end() + 2:]
     expected_tail = b''.join(line.encode('ascii') + b'\r\n' for line in lines)
     if tail != expected_tail:
@@ -228,8 +269,8 @@ def test(function):
     return function
 
 
-def objdump_headers():
-    done = subprocess.run([OBJDUMP, '-p', EXE], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+def objdump_headers(path=None):
+    done = subprocess.run([OBJDUMP, '-p', path or EXE], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           check=True)
     return done.stdout.decode('utf-8', 'replace')
 
@@ -502,25 +543,28 @@ class Context:
         os.makedirs(path)
         return path
 
+    def finish(self, failed_name=None):
+        """Called after each test, with its name when it failed."""
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
+
+def parse_options(description, set_paths=None):
+    """The command line of a Wine suite; sets the build paths from --build-dir."""
+    parser = argparse.ArgumentParser(description=description.split('\n')[0])
     parser.add_argument('-k', dest='pattern', default='', help='run only tests with this in name')
     parser.add_argument('--keep', action='store_true', help='keep the case folders')
     parser.add_argument('--build-dir', default=os.path.join(ROOT, 'build'),
                         help='the build folder (default: build/ of the work tree)')
     options = parser.parse_args()
-    set_build_dir(options.build_dir)
+    (set_paths or set_build_dir)(options.build_dir)
+    return options
 
-    for path in (EXE, LAUNCH):
-        if not os.path.exists(path):
-            print('missing %s: build the Windows build first (make build)' % path)
-            print('0 passed, 1 failed')
-            return 1
 
+def run_tests(options, wine, make_context, folder_prefix, title, notes=()):
+    """Runs the registered tests that options select, each with a context from make_context(wine,
+    base folder), between wine.start() and wine.stop(). Prints a line a test, the notes and the
+    summary; returns the exit status."""
     selected = [t for t in TESTS if options.pattern in t.__name__]
-    base = tempfile.mkdtemp(prefix='norvane-wine-')
-    wine = Wine()
+    base = tempfile.mkdtemp(prefix=folder_prefix)
     passed = failed = 0
     started_all = time.monotonic()
     try:
@@ -530,16 +574,18 @@ def main():
             print('FAIL setting up Wine and Xvfb: %s' % error)
             failed += 1
             selected = []
-        ctx = Context(wine, base)
+        ctx = make_context(wine, base)
         for function in selected:
             started = time.monotonic()
             try:
                 function(ctx)
             except Exception as error:  # noqa: BLE001 - any error fails this test only
                 failed += 1
+                ctx.finish(function.__name__)
                 print('FAIL %s (%.1f s): %s' % (function.__name__, time.monotonic() - started,
                                                 error))
             else:
+                ctx.finish()
                 passed += 1
                 print('ok   %s (%.1f s)' % (function.__name__, time.monotonic() - started))
             sys.stdout.flush()
@@ -549,9 +595,27 @@ def main():
             print('case folders kept in %s' % base)
         else:
             shutil.rmtree(base, ignore_errors=True)
-    print('Wine system tests took %.1f s' % (time.monotonic() - started_all))
+    for note in notes:
+        print(note)
+    print('%s took %.1f s' % (title, time.monotonic() - started_all))
     print('%d passed, %d failed' % (passed, failed))
     return 1 if failed else 0
+
+
+def report_missing(paths, what):
+    """Prints the missing inputs as a failed run; True when any is missing."""
+    missing = [p for p in paths if not os.path.exists(p)]
+    if missing:
+        print('missing %s: %s' % (', '.join(missing), what))
+        print('0 passed, 1 failed')
+    return bool(missing)
+
+
+def main():
+    options = parse_options(__doc__)
+    if report_missing((EXE, LAUNCH), 'build the Windows build first (make build)'):
+        return 1
+    return run_tests(options, Wine(), Context, 'norvane-wine-', 'Wine system tests')
 
 
 if __name__ == '__main__':
