@@ -1,7 +1,7 @@
 // The kernel32 file, search, folder, module-name, local-memory and last-error stand-ins.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/harness.h"
 #include "host/handles.h"
 #include "host/wide_path.h"
 #include "platform/win32.h"
@@ -21,32 +22,18 @@ constexpr DWORD kAttributeArchive = 0x20;
 constexpr const wchar_t* kProgramPath = L"C:\\Program Files\\Norvane\\NorvaneFwUpdater.exe";
 
 // A fresh folder that is the current directory for the length of one test.
-class ScratchFolder {
+class ScratchFolder : public harness::ScratchFolder {
   public:
-    ScratchFolder() {
-        char pattern[] = "/tmp/kernel32_files_test_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        path_ = made != nullptr ? made : "/tmp";
-        char previous[4096];
-        previous_ = ::getcwd(previous, sizeof(previous)) != nullptr ? previous : "/";
-        EXPECT_EQ(::chdir(path_.c_str()), 0);
-    }
-    ~ScratchFolder() {
-        EXPECT_EQ(::chdir(previous_.c_str()), 0);
-        const std::string command = "rm -rf '" + path_ + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ScratchFolder()
+        : harness::ScratchFolder("kernel32_files_test"),
+          text_(harness::ScratchFolder::path().string()) {}
 
     const std::string& path() const {
-        return path_;
+        return text_;
     }
 
   private:
-    std::string path_;
-    std::string previous_;
+    std::string text_;
 };
 
 void write_file(const std::string& name, const std::string& bytes) {
@@ -385,7 +372,7 @@ TEST_P(RefusedNames, FailWithWindowsError) {
     EXPECT_EQ(open_file(c.name, kLogAccess, 0, c.disposition), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(host_handles_open(HandleKind::File), files_before);
-    EXPECT_EQ(std::system("test -z \"$(ls -A)\""), 0) << "nothing may be created";
+    EXPECT_TRUE(std::filesystem::is_empty(".")) << "nothing may be created";
 }
 
 const NameCase kNameCases[] = {
@@ -437,9 +424,9 @@ TEST(Files, WindowsPathShapesMapOntoTheHost) {
         EXPECT_NE(file, INVALID_HANDLE_VALUE) << host_utf8_from_wide(name);
         EXPECT_TRUE(CloseHandle(file));
     }
-    EXPECT_EQ(std::system("test -f Logs/a.log && test -f Logs/b.log && test -f c.log && "
-                          "test -f Logs/run.log"),
-              0);
+    for (const char* made : {"Logs/a.log", "Logs/b.log", "c.log", "Logs/run.log"}) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(made)) << made;
+    }
 }
 
 TEST(Files, CloseHandleRefusesUnknownHandles) {

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <type_traits>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "common/harness.h"
 #include "host/handles.h"
 #include "host/wide_path.h"
 #include "platform/win32.h"
@@ -46,35 +46,16 @@ const std::vector<ProfileCase>& profile_cases() {
 }
 
 // A fresh folder that is the current directory for the length of one test.
-class ScratchFolder {
+class ScratchFolder : public harness::ScratchFolder {
   public:
-    ScratchFolder() {
-        char pattern[] = "/tmp/profile_test_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        path_ = made != nullptr ? made : "/tmp";
-        char previous[4096];
-        previous_ = ::getcwd(previous, sizeof(previous)) != nullptr ? previous : "/";
-        EXPECT_EQ(::chdir(path_.c_str()), 0);
-    }
-    ~ScratchFolder() {
-        EXPECT_EQ(::chdir(previous_.c_str()), 0);
-        const std::string command = "rm -rf '" + path_ + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ScratchFolder() : harness::ScratchFolder("profile_test") {}
 
     // The full path as the product builds it: the current directory, a backslash, the name.
     std::wstring windows_path(const std::string& name) const {
         std::wstring wide;
-        host_wide_from_utf8(path_ + "\\" + name, wide);
+        host_wide_from_utf8(path().string() + "\\" + name, wide);
         return wide;
     }
-
-  private:
-    std::string path_;
-    std::string previous_;
 };
 
 void write_file(const std::string& name, const std::string& bytes) {
