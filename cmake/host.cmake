@@ -65,7 +65,7 @@ if(NOT NORVANE_FUZZ)
 
     enable_testing()
     include(GoogleTest)
-    gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/cmake/fuzz.cmake)
