@@ -380,6 +380,29 @@ DWORD copy_module_name(const wchar_t* name, LPWSTR buffer, DWORD size) {
     return size;
 }
 
+// The open file behind a handle, checked for a read or a write of `length` bytes; null (with the
+// last error set) when the transfer may not start. The count of bytes done starts at 0.
+HandleEntry* file_for_transfer(HANDLE file, bool write, const void* buffer, DWORD length,
+                               LPDWORD done) {
+    if (done != nullptr) {
+        *done = 0;
+    }
+    HandleEntry* entry = host_handle_get(file, HandleKind::File);
+    DWORD error = ERROR_SUCCESS;
+    if (entry == nullptr) {
+        error = ERROR_INVALID_HANDLE;
+    } else if (!(write ? wants_write(entry->access) : wants_read(entry->access))) {
+        error = ERROR_ACCESS_DENIED;
+    } else if (buffer == nullptr && length > 0) {
+        error = ERROR_INVALID_USER_BUFFER;
+    }
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return nullptr;
+    }
+    return entry;
+}
+
 } // namespace
 
 extern "C" {
@@ -402,18 +425,9 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read,
               LPOVERLAPPED /*overlapped*/) {
-    if (read != nullptr) {
-        *read = 0;
-    }
-    HandleEntry* entry = host_handle_get(file, HandleKind::File);
+    HandleEntry* entry = file_for_transfer(file, false, buffer, to_read, read);
     if (entry == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
-    }
-    if (!wants_read(entry->access)) {
-        return fail(ERROR_ACCESS_DENIED);
-    }
-    if (buffer == nullptr && to_read > 0) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
     }
     DWORD total = 0;
     while (total < to_read) {
@@ -437,18 +451,9 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read,
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD to_write, LPDWORD written,
                LPOVERLAPPED /*overlapped*/) {
-    if (written != nullptr) {
-        *written = 0;
-    }
-    HandleEntry* entry = host_handle_get(file, HandleKind::File);
+    HandleEntry* entry = file_for_transfer(file, true, buffer, to_write, written);
     if (entry == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
-    }
-    if (!wants_write(entry->access)) {
-        return fail(ERROR_ACCESS_DENIED);
-    }
-    if (buffer == nullptr && to_write > 0) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
     }
     DWORD total = 0;
     while (total < to_write) {
