@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "device/device_link.h"
+#include "device/pause.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ bool send_request(const HidChannel& channel, std::uint8_t command, DeviceAddress
 
 void pause_after_write() {
     if (WAIT > 0) {
-        Sleep(WAIT);
+        _pause(WAIT);
     }
 }
 

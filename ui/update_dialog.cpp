@@ -3,10 +3,12 @@
 
 #include "app/exit_codes.h"
 #include "app/run_log.h"
+#include "device/pause.h"
 #include "ui/resource_ids.h"
 #include "update/flash_update.h"
 
 int g_update_outcome = kExitRestartNeeded;
+UpdateDialogState g_update_dialog_state{};
 
 namespace {
 
@@ -17,6 +19,7 @@ constexpr const wchar_t* kProductNamePath =
 constexpr const wchar_t* kProductVersionPath =
     L"\\StringFileInfo\\" NORVANE_VERSION_BLOCK_KEY_W L"\\ProductVersion";
 constexpr const wchar_t* kTitleSeparator = L" ";
+constexpr LONGLONG kMsPerSecond = 1000;
 
 const wchar_t* query_string(const void* block, const wchar_t* path) {
     void* value = nullptr;
@@ -62,9 +65,74 @@ void set_up_progress(HWND dialog) {
     SendMessageW(progress, PBM_SETSTEP, kProgressStep, 0);
 }
 
+// Dispatches every message waiting for this thread; the dialog's own keyboard handling (Escape,
+// Tab) goes through IsDialogMessageW as in the modal loop. A quit message is left for that loop.
+void pump_messages() {
+    HWND dialog = g_update_dialog_state.window;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        if (dialog == nullptr || !IsDialogMessageW(dialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+LONGLONG counter_now() {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// The pause of the update while the dialog runs it: at least `milliseconds` long, measured with
+// the performance counter (the tick count is too coarse for 2 ms pauses), answering messages as
+// they arrive instead of sleeping through them.
+void pause_answering_messages(DWORD milliseconds) {
+    pump_messages();
+    if (milliseconds == 0) {
+        return;
+    }
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    const LONGLONG wanted = static_cast<LONGLONG>(milliseconds) * frequency.QuadPart;
+    const LONGLONG start = counter_now();
+    for (;;) {
+        const LONGLONG elapsed = (counter_now() - start) * kMsPerSecond;
+        if (elapsed >= wanted) {
+            return;
+        }
+        // Round the rest up to whole milliseconds, so the wait never ends early.
+        const LONGLONG rest = (wanted - elapsed + frequency.QuadPart - 1) / frequency.QuadPart;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(rest), QS_ALLINPUT);
+        pump_messages();
+    }
+}
+
+// Greys the close box while the update runs: nothing may end the program half way.
+void enable_close_box(HWND dialog, bool enable) {
+    EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE,
+                   MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+}
+
 void start_update(HWND dialog) {
+    if (g_update_dialog_state.started) {
+        return; // one update per dialog, whoever sends the command again
+    }
+    g_update_dialog_state.started = true;
+    g_update_dialog_state.updating = true;
+    g_update_dialog_state.window = dialog;
     EnableWindow(GetDlgItem(dialog, IDC_START_UPDATE), FALSE); // never enabled again
-    if (!_update_firmware(dialog)) {
+    enable_close_box(dialog, false);
+    _set_pause_function(pause_answering_messages);
+    const bool updated = _update_firmware(dialog);
+    _set_pause_function(nullptr);
+    g_update_dialog_state.updating = false;
+    enable_close_box(dialog, true);
+    if (!updated) {
         _log_message(L"Exit code = %d", kExitFailure);
         g_update_outcome = kExitFailure;
         return; // the dialog stays open; the user can only close it
@@ -94,7 +162,11 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
         }
         return 0;
     case WM_CLOSE:
-        DestroyWindow(dialog);
+        // The close box, Alt+F4 and the system menu's Close all arrive here; while the update
+        // runs they must not end it.
+        if (!g_update_dialog_state.updating) {
+            DestroyWindow(dialog);
+        }
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);

@@ -9,6 +9,15 @@ constexpr int kProgressStep = 1;
 // The exit code of the update started from the dialog: 3010 until an update fails, then 1603.
 extern int g_update_outcome;
 
+// What the dialog knows of its update: started once, and running while the flash sequence runs
+// (the dialog keeps answering messages then, and refuses to close).
+struct UpdateDialogState {
+    bool started;
+    bool updating;
+    HWND window;
+};
+extern UpdateDialogState g_update_dialog_state;
+
 INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Makes the progress-bar class available, runs the dialog modally without an owner and returns

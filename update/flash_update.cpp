@@ -6,6 +6,7 @@
 
 #include "app/run_log.h"
 #include "device/device_link.h"
+#include "device/pause.h"
 #include "device/transport.h"
 #include "ui/message_boxes.h"
 #include "update/fw_image.h"
@@ -55,7 +56,7 @@ bool _fw_mode_change(bool into_update_mode) {
     if (!_apply_mode_change()) {
         return false;
     }
-    Sleep(kModeChangeWaitMs);
+    _pause(kModeChangeWaitMs);
     std::uint8_t status = 0;
     if (!_read_register_byte(kModeStatusRegister, status)) {
         return false;
@@ -182,6 +183,7 @@ bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_b
         if (++g_chunk_counter % kProgressInterval == 0) {
             _step_progress(dialog);
         }
+        _pause(0); // a dialog answers its messages between chunks, also with WAIT 0
     }
     _step_progress(dialog);
     _set_access_enable(false);

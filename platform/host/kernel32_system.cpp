@@ -13,6 +13,8 @@ constexpr int kTmYearBase = 1900;
 constexpr int kMsPerSecond = 1000;
 constexpr BYTE kBatteryUnknown = 255;
 constexpr DWORD kLifeUnknown = 0xFFFFFFFF;
+// The performance counter runs at 10 MHz, as on current Windows, over the virtual clock.
+constexpr LONGLONG kCounterTicksPerMs = 10000;
 
 // The start time plus the virtual milliseconds elapsed, on the calendar.
 SYSTEMTIME local_time_now() {
@@ -63,6 +65,22 @@ void Sleep(DWORD milliseconds) {
     if (machine.real_time) {
         real_sleep(milliseconds);
     }
+}
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+    if (count == nullptr) {
+        return FALSE;
+    }
+    count->QuadPart = static_cast<LONGLONG>(sim::pc().virtual_ms) * kCounterTicksPerMs;
+    return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    if (frequency == nullptr) {
+        return FALSE;
+    }
+    frequency->QuadPart = kCounterTicksPerMs * kMsPerSecond;
+    return TRUE;
 }
 
 void GetLocalTime(SYSTEMTIME* time) {

@@ -1,7 +1,9 @@
 // user32 and comctl32 stand-ins: message boxes answered by the simulated user, and the update
 // dialog run from the scenario's script (press Start Update, or close it), with its button,
 // title and progress bar recorded in the transcript.
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "host/win32_host.h"
@@ -9,6 +11,10 @@
 #include "sim/transcript_text.h"
 
 struct HWND__ {
+    int id;
+};
+
+struct HMENU__ {
     int id;
 };
 
@@ -38,6 +44,46 @@ struct DialogState {
 };
 
 DialogState g_dialog;
+HMENU__ g_system_menu{0};
+
+// The scripted message taken from the queue and not yet handed to the dialog, or none.
+std::optional<std::size_t> g_taken_message;
+
+struct MessageShape {
+    UINT message;
+    WPARAM wparam;
+    const char* name;
+};
+
+MessageShape shape_of(sim::DialogMessageKind kind) {
+    switch (kind) {
+    case sim::DialogMessageKind::Close:
+        return {WM_CLOSE, 0, "WM_CLOSE"};
+    case sim::DialogMessageKind::Start:
+        return {WM_COMMAND, static_cast<WPARAM>(kButtonId), "WM_COMMAND"};
+    case sim::DialogMessageKind::Escape:
+        return {WM_KEYDOWN, VK_ESCAPE, "WM_KEYDOWN"};
+    case sim::DialogMessageKind::SystemClose:
+        return {WM_SYSCOMMAND, SC_CLOSE, "WM_SYSCOMMAND"};
+    case sim::DialogMessageKind::Null:
+        break;
+    }
+    return {WM_NULL, 0, "WM_NULL"};
+}
+
+// The first scripted message not yet dispatched, when it has been posted by `time`.
+std::optional<std::size_t> next_message_due(std::uint64_t time) {
+    const auto& messages = sim::pc().dialog_messages;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (!messages[i].dispatched_ms.has_value()) {
+            if (messages[i].at_ms <= time) {
+                return i;
+            }
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
 
 std::string style_hex(UINT style) {
     char text[8];
@@ -88,11 +134,57 @@ void send_to_dialog(UINT message, WPARAM wparam, LPARAM lparam) {
     }
 }
 
+// What the dialog's window procedure and the dialog manager make of one message: Escape becomes
+// the cancel command, the system's Close becomes WM_CLOSE, WM_NULL is answered with nothing.
+void deliver(UINT message, WPARAM wparam) {
+    switch (message) {
+    case WM_KEYDOWN:
+        if (wparam == VK_ESCAPE) {
+            send_to_dialog(WM_COMMAND, static_cast<WPARAM>(IDCANCEL), 0);
+        }
+        break;
+    case WM_SYSCOMMAND:
+        send_to_dialog(WM_SYSCOMMAND, wparam, 0);
+        if (wparam == SC_CLOSE) {
+            send_to_dialog(WM_CLOSE, 0, 0);
+        }
+        break;
+    case WM_NULL:
+        break;
+    default:
+        send_to_dialog(message, wparam, 0);
+        break;
+    }
+}
+
+// Marks a scripted message as taken by the dialog's thread now and hands it to the dialog.
+void dispatch_scripted(std::size_t index) {
+    sim::SimulatedPc& machine = sim::pc();
+    sim::ScriptedMessage& scripted = machine.dialog_messages[index];
+    scripted.dispatched_ms = machine.virtual_ms;
+    scripted.close_box_enabled_then = machine.close_box_enabled;
+    const MessageShape shape = shape_of(scripted.kind);
+    sim::record_event(std::string("message ") + shape.name + " after " +
+                      std::to_string(machine.virtual_ms - scripted.at_ms) + " ms");
+    deliver(shape.message, shape.wparam);
+}
+
 // What the user does with the dialog once it is up.
 void run_dialog_script() {
     if (sim::pc().dialog == sim::DialogAction::Start) {
         send_to_dialog(WM_COMMAND, static_cast<WPARAM>(MAKELPARAM(kButtonId, kClickedNotification)),
                        reinterpret_cast<LPARAM>(&g_dialog.button));
+    }
+    // Messages still queued are taken by the dialog's own loop once the update has returned.
+    for (auto& scripted : sim::pc().dialog_messages) {
+        if (!g_dialog.alive || g_dialog.quit) {
+            break;
+        }
+        if (!scripted.dispatched_ms.has_value()) {
+            sim::pc().virtual_ms = std::max(sim::pc().virtual_ms, scripted.at_ms);
+            dispatch_scripted(
+                static_cast<std::size_t>(&scripted - sim::pc().dialog_messages.data()));
+        }
     }
     // The close box, pressed until the dialog is gone (a dialog that ignores it is reported).
     for (int attempt = 0; attempt < kMaxScriptedMessages && g_dialog.alive && !g_dialog.quit;
@@ -117,6 +209,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 INT_PTR DialogBoxParamW([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] LPCWSTR template_name,
                         [[maybe_unused]] HWND owner, DLGPROC procedure, LPARAM init_param) {
     g_dialog = DialogState{};
+    g_taken_message.reset();
     g_dialog.procedure = procedure;
     g_dialog.alive = true;
     sim::record_event("dialog open");
@@ -181,6 +274,82 @@ BOOL DestroyWindow(HWND window) {
 
 void PostQuitMessage([[maybe_unused]] int exit_code) {
     g_dialog.quit = true;
+}
+
+BOOL PeekMessageW(MSG* message, [[maybe_unused]] HWND window, [[maybe_unused]] UINT first,
+                  [[maybe_unused]] UINT last, [[maybe_unused]] UINT remove) {
+    if (message == nullptr || !g_dialog.alive || g_dialog.quit) {
+        return FALSE;
+    }
+    const std::optional<std::size_t> due = next_message_due(sim::pc().virtual_ms);
+    if (!due.has_value()) {
+        return FALSE;
+    }
+    const MessageShape shape = shape_of(sim::pc().dialog_messages[*due].kind);
+    *message = MSG{};
+    message->hwnd = &g_dialog.window;
+    message->message = shape.message;
+    message->wParam = shape.wparam;
+    g_taken_message = due;
+    return TRUE;
+}
+
+// The dialog manager takes every message of its dialog; nothing reaches DispatchMessageW then.
+BOOL IsDialogMessageW(HWND dialog, MSG* message) {
+    if (dialog != &g_dialog.window || message == nullptr || message->hwnd != dialog) {
+        return FALSE;
+    }
+    if (g_taken_message.has_value()) {
+        const std::size_t index = *g_taken_message;
+        g_taken_message.reset();
+        dispatch_scripted(index);
+    }
+    return TRUE;
+}
+
+BOOL TranslateMessage([[maybe_unused]] const MSG* message) {
+    return FALSE;
+}
+
+LRESULT DispatchMessageW(const MSG* message) {
+    if (message != nullptr && g_taken_message.has_value()) {
+        const std::size_t index = *g_taken_message;
+        g_taken_message.reset();
+        dispatch_scripted(index);
+    }
+    return 0;
+}
+
+// Waits on the virtual clock until a scripted message is posted or the time is up.
+DWORD MsgWaitForMultipleObjects([[maybe_unused]] DWORD count,
+                                [[maybe_unused]] const HANDLE* handles,
+                                [[maybe_unused]] BOOL wait_all, DWORD milliseconds,
+                                [[maybe_unused]] DWORD wake_mask) {
+    const std::uint64_t now = sim::pc().virtual_ms;
+    const std::optional<std::size_t> due = next_message_due(now + milliseconds);
+    if (due.has_value()) {
+        const std::uint64_t at = sim::pc().dialog_messages[*due].at_ms;
+        if (at > now) {
+            Sleep(static_cast<DWORD>(at - now));
+        }
+        return WAIT_OBJECT_0;
+    }
+    Sleep(milliseconds);
+    return WAIT_TIMEOUT;
+}
+
+HMENU GetSystemMenu(HWND window, [[maybe_unused]] BOOL revert) {
+    return window == &g_dialog.window && g_dialog.alive ? &g_system_menu : nullptr;
+}
+
+BOOL EnableMenuItem(HMENU menu, UINT item, UINT enable) {
+    constexpr BOOL kNoSuchItem = -1;
+    if (menu != &g_system_menu || item != SC_CLOSE) {
+        return kNoSuchItem;
+    }
+    const BOOL previous = sim::pc().close_box_enabled ? MF_ENABLED : MF_GRAYED;
+    sim::pc().close_box_enabled = (enable & MF_GRAYED) == 0;
+    return previous;
 }
 
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {

@@ -150,6 +150,14 @@ constexpr DWORD OPEN_ALWAYS = 4;
 
 constexpr UINT LPTR = 0x0040;
 
+using LONGLONG = std::int64_t;
+struct LARGE_INTEGER {
+    LONGLONG QuadPart;
+};
+
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+
 extern "C" {
 void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);
@@ -172,6 +180,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD to_write, LPDWORD written,
 BOOL CloseHandle(HANDLE handle);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR module_name);
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 }
 
 // ---- user32 ------------------------------------------------------------------------------------
@@ -189,10 +199,41 @@ constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
+constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_SYSKEYDOWN = 0x0104;
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
+constexpr UINT WM_SYSCOMMAND = 0x0112;
+
+constexpr WPARAM VK_ESCAPE = 0x1B;
+constexpr WPARAM VK_F4 = 0x73;
+constexpr UINT SC_CLOSE = 0xF060;
+constexpr UINT MF_BYCOMMAND = 0x0000;
+constexpr UINT MF_ENABLED = 0x0000;
+constexpr UINT MF_GRAYED = 0x0001;
+constexpr UINT PM_REMOVE = 0x0001;
+constexpr DWORD QS_ALLINPUT = 0x04FF;
+
+struct HMENU__;
+using HMENU = HMENU__*;
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
 
 extern "C" {
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
@@ -204,6 +245,14 @@ BOOL EnableWindow(HWND window, BOOL enable);
 BOOL SetWindowTextW(HWND window, LPCWSTR text);
 BOOL DestroyWindow(HWND window);
 void PostQuitMessage(int exit_code);
+BOOL PeekMessageW(MSG* message, HWND window, UINT first, UINT last, UINT remove);
+BOOL IsDialogMessageW(HWND dialog, MSG* message);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageW(const MSG* message);
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all,
+                                DWORD milliseconds, DWORD wake_mask);
+HMENU GetSystemMenu(HWND window, BOOL revert);
+BOOL EnableMenuItem(HMENU menu, UINT item, UINT enable);
 }
 
 // ---- comctl32 ----------------------------------------------------------------------------------

@@ -22,8 +22,8 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kTopLevelKeys = {"time",   "power",   "answers",
-                                             "dialog", "devices", "mouse_devices"};
+const std::set<std::string> kTopLevelKeys = {
+    "time", "power", "answers", "dialog", "dialog_messages", "devices", "mouse_devices"};
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
@@ -132,6 +132,48 @@ bool read_dialog(const json& value, SimulatedPc& machine, std::string& error) {
     return true;
 }
 
+// "dialog_messages": [{"at_ms": N, "message": "null" | "close" | "start" | "escape" |
+// "alt_f4"}]; they are posted in order of time (in list order at the same time).
+bool read_dialog_messages(const json& value, SimulatedPc& machine, std::string& error) {
+    static const std::pair<const char*, DialogMessageKind> kNames[] = {
+        {"null", DialogMessageKind::Null},
+        {"close", DialogMessageKind::Close},
+        {"start", DialogMessageKind::Start},
+        {"escape", DialogMessageKind::Escape},
+        {"alt_f4", DialogMessageKind::SystemClose}};
+    error = "\"dialog_messages\" must be a list of {\"at_ms\": N, \"message\": \"null\" | "
+            "\"close\" | \"start\" | \"escape\" | \"alt_f4\"}";
+    if (!value.is_array()) {
+        return false;
+    }
+    std::vector<ScriptedMessage> messages;
+    for (const json& entry : value) {
+        if (!entry.is_object() ||
+            !refuse_unknown(entry, {"at_ms", "message"}, "a dialog message", error)) {
+            return false;
+        }
+        if (!entry.contains("at_ms") || !entry["at_ms"].is_number_unsigned() ||
+            !entry.contains("message") || !entry["message"].is_string()) {
+            return false;
+        }
+        ScriptedMessage message;
+        message.at_ms = entry["at_ms"].get<std::uint64_t>();
+        const auto name = entry["message"].get<std::string>();
+        const auto* known = std::find_if(std::begin(kNames), std::end(kNames),
+                                         [&](const auto& pair) { return name == pair.first; });
+        if (known == std::end(kNames)) {
+            return false;
+        }
+        message.kind = known->second;
+        messages.push_back(message);
+    }
+    std::stable_sort(messages.begin(), messages.end(),
+                     [](const auto& a, const auto& b) { return a.at_ms < b.at_ms; });
+    machine.dialog_messages = std::move(messages);
+    error.clear();
+    return true;
+}
+
 bool has_bin_extension(const std::filesystem::path& name) {
     std::string extension = name.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -182,6 +224,10 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
         return false;
     }
     if (scenario.contains("dialog") && !read_dialog(scenario["dialog"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("dialog_messages") &&
+        !read_dialog_messages(scenario["dialog_messages"], machine, error)) {
         return false;
     }
     const std::unique_ptr<FwImage> image = folder_image();

@@ -15,6 +15,19 @@ namespace sim {
 
 enum class DialogAction { Start, Close };
 
+// A message another program or the user sends the update dialog while it is up: WM_NULL (what
+// Windows sends to see whether a window still answers), the close box (WM_CLOSE), the Start Update
+// command again, the Escape key, or Alt+F4 / the system menu's Close (WM_SYSCOMMAND SC_CLOSE).
+enum class DialogMessageKind { Null, Close, Start, Escape, SystemClose };
+
+struct ScriptedMessage {
+    std::uint64_t at_ms = 0; // virtual time at which it is posted
+    DialogMessageKind kind = DialogMessageKind::Null;
+    // Filled in when the dialog's thread takes it from its queue.
+    std::optional<std::uint64_t> dispatched_ms;
+    bool close_box_enabled_then = true;
+};
+
 struct LocalTime {
     int year = 2024;
     int month = 3;
@@ -38,6 +51,10 @@ struct SimulatedPc {
     // The user: the answer to the update question and what to do with the update dialog.
     bool answer_yes = true;
     DialogAction dialog = DialogAction::Start;
+    // Messages posted to the dialog at given virtual times, in order, and the state of its close
+    // box (the system menu's Close item).
+    std::vector<ScriptedMessage> dialog_messages;
+    bool close_box_enabled = true;
 
     // The program's version block as GetFileVersionInfoW serves it; an absent value is missing.
     bool version_block_present = true;

@@ -4,6 +4,7 @@
 #include "host/handles.h"
 #include "test_support.h"
 #include "ui/update_dialog.h"
+#include "update/flash_update.h"
 #include "update/fw_image.h"
 
 namespace {
@@ -97,6 +98,82 @@ TEST(UpdateDialog, AnyNotificationOfTheButtonStartsTheUpdate) {
     // With no device the update fails at once: its box and outcome show that it ran.
     EXPECT_EQ(g_update_outcome, 1603);
     EXPECT_EQ(test::transcript(), (Lines{"box Result 0x30 Update fail !!!", "answer IDOK"}));
+}
+
+// Messages sent to the dialog while it flashes: the dialog answers them at once, nothing ends or
+// restarts the update, and the wire and the pauses are those of a silent run.
+struct DialogMessageCase {
+    const char* name;
+    const char* message;
+    std::uint64_t at_ms;
+};
+
+class MessagesDuringUpdateTest : public ::testing::TestWithParam<DialogMessageCase> {};
+
+TEST_P(MessagesDuringUpdateTest, AreAnsweredAtOnceAndCannotEndTheUpdate) {
+    test::Sandbox sandbox;
+    const auto image = sandbox.add_image();
+    test::load_scenario("{}");
+    ASSERT_EQ(test::run_program(L"/s"), 0);
+    const auto silent_requests = sim::pc().devices.at(0).request_log;
+    const std::uint64_t silent_ms = sim::pc().virtual_ms;
+
+    test::reset_program();
+    std::string messages;
+    for (std::uint64_t at = 100; at <= 3100; at += 250) {
+        messages += R"({"at_ms": )" + std::to_string(at) + R"(, "message": "null"}, )";
+    }
+    test::load_scenario(R"({"dialog_messages": [)" + messages + R"({"at_ms": )" +
+                        std::to_string(GetParam().at_ms) + R"(, "message": ")" +
+                        GetParam().message + R"("}]})");
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 3010);
+    const auto& device = sim::pc().devices.at(0);
+    EXPECT_EQ(device.controller.main_memory,
+              std::vector<std::uint8_t>(image.begin() + kMainImageOffset, image.end()));
+    EXPECT_EQ(device.controller.stats.mode_changes, 2u); // one update, not two
+    EXPECT_EQ(g_chunk_counter, 512u);
+    // The same requests, in the same order, and no pause beyond the protocol's.
+    ASSERT_EQ(device.request_log.size(), silent_requests.size());
+    for (std::size_t i = 0; i < silent_requests.size(); ++i) {
+        EXPECT_EQ(device.request_log[i].address, silent_requests[i].address) << i;
+        EXPECT_EQ(device.request_log[i].kind, silent_requests[i].kind) << i;
+    }
+    EXPECT_EQ(sim::pc().virtual_ms, silent_ms);
+    for (const sim::ScriptedMessage& message : sim::pc().dialog_messages) {
+        ASSERT_TRUE(message.dispatched_ms.has_value());
+        EXPECT_LE(*message.dispatched_ms - message.at_ms, 2u) << message.at_ms;
+        EXPECT_FALSE(message.close_box_enabled_then) << message.at_ms;
+    }
+    EXPECT_EQ(index_of("dialog closed"), test::transcript().size() - 1);
+    EXPECT_EQ(test::log_lines("fw.log").at(5), "Exit code = 3010");
+    EXPECT_TRUE(sim::pc().close_box_enabled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MessagesDuringUpdateTest,
+                         ::testing::Values(DialogMessageCase{"close_box", "close", 1200},
+                                           DialogMessageCase{"alt_f4", "alt_f4", 2300},
+                                           DialogMessageCase{"escape", "escape", 400},
+                                           DialogMessageCase{"start_again", "start", 1800},
+                                           DialogMessageCase{"null", "null", 3000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UpdateDialog, AfterAFailedUpdateTheCloseBoxWorksAndStartIsIgnored) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"dialog_messages": [{"at_ms": 500, "message": "null"},
+        {"at_ms": 60000, "message": "start"}, {"at_ms": 61000, "message": "alt_f4"}],
+        "devices": [{"controller": {"faults": [
+        {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})");
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 1603);
+    const auto& messages = sim::pc().dialog_messages;
+    EXPECT_FALSE(messages[0].close_box_enabled_then);
+    EXPECT_TRUE(messages[1].close_box_enabled_then);
+    EXPECT_EQ(sim::pc().devices.at(0).controller.stats.mode_changes, 1u); // no second update
+    // Alt+F4 closed the dialog once the update had ended.
+    EXPECT_EQ(test::transcript().back(), "dialog closed");
+    EXPECT_EQ(test::transcript()[test::transcript().size() - 2],
+              "message WM_SYSCOMMAND after 0 ms");
+    EXPECT_EQ(test::log_lines("fw.log").back(), "Exit code = 1603");
 }
 
 struct TitleCase {

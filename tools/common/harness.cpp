@@ -10,6 +10,7 @@
 #include "app/run_options.h"
 #include "app/settings.h"
 #include "device/device_link.h"
+#include "device/pause.h"
 #include "platform/win32.h"
 #include "sim/simulated_pc.h"
 #include "ui/update_dialog.h"
@@ -96,6 +97,8 @@ void reset_program() {
     g_saved_active_mode = SavedActiveMode{};
     g_chunk_counter = 0;
     g_update_outcome = kExitRestartNeeded;
+    g_update_dialog_state = UpdateDialogState{};
+    _set_pause_function(nullptr);
     sim::reset_pc();
 }
 
