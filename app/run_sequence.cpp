@@ -4,6 +4,7 @@
 #include "app/run_log.h"
 #include "app/run_options.h"
 #include "app/settings.h"
+#include "device/address_map.h"
 #include "device/device_link.h"
 #include "platform/win32.h"
 #include "target/touchpad_pnp_id.h"
@@ -29,6 +30,8 @@ constexpr const wchar_t* kTextInformationMemory = L"Information memory does not 
 constexpr const wchar_t* kTextConfigVersion = L"Config version does not match.";
 constexpr const wchar_t* kDebugVersionFailed = L"Fail - _get_Fw_version()";
 constexpr const wchar_t* kTextVersionUnreadable = L"Firmware version cannot get.";
+constexpr const wchar_t* kTextLeftInUpdateMode =
+    L"Controller was left in update mode; updating again.";
 constexpr const wchar_t* kTextNotNewer =
     L"Touchpad Firmware that you about to update is older or the same as current Firmware. "
     L"You don't need to update this Firmware.";
@@ -132,8 +135,21 @@ int run_silent_update() {
     return kExitSuccess;
 }
 
+// A controller still in firmware-update mode was left there by an interrupted update: its main
+// memory is erased or only partly programmed, whatever its version bytes say, so the update is
+// due. A status that cannot be read leaves the decision to the versions.
+bool left_in_update_mode() {
+    std::uint8_t status = 0;
+    if (!_read_mode_status(status) || status != kUpdateModeStatus) {
+        return false;
+    }
+    _log_message(kTextLeftInUpdateMode);
+    return true;
+}
+
 int run_update(const FwVersion& current, const FwVersion& image) {
-    if (flag_set(kSettingRollback) && version_not_newer(current, image)) {
+    const bool interrupted = left_in_update_mode();
+    if (!interrupted && flag_set(kSettingRollback) && version_not_newer(current, image)) {
         _show_information(kTextNotNewer);
         return end_run(kExitNotNewer);
     }

@@ -122,3 +122,13 @@ bool _get_Fw_version() {
     _close_channels();
     return true;
 }
+
+bool _read_mode_status(std::uint8_t& status) {
+    status = 0;
+    if (!_open_control_channel()) {
+        return false;
+    }
+    const bool read = _read_register_byte(kModeStatusRegister, status);
+    _close_channels();
+    return read;
+}

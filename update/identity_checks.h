@@ -18,3 +18,6 @@ bool _check_system_memory();
 bool _check_information_memory();
 bool _read_configuration();
 bool _get_Fw_version();
+// Reads the mode status register once: 0x10 means the controller is still in firmware-update mode,
+// where an interrupted update left it.
+bool _read_mode_status(std::uint8_t& status);

@@ -348,14 +348,19 @@ void controller_init(Controller& controller, const ControllerConfig& config) {
     controller = Controller{};
     copy_memory(controller.system_memory, config.system_memory);
     copy_memory(controller.information_memory, config.information_memory);
-    if (config.main_memory_fill.has_value()) {
-        std::fill(controller.main_memory.begin(), controller.main_memory.end(),
-                  *config.main_memory_fill);
+    if (config.main_memory.has_value()) {
+        copy_memory(controller.main_memory, *config.main_memory);
     } else {
-        fill_main_pattern(controller.main_memory);
+        if (config.main_memory_fill.has_value()) {
+            std::fill(controller.main_memory.begin(), controller.main_memory.end(),
+                      *config.main_memory_fill);
+        } else {
+            fill_main_pattern(controller.main_memory);
+        }
+        controller.main_memory[kVersionMajorOffset] = config.firmware_major;
+        controller.main_memory[kVersionMinorOffset] = config.firmware_minor;
     }
-    controller.main_memory[kVersionMajorOffset] = config.firmware_major;
-    controller.main_memory[kVersionMinorOffset] = config.firmware_minor;
+    controller.update_mode = config.update_mode;
     controller.registers[kConfigVersionAddress] = config.config_version;
     controller.registers[kConfigExtraAddress] = config.config_extra;
     for (std::size_t i = 0; i < kActiveModeSize; ++i) {

@@ -136,6 +136,10 @@ struct ControllerConfig {
     std::array<std::uint8_t, kActiveModeSize> active_mode{0x01, 0x02, 0x03, 0x04};
     std::uint64_t mode_settle_ms = kDefaultModeSettleMs;
     std::uint32_t erase_busy_polls = 0; // polls answered busy after an erase trigger
+    // How an interrupted update leaves a controller: still in firmware-update mode, and main
+    // memory exactly as given (erased, or programmed up to some chunk), version bytes included.
+    bool update_mode = false;
+    std::optional<std::vector<std::uint8_t>> main_memory;
 };
 
 struct Controller {

@@ -25,6 +25,8 @@ constexpr std::size_t kMaxMajorDigits = 2;
 constexpr unsigned kHexBase = 16;
 constexpr unsigned kDecimalBase = 10;
 constexpr std::uint8_t kTopByte = 0xFF;
+// Chunks of an interrupted update in scenarios: the size a default data channel carries.
+constexpr std::size_t kInterruptedChunkBytes = 128;
 
 const char* const kImageProductId = "image";
 
@@ -341,6 +343,57 @@ bool read_fill(const json& object, const std::string& where, ControllerConfig& c
     return true;
 }
 
+// "mode_status": 0x10 starts the controller in firmware-update mode, 0x11 in normal mode.
+bool read_mode_status(const json& object, const std::string& where, ControllerConfig& config,
+                      std::string& error) {
+    if (!object.contains("mode_status")) {
+        return true;
+    }
+    std::uint8_t status = 0;
+    if (!read_field(object, "mode_status", kByteMax, where, status, error)) {
+        return false;
+    }
+    if (status != kModeStatusUpdate && status != kModeStatusNormal) {
+        return fail(error, at(where, "mode_status"), "must be 0x10 (update mode) or 0x11 (normal)");
+    }
+    config.update_mode = status == kModeStatusUpdate;
+    return true;
+}
+
+// "main_memory": "erased", and "programmed_chunks": N, the first N chunks of 128 bytes of the
+// folder image programmed over the erased memory, as an interrupted update leaves it.
+bool read_interrupted_memory(const json& object, const std::string& where, const FwImage* image,
+                             ControllerConfig& config, std::string& error) {
+    const bool erased = object.contains("main_memory");
+    const bool programmed = object.contains("programmed_chunks");
+    if (!erased && !programmed) {
+        return true;
+    }
+    if (erased && object.at("main_memory") != "erased") {
+        return fail(error, at(where, "main_memory"), "must be \"erased\"");
+    }
+    if (object.contains("firmware_version") || object.contains("main_memory_fill")) {
+        return fail(error, where,
+                    "main_memory or programmed_chunks give the version bytes themselves; "
+                    "firmware_version and main_memory_fill do not go with them");
+    }
+    std::uint32_t chunks = 0;
+    if (!read_field(object, "programmed_chunks", kMainMemoryBytes / kInterruptedChunkBytes, where,
+                    chunks, error)) {
+        return false;
+    }
+    if (chunks > 0 && image == nullptr) {
+        return fail(error, at(where, "programmed_chunks"), "needs an image in the folder");
+    }
+    std::vector<std::uint8_t> memory(kMainMemoryBytes, kErasedByte);
+    if (chunks > 0) {
+        std::copy_n(image->main_image, std::size_t{chunks} * kInterruptedChunkBytes,
+                    memory.begin());
+    }
+    config.main_memory = std::move(memory);
+    return true;
+}
+
 bool read_controller(const json& device, const std::string& device_where, const FwImage* image,
                      SimDevice& out, std::string& error) {
     ControllerConfig config = default_controller_config(image);
@@ -351,7 +404,7 @@ bool read_controller(const json& device, const std::string& device_where, const 
             check_keys(object,
                        {"firmware_version", "config_version", "system_memory", "information_memory",
                         "active_mode", "faults", "mode_settle_ms", "erase_busy_polls",
-                        "main_memory_fill"},
+                        "main_memory_fill", "mode_status", "main_memory", "programmed_chunks"},
                        where, error) &&
             read_version(object, where, config, error) &&
             read_field(object, "config_version", kByteMax, where, config.config_version, error) &&
@@ -363,6 +416,8 @@ bool read_controller(const json& device, const std::string& device_where, const 
             read_field(object, "erase_busy_polls", kDwordMax, where, config.erase_busy_polls,
                        error) &&
             read_fill(object, where, config, error) &&
+            read_mode_status(object, where, config, error) &&
+            read_interrupted_memory(object, where, image, config, error) &&
             read_faults(object, where, out.faults, error);
         if (!ok) {
             return false;

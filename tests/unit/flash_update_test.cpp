@@ -3,6 +3,7 @@
 
 #include "device/device_link.h"
 #include "host/handles.h"
+#include "sim/kept_state.h"
 #include "test_support.h"
 #include "update/flash_update.h"
 #include "update/fw_image.h"
@@ -119,7 +120,7 @@ const FailureCase kFailureCases[] = {
     {"verify", R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
      nullptr, "Fail - _write_read_memory_segment.", true, true},
     {"mode_change_out",
-     R"({"faults": [{"on": "read", "address": "0x80002D", "skip": 1, "value": 16}]})", nullptr,
+     R"({"faults": [{"on": "read", "address": "0x80002D", "skip": 2, "value": 16}]})", nullptr,
      "Fail - _fw_mode_change.", false, false, true},
     {"restore", R"({"faults": [{"on": "write", "address": "0x80003F", "fail_set": true}]})",
      nullptr, "Fail - _restore_active_mode.", false, false, true},
@@ -165,6 +166,30 @@ TEST_P(FlashFailureTest, SilentRunLogsTheSameAndShowsNothing) {
               (Lines{GetParam().step_line, "Firmware update failed.", "Exit code = 1603"}));
     EXPECT_EQ(count_lines("box"), 0u);
     EXPECT_EQ(count_lines("dialog"), 0u);
+}
+
+// The PC is restarted with the controller as the failed run left it (what fwsim --keep does): a
+// second default run finishes the job. A controller that was already back in normal mode with the
+// whole image is up to date, and the second run says so with 8.
+TEST_P(FlashFailureTest, SecondDefaultRunFinishesTheUpdate) {
+    EXPECT_EQ(test::run_program(L"/s"), 1603);
+    const std::string kept = sim::save_kept_state(sim::pc());
+    test::reset_program();
+    test::load_scenario("{}");
+    std::string error;
+    ASSERT_TRUE(sim::restore_kept_state(kept, sim::pc(), error)) << error;
+    const bool complete = GetParam().programmed && !GetParam().left_in_update_mode;
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=second.log"), complete ? 8 : 0);
+    const Lines log = test::log_lines("second.log");
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[2] == "Controller was left in update mode; updating again.",
+              GetParam().left_in_update_mode);
+    EXPECT_EQ(controller().main_memory, main_image_of(image_));
+    EXPECT_FALSE(controller().update_mode);
+    EXPECT_EQ(sim::controller_peek(controller(), 0x80002D, sim::now_ms()), 0x11);
+    EXPECT_EQ(sim::controller_group_value(controller(), 0xFF8004), 0u);
+    EXPECT_EQ(controller().stats.protocol_violations, 0u);
+    EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FlashFailureTest, ::testing::ValuesIn(kFailureCases),
@@ -246,21 +271,21 @@ TEST(FlashUpdate, RelaxedHidVersionAcceptsAnyNormalModeStatus) {
     test::Sandbox sandbox;
     sandbox.add_image();
     test::load_scenario(R"({"devices": [{"version_number": "0xFFFF", "controller": {"faults": [
-        {"on": "read", "address": "0x80002D", "skip": 1, "value": "0x42"}]}}]})");
+        {"on": "read", "address": "0x80002D", "skip": 2, "value": "0x42"}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 0);
 
     // The status read itself must still succeed.
     test::reset_program();
     sandbox.add_image();
     test::load_scenario(R"({"devices": [{"version_number": "0xFFFF", "controller": {"faults": [
-        {"on": "read", "address": "0x80002D", "skip": 1, "fail_get": true}]}}]})");
+        {"on": "read", "address": "0x80002D", "skip": 2, "fail_get": true}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 1603);
 
     // Entering update mode still demands 0x10.
     test::reset_program();
     sandbox.add_image();
     test::load_scenario(R"({"devices": [{"version_number": "0xFFFF", "controller": {"faults": [
-        {"on": "read", "address": "0x80002D", "value": "0x42", "times": 1}]}}]})");
+        {"on": "read", "address": "0x80002D", "skip": 1, "value": "0x42", "times": 1}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 1603);
     EXPECT_EQ(controller().stats.erases, 0u);
 }

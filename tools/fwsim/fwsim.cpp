@@ -2,12 +2,15 @@
 // prints what a user would have seen, one event per line, ending with "exit CODE".
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/handles.h"
 #include "platform/win32.h"
+#include "sim/kept_state.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
 
@@ -16,14 +19,17 @@ namespace {
 constexpr int kExitBadUsage = 2;
 constexpr int kShowNormal = 1;
 constexpr const char* kUsage =
-    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--] WORDS...\n"
+    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--keep FILE] [--] WORDS...\n"
     "Runs the updater on a simulated PC in the current directory; the words, joined by single\n"
-    "blanks, are its argument string. --stats prints each device's HID calls on standard error.\n";
+    "blanks, are its argument string. --stats prints each device's HID calls on standard error.\n"
+    "--keep FILE starts the controllers as FILE holds them (when it exists) and saves their\n"
+    "state there at the end, so that a second run continues where the first left them.\n";
 
 struct Options {
     std::string scenario;
     bool real_time = false;
     bool stats = false;
+    std::string keep;
     std::string arguments;
 };
 
@@ -40,6 +46,11 @@ bool parse_options(int argc, char** argv, Options& options) {
                 return false;
             }
             options.scenario = argv[++i];
+        } else if (word == "--keep") {
+            if (i + 1 >= argc) {
+                return false;
+            }
+            options.keep = argv[++i];
         } else if (word == "--real-time") {
             options.real_time = true;
         } else if (word == "--stats") {
@@ -114,6 +125,27 @@ void print_stats() {
     }
 }
 
+// Restores the controllers from the keep file when it exists; false on a malformed one.
+bool restore_kept(const std::string& path, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return true; // the first run of a pair starts from the scenario
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    if (!sim::restore_kept_state(text.str(), sim::pc(), error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool save_kept(const std::string& path) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << sim::save_kept_state(sim::pc());
+    return static_cast<bool>(file);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -131,11 +163,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fwsim: bad scenario: %s\n", error.c_str());
         return kExitBadUsage;
     }
+    if (!options.keep.empty() && !restore_kept(options.keep, error)) {
+        std::fprintf(stderr, "fwsim: bad kept state: %s\n", error.c_str());
+        return kExitBadUsage;
+    }
     machine.real_time = options.real_time;
     machine.on_event = [](const std::string& line) { std::cout << line << '\n' << std::flush; };
     std::wstring arguments = to_utf16_units(options.arguments);
     const int code = wWinMain(nullptr, nullptr, arguments.data(), kShowNormal);
     std::cout << "exit " << code << '\n' << std::flush;
+    if (!options.keep.empty() && !save_kept(options.keep)) {
+        std::fprintf(stderr, "fwsim: cannot write the kept state to %s\n", options.keep.c_str());
+        return kExitBadUsage;
+    }
     if (options.stats) {
         print_stats();
     }

@@ -18,6 +18,8 @@
 #include "common/harness.h"
 #include "host/device_tree.h"
 #include "host/handles.h"
+#include "sim/controller.h"
+#include "sim/kept_state.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
 
@@ -37,6 +39,7 @@ constexpr const char* kCommandLine = "Command:/s /v LOGFILE=fw.log";
 constexpr const char* kExecutedPrefix = "Executed:";
 constexpr const char* kCompletedPrefix = "Completed:";
 constexpr const char* kCurrentVersionLine = "Current FW version:3.07";
+constexpr const char* kCurrentVersionPrefix = "Current FW version:";
 constexpr const char* kNewVersionLine = "New FW version:3.08";
 constexpr const char* kSuccessLine = "Firmware was successfully updated.";
 constexpr const char* kUpdateFailedLine = "Firmware update failed.";
@@ -44,6 +47,13 @@ constexpr const char* kExitSuccessLine = "Exit code = 0";
 constexpr const char* kExitFailureLine = "Exit code = 1603";
 constexpr const char* kDebugPrefix = "debug ";
 constexpr const char* kSuccessOutcome = "success";
+constexpr const char* kLeftInUpdateModeLine = "Controller was left in update mode; updating again.";
+constexpr const char* kExitNotNewerLine = "Exit code = 8";
+constexpr const char* kUpToDateOutcome = "up to date";
+constexpr int kExitNotNewer = 8;
+constexpr std::uint32_t kModeStatusAddress = 0x80002D;
+constexpr std::uint32_t kEnableRegister = 0xFF8004;
+constexpr std::uint8_t kNormalModeStatus = 0x11;
 
 // Lines of a complete log for each ending: the two opening lines, then what follows them.
 constexpr std::size_t kOpeningLines = 2;
@@ -67,7 +77,7 @@ const char* const kUpdateSteps[] = {
     "Fail - _write_read_memory_segment.", "Fail - _restore_active_mode.",
 };
 
-enum class FaultMode { None, FailingCall, Unplug };
+enum class FaultMode { None, FailingCall, Unplug, RerunAfterUnplug };
 
 const char* mode_name(FaultMode mode) {
     switch (mode) {
@@ -75,6 +85,8 @@ const char* mode_name(FaultMode mode) {
         return "failing call";
     case FaultMode::Unplug:
         return "unplug";
+    case FaultMode::RerunAfterUnplug:
+        return "second run";
     case FaultMode::None:
         break;
     }
@@ -229,11 +241,12 @@ std::size_t count_of(const std::map<FaultMode, std::size_t>& counts, FaultMode m
 }
 
 void print_outcomes(const Soak& soak) {
-    std::printf("\n%-6s %-37s %13s %8s\n", "exit", "outcome (failing step)", "failing call",
-                "unplug");
+    std::printf("\n%-6s %-37s %13s %8s %11s\n", "exit", "outcome (failing step)", "failing call",
+                "unplug", "second run");
     for (const auto& [key, counts] : soak.outcomes) {
-        std::printf("%-6d %-37s %13zu %8zu\n", key.first, key.second.c_str(),
-                    count_of(counts, FaultMode::FailingCall), count_of(counts, FaultMode::Unplug));
+        std::printf("%-6d %-37s %13zu %8zu %11zu\n", key.first, key.second.c_str(),
+                    count_of(counts, FaultMode::FailingCall), count_of(counts, FaultMode::Unplug),
+                    count_of(counts, FaultMode::RerunAfterUnplug));
     }
 }
 
@@ -258,6 +271,55 @@ int print_report(const Soak& soak, double seconds) {
         (void)std::fprintf(stderr, "  %s\n", soak.violations[i].c_str());
     }
     return kExitViolation;
+}
+
+// The second run on the controller as the first left it, after the PC was restarted and the device
+// plugged in again: it must finish the update (or find the image already complete and say 8), and
+// leave the image in main memory, the controller in normal mode and access off.
+RunResult rerun_on_kept_state(const Soak& soak, const harness::ScratchFolder& folder) {
+    const sim::Controller kept = sim::pc().devices.at(0).controller;
+    const bool complete = kept.main_memory == soak.main_image && !kept.update_mode;
+    harness::reset_program();
+    std::error_code ignored;
+    std::filesystem::remove(kLogName, ignored);
+    sim::pc().devices = soak.baseline.devices;
+    sim::carry_over_controller(kept, sim::pc().devices.at(0).controller);
+    RunResult result;
+    result.exit_code = harness::run_program(kArguments);
+    std::vector<std::string> lines;
+    harness::split_log_lines(folder.read_file(kLogName), lines);
+    const int wanted = complete ? kExitNotNewer : kExitSuccess;
+    if (result.exit_code != wanted) {
+        result.violations.push_back("second run ended with " + std::to_string(result.exit_code) +
+                                    " instead of " + std::to_string(wanted));
+    }
+    if (complete) {
+        result.outcome = lines.size() == kPreflightLines - 1 && lines.back() == kExitNotNewerLine
+                             ? kUpToDateOutcome
+                             : "";
+    } else {
+        // An interrupted update shows whatever its version bytes read (erased, or already new).
+        if (lines.size() > kOpeningLines + 1 && lines[kOpeningLines] == kLeftInUpdateModeLine &&
+            starts_with(lines[kOpeningLines + 1], kCurrentVersionPrefix)) {
+            lines.erase(lines.begin() + kOpeningLines);
+            lines[kOpeningLines] = kCurrentVersionLine;
+        }
+        result.outcome = log_ending(lines, result.exit_code);
+    }
+    if (result.outcome.empty()) {
+        result.violations.push_back("the second run's log does not end as expected");
+    }
+    check_machine(soak, result);
+    const sim::Controller& controller = sim::pc().devices.at(0).controller;
+    if (controller.main_memory != soak.main_image || controller.update_mode ||
+        sim::controller_peek(controller, kModeStatusAddress, sim::now_ms()) != kNormalModeStatus ||
+        sim::controller_group_value(controller, kEnableRegister) != 0) {
+        result.violations.push_back("the second run did not leave image, normal mode, access off");
+    }
+    if (controller.stats.protocol_violations != 0) {
+        result.violations.push_back("the second run broke the protocol");
+    }
+    return result;
 }
 
 // The clean run: it must succeed, and its device's call count is N.
@@ -318,6 +380,9 @@ int main(int argc, char** argv) {
     for (const FaultMode mode : {FaultMode::FailingCall, FaultMode::Unplug}) {
         for (std::uint64_t k = 0; k < calls; ++k) {
             record(soak, mode, k, run_once(soak, folder, mode, k));
+            if (mode == FaultMode::Unplug) {
+                record(soak, FaultMode::RerunAfterUnplug, k, rerun_on_kept_state(soak, folder));
+            }
         }
     }
     const double seconds =
