@@ -70,6 +70,11 @@ START_UPDATE = 1000
 IDOK, IDYES, IDNO = 1, 6, 7
 PROGRESS_MAX = 19
 PROGRESS_DONE = 18
+# The responsiveness test: a pause after each write long enough that the update lasts several
+# seconds and every progress step stays up longer than a sampling round.
+RESPONSIVE_WAIT_MS = 12
+SAMPLE_INTERVAL = 0.05  # s between two rounds of ping, progress and close-box samples
+MIN_PINGS = 20
 SCENARIO_ERROR_EXIT = 2
 RUN_ARGS = ['/v', 'LOGFILE=fw.log']
 FAULT_AT_UNLOCK = {'devices': [{'controller': {'faults': [
@@ -385,6 +390,60 @@ def update_runs_to_success(ctx):
                                             'Exit code = 3010', 'Completed:*', ''])
 
 
+def result_box_shown(ctx):
+    listed = ctx.wine.drive('list')
+    return '"Result"' in listed
+
+
+@test
+def dialog_answers_while_it_flashes(ctx):
+    """The update runs in real time for seconds; the dialog keeps answering WM_NULL within 100 ms
+    all through it (Windows would otherwise mark it "Not Responding"), ignores the close box,
+    Alt+F4, the system menu's Close and a second Start Update, and its bar passes every step.
+    (That the close box is greyed meanwhile is checked on the host: Wine reports a window's title
+    bar buttons to other processes as enabled whatever the system menu says.)"""
+    folder = ctx.folder('responsive')
+    prepare_folder(folder, RESPONSIVE_WAIT_MS)
+    run = ctx.start(folder)
+    answer_question(ctx, IDYES)
+    open_dialog(ctx)
+    ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
+    attempts = [('close', DIALOG_TITLE), ('key', DIALOG_TITLE, 'alt-f4'),
+                ('sysclose', DIALOG_TITLE), ('click', DIALOG_TITLE, START_UPDATE),
+                ('key', DIALOG_TITLE, 'escape')]
+    pings = 0
+    positions = set()
+    deadline = time.monotonic() + UPDATE_TIMEOUT_MS / 1000.0
+    while not result_box_shown(ctx):
+        if time.monotonic() > deadline:
+            raise AssertionError('no result box within %d ms' % UPDATE_TIMEOUT_MS)
+        ctx.wine.drive('ping', DIALOG_TITLE)  # raises on "busy"
+        pings += 1
+        position = ctx.wine.drive('progress', DIALOG_TITLE)
+        positions.add(int(position.split('/')[0]))
+        if attempts and pings % 4 == 0:
+            ctx.wine.drive(*attempts.pop(0))
+        time.sleep(SAMPLE_INTERVAL)
+    # The last step comes right before the first result box, whose loop answers for the dialog.
+    positions.add(int(ctx.wine.drive('progress', DIALOG_TITLE).split('/')[0]))
+    if attempts:
+        raise AssertionError('the update ended before every close attempt was made')
+    if pings < MIN_PINGS:
+        raise AssertionError('only %d pings during the update' % pings)
+    missing = sorted(set(range(1, PROGRESS_DONE + 1)) - positions)
+    if missing:
+        raise AssertionError('progress steps never seen: %r (seen %r)' % (missing, sorted(positions)))
+    wait_box(ctx, 'Update success!!!')
+    ctx.wine.drive('click', 'Result', IDOK)
+    wait_box(ctx, 'Please restart this computer.')
+    ctx.wine.drive('click', 'Result', IDOK)
+    ctx.wine.drive('wait-gone', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
+    expect('exit code', run.exit_code(), 3010)
+    # One update: the log holds its lines once.
+    check_log(folder, run, VERSION_LINES + ['Firmware was successfully updated.',
+                                            'Exit code = 3010', 'Completed:*', ''])
+
+
 @test
 def answer_no_ends_the_run(ctx):
     folder = ctx.folder('answer_no')
@@ -428,7 +487,8 @@ def failed_update_keeps_the_dialog(ctx):
     expect('progress', ctx.wine.drive('progress', DIALOG_TITLE), '1/%d' % PROGRESS_MAX)
     ctx.wine.screenshot('07-dialog-after-failure.png')
     escape_is_ignored(ctx)
-    ctx.wine.drive('close', DIALOG_TITLE)
+    # Once the update has ended, the dialog closes again, with Alt+F4 too.
+    ctx.wine.drive('key', DIALOG_TITLE, 'alt-f4')
     ctx.wine.drive('wait-gone', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
     expect('exit code', run.exit_code(), 1603)
     check_log(folder, run, VERSION_LINES + ['Fail - _clear_memory_segment.',

@@ -19,7 +19,11 @@
  *     text TITLE                    its first non-empty static text: "ok TEXT"
  *     click TITLE BUTTON            BM_CLICK to the button with this id (6 is IDYES) or text
  *     close TITLE                   WM_CLOSE, as the close box sends it
- *     key TITLE escape|enter        the key pressed and released in the window
+ *     key TITLE escape|enter|alt-f4 the key pressed and released in the window
+ *     sysclose TITLE                WM_SYSCOMMAND SC_CLOSE, as the system menu's Close sends it
+ *     ping TITLE                    WM_NULL sent with SMTO_ABORTIFHUNG and a 100 ms limit, what
+ *                                   Windows does to see whether a window responds: "ok" when
+ *                                   the window answered in time, "busy" when it did not
  *     enabled TITLE ID              whether the control is enabled: "ok 1" or "ok 0"
  *     progress TITLE [ID]           the progress bar's position and upper limit: "ok POS/MAX"
  *                                   (ID defaults to 1001); "busy" when its thread does not answer
@@ -37,6 +41,8 @@
 #define DEFAULT_TIMEOUT_MS 10000
 #define POLL_INTERVAL_MS 50
 #define ANSWER_TIMEOUT_MS 2000
+#define PING_TIMEOUT_MS 100
+#define ALT_DOWN_KEY_DATA 0x20000001 /* repeat count 1, context code: Alt held */
 #define DEFAULT_PROGRESS_ID 1001
 #define MAX_WORDS 8
 #define LINE_CAPACITY 1024
@@ -308,16 +314,45 @@ static int command_key(int count, wchar_t** words) {
     WPARAM key = _wcsicmp(words[2], L"escape") == 0  ? VK_ESCAPE
                  : _wcsicmp(words[2], L"enter") == 0 ? VK_RETURN
                                                      : 0;
-    if (key == 0) {
+    if (key == 0 && _wcsicmp(words[2], L"alt-f4") != 0) {
         return answer_failed("error", "unknown key");
     }
     if (window == NULL) {
         return answer_failed("missing", "no such window");
     }
+    if (key == 0) {
+        /* Alt+F4: the window's default handling turns it into the system's Close. */
+        PostMessageW(window, WM_SYSKEYDOWN, VK_F4, ALT_DOWN_KEY_DATA);
+        PostMessageW(window, WM_SYSKEYUP, VK_F4, (LPARAM)0xE0000001);
+        return answer_ok();
+    }
     /* Posted to the dialog itself: its modal loop hands keys to IsDialogMessage, as it would
      * with the keyboard focus on any of its controls. */
     PostMessageW(window, WM_KEYDOWN, key, 1);
     PostMessageW(window, WM_KEYUP, key, (LPARAM)0xC0000001);
+    return answer_ok();
+}
+
+static int command_sysclose(int count, wchar_t** words) {
+    (void)count;
+    HWND window = find_window(words[1]);
+    if (window == NULL) {
+        return answer_failed("missing", "no such window");
+    }
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return answer_ok();
+}
+
+static int command_ping(int count, wchar_t** words) {
+    (void)count;
+    HWND window = find_window(words[1]);
+    DWORD_PTR result = 0;
+    if (window == NULL) {
+        return answer_failed("missing", "no such window");
+    }
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, PING_TIMEOUT_MS, &result)) {
+        return answer_failed("busy", "no answer within 100 ms");
+    }
     return answer_ok();
 }
 
@@ -368,6 +403,7 @@ static const struct Command kCommands[] = {
     {L"text", 2, command_text},           {L"click", 3, command_click},
     {L"close", 2, command_close},         {L"key", 3, command_key},
     {L"enabled", 3, command_enabled},     {L"progress", 2, command_progress},
+    {L"sysclose", 2, command_sysclose},   {L"ping", 2, command_ping},
 };
 
 static int dispatch(int count, wchar_t** words) {
