@@ -114,8 +114,10 @@ void pause_answering_messages(DWORD milliseconds) {
 
 // Greys the close box while the update runs: nothing may end the program half way.
 void enable_close_box(HWND dialog, bool enable) {
-    EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE,
-                   MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+    // MF_BYCOMMAND is 0, written out because SC_CLOSE is a command, not a position.
+    // cppcheck-suppress badBitmaskCheck
+    const UINT flags = MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED);
+    EnableMenuItem(GetSystemMenu(dialog, FALSE), SC_CLOSE, flags);
 }
 
 void start_update(HWND dialog) {
