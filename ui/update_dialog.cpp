@@ -70,8 +70,10 @@ void set_up_progress(HWND dialog) {
 void pump_messages() {
     HWND dialog = g_update_dialog_state.window;
     MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (!g_update_dialog_state.quit_seen && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {
+            // Put back for the modal loop; taking it again would only spin.
+            g_update_dialog_state.quit_seen = true;
             PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
@@ -106,8 +108,13 @@ void pause_answering_messages(DWORD milliseconds) {
             return;
         }
         // Round the rest up to whole milliseconds, so the wait never ends early.
-        const LONGLONG rest = (wanted - elapsed + frequency.QuadPart - 1) / frequency.QuadPart;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(rest), QS_ALLINPUT);
+        const auto rest =
+            static_cast<DWORD>((wanted - elapsed + frequency.QuadPart - 1) / frequency.QuadPart);
+        if (g_update_dialog_state.quit_seen) {
+            Sleep(rest);
+            continue;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, rest, QS_ALLINPUT);
         pump_messages();
     }
 }

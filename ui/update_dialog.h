@@ -15,6 +15,7 @@ struct UpdateDialogState {
     bool started;
     bool updating;
     HWND window;
+    bool quit_seen; // a quit message came while it ran: left for the dialog's own loop
 };
 extern UpdateDialogState g_update_dialog_state;
 
