@@ -64,6 +64,7 @@ if(NORVANE_WINE_TEST_TOOLS)
         get_filename_component(tool_name ${tool_source} NAME_WE)
         add_executable(${tool_name} ${tool_source})
         target_link_options(${tool_name} PRIVATE -municode ${STATIC_RUNTIME})
+        target_link_libraries(${tool_name} PRIVATE gdi32) # fonts and text measuring
         set_target_properties(${tool_name} PROPERTIES
             RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
     endforeach()
