@@ -18,6 +18,7 @@ variable NORVANE_WINE_DPI_PREFIX names another stem). The last line of output is
 N failed"; the exit status is 1 when any test failed.
 """
 
+import glob
 import os
 import subprocess
 import sys
@@ -192,17 +193,25 @@ def windows_fit_the_screen_dpi(ctx):
     PASSED.append(dpi)
 
 
+class Context(windows.Context):
+    def finish(self, failed_name=None):
+        # One failure screenshot per DPI: failed-TEST-dpiNNN.png.
+        super().finish(failed_name and '%s-dpi%d' % (failed_name, self.wine.dpi))
+
+
 def main():
     options = harness.parse_options(__doc__, set_build_dir)
     inputs = (windows.SIM_EXE, harness.LAUNCH, windows.DRIVER, PROBE, harness.FWIMAGE)
     if harness.report_missing(inputs, 'build both builds first (make build)'):
         return 1
+    for stale in glob.glob(os.path.join(windows.SCREENSHOTS, 'failed-*-dpi*.png')):
+        os.remove(stale)
     started = time.monotonic()
     failed_runs = 0
     for dpi in DPI_SETTINGS:
         print('---- %d DPI ----' % dpi)
         sys.stdout.flush()
-        failed_runs += harness.run_tests(options, DpiWine(dpi), windows.Context,
+        failed_runs += harness.run_tests(options, DpiWine(dpi), Context,
                                          'norvane-dpi%d-' % dpi, 'DPI %d tests' % dpi,
                                          ['screenshots in %s' % windows.SCREENSHOTS])
     print('DPI tests took %.1f s' % (time.monotonic() - started))
