@@ -13,13 +13,13 @@ MAKEFLAGS += --no-print-directory
 
 DEB_PACKAGES := cmake g++ libgtest-dev libgmock-dev g++-mingw-w64-x86-64 wine wine64 xvfb \
 	icoutils nlohmann-json3-dev clang llvm libclang-rt-14-dev clang-tidy cppcheck clang-format \
-	imagemagick x11-utils python3
+	imagemagick x11-utils python3 osslsigncode openssl
 JOBS ?= $(shell nproc)
 HOST_DIR := build/host
 WINDOWS_DIR := build/windows
 
 .PHONY: deps build build-host build-windows test test-host test-wine demo clean \
-	bench soak fuzz lint
+	bench soak fuzz lint release release-check
 
 deps:
 	@missing=""; \
@@ -62,6 +62,41 @@ test-wine:
 	python3 tests/wine/wine_tests.py
 	python3 tests/wine/dll_planting_tests.py
 	python3 tests/wine/window_tests.py
+	python3 tests/wine/dpi_tests.py
+
+RELEASE_DIR := build/release
+REPRODUCE_DIR := build/reproduce
+VERSION := $(shell sed -n 's/^\#define NORVANE_VERSION_TEXT "\(.*\)"$$/\1/p' ui/resource_ids.h)
+RELEASE_ZIP := $(RELEASE_DIR)/NorvaneFwUpdater-$(VERSION).zip
+
+# The package for customers: the exe signed with Authenticode (SIGN_PFX and SIGN_PASSWORD, else a
+# throwaway test certificate; SIGN_TIMESTAMP_URL adds a time stamp), README.txt, Setting.ini and
+# SHA256SUMS in $(RELEASE_ZIP). README.md, "Releases".
+release: deps
+	@echo "==== release: build NorvaneFwUpdater.exe ($(WINDOWS_DIR)) ===="
+	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WINDOWS_DIR) -j $(JOBS) --target NorvaneFwUpdater
+	@echo "==== release: sign and package ===="
+	python3 tools/release/release.py package --exe $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
+	  --out $(RELEASE_DIR)
+
+# What CI checks about a release: the generated docs are current, the package holds what it must
+# and its signature verifies (and breaks with one altered byte), the release tools catch broken
+# packages, and two clean builds in different folders give the same exe and the same package
+# apart from the signature.
+release-check: release
+	@echo "==== release-check: docs/settings.md from docs/reference-data.json ===="
+	python3 tools/release/make_docs.py settings-md --check
+	@echo "==== release-check: the package ===="
+	python3 tools/release/release.py check $(RELEASE_ZIP) \
+	  --unsigned $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
+	  $$([ -f $(RELEASE_DIR)/test-signing-certificate.pem ] && \
+	     echo --cert $(RELEASE_DIR)/test-signing-certificate.pem)
+	@echo "==== release-check: the release tools ===="
+	python3 tests/release/release_tests.py
+	@echo "==== release-check: two clean builds in different folders ===="
+	python3 tools/release/release.py reproduce --work $(REPRODUCE_DIR)
 
 BENCH_DIR := build/bench
 

@@ -5,6 +5,13 @@ add_compile_options(${WARNINGS} -municode -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_
 # in. What is left to import are system DLLs only (KERNEL32, USER32, msvcrt, SETUPAPI, ...).
 set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
+# Reproducible: two builds of one commit in different folders give the same bytes. Source and
+# build folders are written as "." and "build" wherever a path would reach the binary, and the
+# linker writes no time stamp into the PE headers (time stamp 0).
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
+    -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+add_link_options(-Wl,--no-insert-timestamp)
+
 # Icons are drawn by our own script at build time; the resource compiler finds them, and the
 # manifest, through its include path.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -57,6 +64,7 @@ if(NORVANE_WINE_TEST_TOOLS)
         get_filename_component(tool_name ${tool_source} NAME_WE)
         add_executable(${tool_name} ${tool_source})
         target_link_options(${tool_name} PRIVATE -municode ${STATIC_RUNTIME})
+        target_link_libraries(${tool_name} PRIVATE gdi32) # fonts and text measuring
         set_target_properties(${tool_name} PROPERTIES
             RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
     endforeach()

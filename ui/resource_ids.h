@@ -27,6 +27,13 @@
 #define NORVANE_VERSION_TEXT "3.0.0.7"
 #define NORVANE_PRODUCT_NAME "Norvane FW Updater"
 
+// What Explorer, deployment tools and inventory scanners show about the file.
+#define NORVANE_COMPANY_NAME "Norvane"
+#define NORVANE_FILE_DESCRIPTION NORVANE_PRODUCT_NAME
+#define NORVANE_INTERNAL_NAME "NorvaneFwUpdater"
+#define NORVANE_ORIGINAL_FILENAME "NorvaneFwUpdater.exe"
+#define NORVANE_LEGAL_COPYRIGHT "Copyright (C) Norvane. All rights reserved."
+
 // Wide forms for the program code.
 #define NORVANE_WIDEN_(s) L##s
 #define NORVANE_WIDEN(s) NORVANE_WIDEN_(s)

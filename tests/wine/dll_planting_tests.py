@@ -12,7 +12,9 @@ run the exe silently on a valid image:
 
   - NorvaneFwUpdater.exe must load none of them and end as it does without them;
   - NorvaneFwUpdaterStaticImports.exe (build/windows/tools/), the same product linked against
-    hid.dll, version.dll and comctl32.dll, must load them: this shows the test can fail.
+    hid.dll, version.dll and comctl32.dll, must load the planted hid.dll and version.dll: this
+    shows the test can fail. Its comctl32.dll comes from the side-by-side store, where the
+    manifest's Common Controls 6 dependency sends every load of that name.
 
 The Wine harness is the one of wine_tests.py (prefix, Xvfb, launch.exe); NORVANE_WINE_PREFIX
 names another prefix folder. The last line of output is "N passed, N failed".
@@ -36,6 +38,10 @@ NO_DEVICE_LINES = ['Could not find Norvane device.', 'Exit code = 1603']
 NO_DEVICE_CODE = 1603
 LOADED_MODULE = re.compile(r'Loaded L"([^"]+)"')
 SYSTEM_DIRECTORY = 'c:\\windows\\system32\\'
+# The manifest's dependency on Common Controls 6 makes the loader take comctl32.dll from the
+# side-by-side store, even for a build that imports it: a planted copy is never loaded.
+SIDE_BY_SIDE = ('comctl32',)
+SIDE_BY_SIDE_STORE = 'c:\\windows\\winsxs\\'
 
 
 def static_exe():
@@ -162,12 +168,17 @@ def hardened_exe_ignores_planted_dlls(ctx):
 def static_imports_build_loads_planted_dlls(ctx):
     case = Case(ctx, 'static_imports', static_exe())
     case.plant()
-    case.run(ctx.wine)
+    _code, _lines, loaded = case.run(ctx.wine)
     wanted = sorted(os.path.join(folder, marker_name(name)) for folder in ('app', 'work')
-                    for name in PLANTED_NAMES)
+                    for name in PLANTED_NAMES if name not in SIDE_BY_SIDE)
     if case.markers() != wanted:
         raise AssertionError('markers %s, expected %s: the test could not catch a build that '
                              'imports the DLLs' % (case.markers(), wanted))
+    for name in SIDE_BY_SIDE:
+        found = [m for m in loaded if m.endswith('\\' + name + '.dll')]
+        if not found or any(SIDE_BY_SIDE_STORE not in m for m in found):
+            raise AssertionError('%s.dll was not taken from the side-by-side store: %s' %
+                                 (name, found or loaded))
 
 
 if __name__ == '__main__':

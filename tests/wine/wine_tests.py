@@ -401,6 +401,17 @@ def dialog_template_matches(ctx):
             raise AssertionError('control %r, expected %r' % (got_c, want_c))
 
 
+# The string table: what the dialog title reads, and what Explorer, deployment tools and
+# inventory scanners show about the file.
+VERSION_STRINGS = [
+    ('ProductName', 'Norvane FW Updater'), ('ProductVersion', '3.0.0.7'),
+    ('FileDescription', 'Norvane FW Updater'), ('FileVersion', '3.0.0.7'),
+    ('CompanyName', 'Norvane'), ('InternalName', 'NorvaneFwUpdater'),
+    ('OriginalFilename', 'NorvaneFwUpdater.exe'),
+    ('LegalCopyright', 'Copyright (C) Norvane. All rights reserved.'),
+]
+
+
 @test
 def version_block_matches(ctx):
     data = resource_bytes(16, '1')
@@ -413,8 +424,7 @@ def version_block_matches(ctx):
         raise AssertionError('file/product version %08x.%08x / %08x.%08x' %
                              (fv_ms, fv_ls, pv_ms, pv_ls))
     text = data.decode('utf-16-le', 'replace')
-    for key, value in [('ProductName', 'Norvane FW Updater'), ('ProductVersion', '3.0.0.7'),
-                       ('FileDescription', 'Norvane FW Updater'), ('FileVersion', '3.0.0.7')]:
+    for key, value in VERSION_STRINGS:
         if not re.search(key + r'\x00+' + re.escape(value) + r'\x00', text):
             raise AssertionError('%s is not "%s"' % (key, value))
     if '041104b0' not in text:
@@ -423,12 +433,33 @@ def version_block_matches(ctx):
         raise AssertionError('no translation 0x0411 1200')
 
 
+# What the manifest must hold, each as a pattern over its text.
+MANIFEST_ENTRIES = [
+    ('requestedExecutionLevel requireAdministrator, uiAccess false',
+     r'<requestedExecutionLevel\s+level="requireAdministrator"\s+uiAccess="false"\s*/>'),
+    ('supportedOS of Windows 10 and 11',
+     r'<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">\s*<application>'
+     r'(?:(?!</application>).)*<supportedOS\s+Id="\{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a\}"\s*/>'),
+    ('per-monitor v2 DPI awareness',
+     r'<dpiAwareness\s+xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">'
+     r'PerMonitorV2\b[^<]*</dpiAwareness>'),
+    ('per-monitor DPI awareness for older systems',
+     r'<dpiAware\s+xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true/pm'
+     r'</dpiAware>'),
+    ('the Common Controls 6 dependency',
+     r'<dependentAssembly>\s*(?:<!--(?:(?!-->).)*-->\s*)?<assemblyIdentity\s+type="win32"\s+'
+     r'name="Microsoft\.Windows\.Common-Controls"\s+version="6\.0\.0\.0"\s+'
+     r'processorArchitecture="\*"\s+publicKeyToken="6595b64144ccf1df"\s+language="\*"\s*/>'),
+]
+
+
 @test
-def manifest_requires_administrator(ctx):
+def manifest_matches(ctx):
     text = resource_bytes(24, '1').decode('utf-8', 'replace')
-    if not re.search(r'<requestedExecutionLevel\s+level="requireAdministrator"\s+'
-                     r'uiAccess="false"\s*/>', text):
-        raise AssertionError('no requestedExecutionLevel requireAdministrator, uiAccess false')
+    missing = [label for label, pattern in MANIFEST_ENTRIES
+               if not re.search(pattern, text, re.S)]
+    if missing:
+        raise AssertionError('the manifest lacks %s' % ', '.join(missing))
 
 
 @test
