@@ -2,6 +2,7 @@
 // prints what a user would have seen, one event per line, ending with "exit CODE".
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,20 +11,23 @@
 #include "platform/win32.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
+#include "sim/wire_trace.h"
 
 namespace {
 
 constexpr int kExitBadUsage = 2;
 constexpr int kShowNormal = 1;
 constexpr const char* kUsage =
-    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--] WORDS...\n"
+    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--trace FILE] [--] WORDS...\n"
     "Runs the updater on a simulated PC in the current directory; the words, joined by single\n"
-    "blanks, are its argument string. --stats prints each device's HID calls on standard error.\n";
+    "blanks, are its argument string. --stats prints each device's HID calls on standard error.\n"
+    "--trace writes every feature report sent and fetched, with its virtual time, to FILE.\n";
 
 struct Options {
     std::string scenario;
     bool real_time = false;
     bool stats = false;
+    std::string trace;
     std::string arguments;
 };
 
@@ -40,6 +44,11 @@ bool parse_options(int argc, char** argv, Options& options) {
                 return false;
             }
             options.scenario = argv[++i];
+        } else if (word == "--trace") {
+            if (i + 1 >= argc) {
+                return false;
+            }
+            options.trace = argv[++i];
         } else if (word == "--real-time") {
             options.real_time = true;
         } else if (word == "--stats") {
@@ -114,6 +123,19 @@ void print_stats() {
     }
 }
 
+// Every device's feature reports, in order; a "# device N" line before each device's calls.
+bool write_trace(const std::string& path) {
+    std::ofstream file(path, std::ios::binary);
+    std::size_t index = 0;
+    for (const sim::SimDevice& device : sim::pc().devices) {
+        file << "# device " << index++ << '\n';
+        for (const std::string& line : sim::wire_trace_lines(device)) {
+            file << line << '\n';
+        }
+    }
+    return static_cast<bool>(file.flush());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -132,12 +154,19 @@ int main(int argc, char** argv) {
         return kExitBadUsage;
     }
     machine.real_time = options.real_time;
+    for (sim::SimDevice& device : machine.devices) {
+        device.record_wire = !options.trace.empty();
+    }
     machine.on_event = [](const std::string& line) { std::cout << line << '\n' << std::flush; };
     std::wstring arguments = to_utf16_units(options.arguments);
     const int code = wWinMain(nullptr, nullptr, arguments.data(), kShowNormal);
     std::cout << "exit " << code << '\n' << std::flush;
     if (options.stats) {
         print_stats();
+    }
+    if (!options.trace.empty() && !write_trace(options.trace)) {
+        std::fprintf(stderr, "fwsim: cannot write the trace to %s\n", options.trace.c_str());
+        return kExitBadUsage;
     }
     if (host_handles_open_total() != 0) {
         std::fprintf(stderr, "fwsim: the run left %zu handle(s) open\n", host_handles_open_total());
