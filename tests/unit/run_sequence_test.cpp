@@ -218,6 +218,10 @@ TEST(RunSequence, ConfigurationThatCannotBeReadPassesTheStep) {
           {"on": "read", "address": "0x8000D7", "fail_get": true},
           {"on": "read", "address": "0x8000D8", "fail_get": true}]}}]})");
     EXPECT_EQ(test::run_program(L""), 0);
+    // The pair's low byte is read only after its high byte was.
+    for (const sim::RequestRecord& request : sim::pc().devices.at(0).request_log) {
+        EXPECT_NE(request.address, 0x110005u);
+    }
 }
 
 struct VersionCase {
