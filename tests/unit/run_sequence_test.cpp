@@ -3,6 +3,7 @@
 
 #include "host/handles.h"
 #include "test_support.h"
+#include "update/fw_image.h"
 
 namespace {
 
@@ -205,6 +206,24 @@ TEST(RunSequence, SettingsSwitchOffTheChecks) {
     EXPECT_EQ(
         test::transcript().front(),
         "box Question 0x24 Current FW version is 3.08\\nWould you like to update FW to 3.08 ?");
+}
+
+// The system check reads 512 bytes but compares only positions 0 to 487: a controller that differs
+// from the image under a nonzero mask at 488, 501 and 511 still passes.
+TEST(RunSequence, SystemMemoryPastPosition487IsNeverCompared) {
+    test::Sandbox sandbox;
+    const std::vector<std::uint8_t> image = sandbox.add_image();
+    std::string patches;
+    for (const std::size_t position : {488, 501, 511}) {
+        ASSERT_NE(image[kSystemBlockOffset + kSystemMemorySize + position], 0) << position;
+        const int differing = image[kSystemBlockOffset + position] ^ 0xFF;
+        patches += (patches.empty() ? "\"" : ", \"") + std::to_string(position) +
+                   "\": " + std::to_string(differing);
+    }
+    test::load_scenario(R"({"answers": {"question": "no"}, "devices": [{"controller": {
+        "system_memory": {)" +
+                        patches + "}}}]}");
+    EXPECT_EQ(test::run_program(L""), 0);
 }
 
 TEST(RunSequence, ConfigurationThatCannotBeReadPassesTheStep) {
