@@ -53,7 +53,7 @@ bool read_reference(const std::filesystem::path& path, Reference& reference) {
 std::filesystem::path save_recording(const std::string& name, const Lines& recorded) {
     const std::filesystem::path folder = NORVANE_TRACE_OUT_DIR;
     std::filesystem::create_directories(folder);
-    const std::filesystem::path path = folder / (name + ".trace");
+    std::filesystem::path path = folder / (name + ".trace");
     std::ofstream file(path);
     for (const std::string& line : recorded) {
         file << line << '\n';
