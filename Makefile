@@ -19,7 +19,7 @@ HOST_DIR := build/host
 WINDOWS_DIR := build/windows
 
 .PHONY: deps build build-host build-windows test test-host test-wine demo clean \
-	bench soak fuzz lint release release-check
+	bench soak fuzz lint release release-check mutants
 
 deps:
 	@missing=""; \
@@ -136,6 +136,13 @@ soak: deps
 	cmake --build $(HOST_DIR) -j $(JOBS) --target fwsoak
 	@echo "==== soak: fault at every HID call index ===="
 	$(HOST_DIR)/fwsoak
+
+# One-line mutations of the update sequence (tests/mutants/mutations.json), each applied to a copy
+# of the sources in build/mutants and run against the host tests (no sanitizers, first failure
+# ends a run). Prints which test killed each one; fails when one survives or no longer fits.
+mutants: deps
+	@echo "==== mutants: every mutation must be killed by a host test ===="
+	JOBS=$(JOBS) python3 tests/mutants/run_mutants.py
 
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 60

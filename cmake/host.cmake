@@ -62,6 +62,10 @@ if(NOT NORVANE_FUZZ)
     file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
     add_executable(unit_tests ${UNIT_TEST_SOURCES})
     target_link_libraries(unit_tests PRIVATE tool_support GTest::gtest GTest::gtest_main)
+    # Reference wire traces, and where a test run leaves the traces it recorded.
+    target_compile_definitions(unit_tests PRIVATE
+        NORVANE_GOLDEN_DIR="${CMAKE_SOURCE_DIR}/tests/golden"
+        NORVANE_TRACE_OUT_DIR="${CMAKE_BINARY_DIR}/traces")
 
     enable_testing()
     include(GoogleTest)

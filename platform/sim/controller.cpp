@@ -93,18 +93,14 @@ std::uint8_t command_code(const Controller& controller) {
     return register_byte(controller, kCommandCodeAddress);
 }
 
-bool unlocked(const Controller& controller) {
-    return controller_key_value(controller) == kUnlockKey;
-}
-
 bool enabled(const Controller& controller) {
     return controller_group_value(controller, kEnableRegister) == kRegisterOn;
 }
 
 // The controller takes erase and program operations only in this state.
 bool operation_allowed(const Controller& controller, std::uint8_t code) {
-    return controller.update_mode && unlocked(controller) && enabled(controller) &&
-           command_code(controller) == code;
+    return controller.update_mode && controller.order.unlocked && enabled(controller) &&
+           command_code(controller) == code && controller.order.command_read_back;
 }
 
 bool payload_is_zero(const Request& request, std::size_t from) {
@@ -157,6 +153,8 @@ void erase_if_allowed(Controller& controller) {
     if (controller_group_value(controller, kTriggerRegister) != kRegisterOn) {
         return;
     }
+    controller.order.erase_argument = false; // one trigger per erase argument
+    controller.order.polled = false;
     if (!operation_allowed(controller, kCodeErase) ||
         controller_group_value(controller, kArgumentRegister) != kEraseArgument) {
         ++controller.stats.protocol_violations;
@@ -165,6 +163,13 @@ void erase_if_allowed(Controller& controller) {
     std::fill(controller.main_memory.begin(), controller.main_memory.end(), kErasedByte);
     controller.busy_polls_left = controller.erase_busy_polls;
     ++controller.stats.erases;
+}
+
+// Switching access off, or leaving update mode, ends an operation: the next one unlocks again.
+void lock(Controller& controller) {
+    const std::uint64_t last_write_ms = controller.order.last_write_ms;
+    controller.order = ProtocolOrder{};
+    controller.order.last_write_ms = last_write_ms;
 }
 
 // Leaving update mode restarts the firmware.
@@ -176,6 +181,17 @@ void leave_operations(Controller& controller) {
         controller.registers[kActiveModeAddress + i] = kActiveModeAfterRestart;
     }
     controller.busy_polls_left = 0;
+    lock(controller);
+}
+
+// Entering update mode starts its operations afresh, also on a controller that an interrupted
+// update left in update mode with access on: access is off and the next operation unlocks again.
+void enter_operations(Controller& controller) {
+    for (std::uint32_t i = 0; i < kGroupSize; ++i) {
+        controller.registers[kEnableRegister + i] = 0;
+    }
+    controller.busy_polls_left = 0;
+    lock(controller);
 }
 
 void apply_mode_change(Controller& controller, std::uint64_t now_ms) {
@@ -185,6 +201,7 @@ void apply_mode_change(Controller& controller, std::uint64_t now_ms) {
     const std::uint32_t code = controller_group_value(controller, kModeChangeRegister);
     if (code == kModeChangeEnterCode) {
         controller.update_mode = true;
+        enter_operations(controller);
     } else if (code == kModeChangeLeaveCode) {
         controller.update_mode = false;
         leave_operations(controller);
@@ -192,11 +209,171 @@ void apply_mode_change(Controller& controller, std::uint64_t now_ms) {
         ++controller.stats.protocol_violations;
         return;
     }
-    controller.mode_applied_ms = now_ms;
+    // The status settles a fixed time after the apply group, whose last write is followed by
+    // the same pause as every other write.
+    const std::uint64_t pause_ms = now_ms - controller.order.last_write_ms;
+    controller.mode_applied_ms = now_ms + pause_ms;
     ++controller.stats.mode_changes;
 }
 
-void write_register(Controller& controller, const Request& request, std::uint64_t now_ms) {
+// ---- the protocol's order ----------------------------------------------------------------------
+
+bool mode_settled(const Controller& controller, std::uint64_t now_ms) {
+    return !controller.mode_applied_ms.has_value() ||
+           now_ms >= *controller.mode_applied_ms + controller.mode_settle_ms;
+}
+
+// The 32-bit value a group will hold once this byte is written.
+std::uint32_t group_value_with(const Controller& controller, std::uint32_t base,
+                               std::uint32_t address, std::uint8_t value) {
+    const unsigned shift = kBitsPerByte * (kGroupSize - 1 - (address - base));
+    const std::uint32_t others = controller_group_value(controller, base) & ~(kByteMask << shift);
+    return others | (static_cast<std::uint32_t>(value) << shift);
+}
+
+bool last_byte_of(std::uint32_t address, std::uint32_t base) {
+    return address == base + kGroupSize - 1;
+}
+
+// The command group goes 00 00 00 code, in address order; erase and program need the access
+// that the unlock and the enable give.
+bool command_write_in_order(Controller& controller, std::uint32_t address, std::uint8_t value) {
+    ProtocolOrder& order = controller.order;
+    const std::uint32_t index = address - kCommandRegister;
+    if (!last_byte_of(address, kCommandRegister)) {
+        const bool next = value == 0 && (index == 0 || index == order.command_bytes);
+        order.command_bytes = next ? index + 1 : 0;
+        return next;
+    }
+    const bool complete = order.command_bytes == kGroupSize - 1;
+    order.command_bytes = 0;
+    if (!complete) {
+        return false;
+    }
+    if (value == kCodeErase || value == kCodeProgram) {
+        if (!controller.update_mode || !order.unlocked || !enabled(controller)) {
+            return false;
+        }
+    }
+    order.command_read_back = false;
+    order.erase_argument = false;
+    order.polled = false;
+    return true;
+}
+
+// Access is switched on only after the unlock; switching it off ends the operation.
+bool enable_write_in_order(Controller& controller, std::uint32_t address, std::uint8_t value) {
+    if (!last_byte_of(address, kEnableRegister)) {
+        return value == 0;
+    }
+    if (value == kRegisterOn) {
+        return controller.update_mode && controller.order.unlocked;
+    }
+    if (value == 0) {
+        lock(controller);
+        return true;
+    }
+    return false;
+}
+
+// The argument register takes the key to begin an unlock (in update mode, access off), or the
+// erase argument right after the erase command was read back.
+bool argument_write_in_order(Controller& controller, std::uint32_t address, std::uint8_t value) {
+    if (!last_byte_of(address, kArgumentRegister)) {
+        return true;
+    }
+    ProtocolOrder& order = controller.order;
+    const std::uint32_t argument = group_value_with(controller, kArgumentRegister, address, value);
+    if (argument == kUnlockKey && controller.update_mode && !enabled(controller)) {
+        order.argument_key = true;
+        return true;
+    }
+    if (argument == kEraseArgument && command_code(controller) == kCodeErase &&
+        order.command_read_back && !order.erase_argument) {
+        order.erase_argument = true;
+        order.polled = false;
+        return true;
+    }
+    return false;
+}
+
+// The key counts only right after the argument register took it.
+bool key_write_in_order(Controller& controller, std::uint32_t address, std::uint8_t value) {
+    ProtocolOrder& order = controller.order;
+    if (!order.argument_key) {
+        return false;
+    }
+    if (last_byte_of(address, kKeyRegister)) {
+        const std::uint32_t shift = kBitsPerByte * (kGroupSize - 1);
+        const std::uint32_t key = (controller_key_value(controller) & ~(kByteMask << shift)) |
+                                  (static_cast<std::uint32_t>(value) << shift);
+        order.unlocked = key == kUnlockKey;
+        order.argument_key = false;
+    }
+    return true;
+}
+
+// Leaving update mode with access still on would cut an operation short.
+bool mode_apply_in_order(const Controller& controller, std::uint32_t address, std::uint8_t value) {
+    if (!last_byte_of(address, kModeApplyRegister) || value != kRegisterOn) {
+        return true;
+    }
+    const bool leaving =
+        controller_group_value(controller, kModeChangeRegister) == kModeChangeLeaveCode;
+    return !(leaving && controller.update_mode && enabled(controller));
+}
+
+bool write_in_order(Controller& controller, std::uint32_t address, std::uint8_t value,
+                    std::uint64_t now_ms) {
+    switch (area_of(address)) {
+    case Area::CommandRegister:
+        return command_write_in_order(controller, address, value);
+    case Area::EnableRegister:
+        return enable_write_in_order(controller, address, value);
+    case Area::ArgumentRegister:
+        return argument_write_in_order(controller, address, value);
+    case Area::KeyRegister:
+        return key_write_in_order(controller, address, value);
+    case Area::TriggerRegister: // only after the erase argument and a poll
+        return controller.order.erase_argument && controller.order.polled;
+    case Area::ModeApplyRegister:
+        return mode_apply_in_order(controller, address, value);
+    case Area::ActiveMode: // in normal operation, once the mode status has settled
+        return !controller.update_mode && mode_settled(controller, now_ms);
+    default:
+        return true;
+    }
+}
+
+// A memory answers only after its own command group, read back.
+bool read_in_order(Controller& controller, std::uint32_t address) {
+    ProtocolOrder& order = controller.order;
+    switch (area_of(address)) {
+    case Area::SystemMemory:
+        return command_code(controller) == kCodeSelectSystem && order.command_read_back;
+    case Area::InformationMemory:
+        return command_code(controller) == kCodeSelectInformation && order.command_read_back;
+    case Area::CommandRegister:
+        if (address == kCommandCodeAddress && order.command_bytes == 0) {
+            order.command_read_back = true;
+        }
+        return true;
+    case Area::TriggerRegister:
+        if (address == kPollAddress && order.erase_argument) {
+            order.polled = true;
+        }
+        return true;
+    default:
+        return true;
+    }
+}
+
+bool violation(Controller& controller) {
+    ++controller.stats.protocol_violations;
+    return false;
+}
+
+bool write_register(Controller& controller, const Request& request, std::uint64_t now_ms) {
     ++controller.stats.register_writes;
     if (!payload_is_zero(request, 1)) {
         ++controller.stats.protocol_violations;
@@ -206,7 +383,10 @@ void write_register(Controller& controller, const Request& request, std::uint64_
         ++controller.stats.unexpected_addresses;
     } else if (!area_is_writable(area)) {
         ++controller.stats.protocol_violations;
-        return;
+        return true;
+    }
+    if (!write_in_order(controller, request.address, request.payload[0], now_ms)) {
+        return violation(controller);
     }
     controller.registers[request.address] = request.payload[0];
     if (request.address == kTriggerLastByte) {
@@ -214,30 +394,37 @@ void write_register(Controller& controller, const Request& request, std::uint64_
     } else if (request.address == kModeApplyLastByte) {
         apply_mode_change(controller, now_ms);
     }
+    controller.order.last_write_ms = now_ms;
+    return true;
 }
 
-void write_block(Controller& controller, const Request& request) {
+// Programming is taken only after the program command was read back with access on.
+bool write_block(Controller& controller, const Request& request) {
     ++controller.stats.block_writes;
+    if (!operation_allowed(controller, kCodeProgram)) {
+        return violation(controller);
+    }
     const std::size_t size = request.payload.size();
     const bool fits = request.address <= kMainMemoryBytes && size <= kMainMemoryBytes &&
                       request.address + size <= kMainMemoryBytes;
-    if (!fits || !operation_allowed(controller, kCodeProgram)) {
+    if (!fits) {
         ++controller.stats.protocol_violations;
-        return;
+        return true;
     }
     for (std::size_t i = 0; i < size; ++i) {
         controller.main_memory[request.address + i] &= request.payload[i];
     }
     ++controller.stats.blocks_programmed;
+    return true;
 }
 
-void count_read(Controller& controller, const Request& request) {
+bool count_read(Controller& controller, const Request& request) {
     if (!payload_is_zero(request, 0)) {
         ++controller.stats.protocol_violations;
     }
     if (request.command == kCommandReadBlock) {
         ++controller.stats.block_reads;
-        return;
+        return true;
     }
     ++controller.stats.register_reads;
     if (request.address == kPollAddress) {
@@ -246,18 +433,11 @@ void count_read(Controller& controller, const Request& request) {
     if (area_of(request.address) == Area::Unknown) {
         ++controller.stats.unexpected_addresses;
     }
+    return read_in_order(controller, request.address) || violation(controller);
 }
 
-// Status of a register read: memories answer only while their selection command is active,
-// polls answer busy while an erase runs.
+// Status of a register read: polls answer busy while an erase runs.
 std::uint8_t register_read_status(Controller& controller, std::uint32_t address) {
-    const Area area = area_of(address);
-    if (area == Area::SystemMemory && command_code(controller) != kCodeSelectSystem) {
-        return kStatusDenied;
-    }
-    if (area == Area::InformationMemory && command_code(controller) != kCodeSelectInformation) {
-        return kStatusDenied;
-    }
     if (address == kPollAddress && controller.busy_polls_left > 0) {
         --controller.busy_polls_left;
         return kStatusBusy;
@@ -267,11 +447,8 @@ std::uint8_t register_read_status(Controller& controller, std::uint32_t address)
 
 void answer_register(Controller& controller, const Request& request, std::uint8_t* response,
                      std::uint64_t now_ms) {
-    const std::uint8_t status = register_read_status(controller, request.address);
-    response[kStatusByte] = status;
-    if (status != kStatusDenied) {
-        response[kPayloadByte] = controller_peek(controller, request.address, now_ms);
-    }
+    response[kStatusByte] = register_read_status(controller, request.address);
+    response[kPayloadByte] = controller_peek(controller, request.address, now_ms);
 }
 
 void answer_block(Controller& controller, const Request& request, std::uint8_t* response,
@@ -371,17 +548,14 @@ void controller_init(Controller& controller, const ControllerConfig& config) {
     controller.erase_busy_polls = config.erase_busy_polls;
 }
 
-void controller_deliver(Controller& controller, const Request& request, std::uint64_t now_ms) {
+bool controller_deliver(Controller& controller, const Request& request, std::uint64_t now_ms) {
     switch (request.command) {
     case kCommandWriteRegister:
-        write_register(controller, request, now_ms);
-        break;
+        return write_register(controller, request, now_ms);
     case kCommandWriteBlock:
-        write_block(controller, request);
-        break;
+        return write_block(controller, request);
     default:
-        count_read(controller, request);
-        break;
+        return count_read(controller, request);
     }
 }
 
@@ -419,9 +593,7 @@ std::uint8_t controller_peek(const Controller& controller, std::uint32_t address
                              std::uint64_t now_ms) {
     switch (area_of(address)) {
     case Area::ModeStatus: {
-        const bool settling = controller.mode_applied_ms.has_value() &&
-                              now_ms < *controller.mode_applied_ms + controller.mode_settle_ms;
-        if (settling) {
+        if (!mode_settled(controller, now_ms)) {
             return kModeStatusSettling;
         }
         return controller.update_mode ? kModeStatusUpdate : kModeStatusNormal;

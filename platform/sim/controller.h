@@ -9,6 +9,11 @@
 //
 // Leaving firmware-update mode restarts the firmware: the command register is cleared and the
 // active-mode bytes fall back to 0, which is why an update tool saves and restores them.
+//
+// The controller holds the updater to the protocol's order, not just to the end state: a request
+// that comes out of order (a key before its argument, a trigger before its poll, a block before
+// the program command was read back, ...) fails the call, has no effect and counts as a protocol
+// violation.
 #pragma once
 
 #include <array>
@@ -39,7 +44,7 @@ constexpr std::uint8_t kCommandReadBlock = 0xFF;
 
 constexpr std::uint8_t kStatusSuccess = 0xD7;
 constexpr std::uint8_t kStatusBusy = 0xB1;   // a poll while the erase is still running
-constexpr std::uint8_t kStatusDenied = 0xE1; // memory read outside the selected memory
+constexpr std::uint8_t kStatusDenied = 0xE1; // block read outside main memory
 
 // ---- address map -------------------------------------------------------------------------------
 
@@ -142,6 +147,17 @@ struct ControllerConfig {
     std::optional<std::vector<std::uint8_t>> main_memory;
 };
 
+// How far the updater has come through the protocol's order; out-of-order requests fail.
+struct ProtocolOrder {
+    std::uint32_t command_bytes = 0; // leading zero bytes of the command group written so far
+    bool command_read_back = false;  // 0xFF8003 was read back after the last command code
+    bool argument_key = false;       // the argument register took the key since the last lock
+    bool unlocked = false;           // the key register then took the key
+    bool erase_argument = false;     // the erase argument followed the read-back erase command
+    bool polled = false;             // a poll followed the erase argument
+    std::uint64_t last_write_ms = 0; // virtual time of the last register write
+};
+
 struct Controller {
     std::map<std::uint32_t, std::uint8_t> registers; // every byte register, known or not
     std::vector<std::uint8_t> system_memory = std::vector<std::uint8_t>(kSystemMemoryBytes);
@@ -149,10 +165,13 @@ struct Controller {
         std::vector<std::uint8_t>(kInformationMemoryBytes);
     std::vector<std::uint8_t> main_memory = std::vector<std::uint8_t>(kMainMemoryBytes);
     bool update_mode = false;
-    std::optional<std::uint64_t> mode_applied_ms; // virtual time of the last mode change
+    // Virtual time at which the last mode change was applied, counting the pause the updater
+    // keeps after each write (seen between the apply group's last two writes).
+    std::optional<std::uint64_t> mode_applied_ms;
     std::uint64_t mode_settle_ms = kDefaultModeSettleMs;
     std::uint32_t erase_busy_polls = 0;
     std::uint32_t busy_polls_left = 0;
+    ProtocolOrder order;
     ControllerStats stats;
 };
 
@@ -182,8 +201,10 @@ bool request_expects_answer(const Request& request);
 // Sets the controller up from a configuration: memories, version bytes, registers, normal mode.
 void controller_init(Controller& controller, const ControllerConfig& config);
 
-// An accepted request reaches the controller: writes take effect, reads are counted.
-void controller_deliver(Controller& controller, const Request& request, std::uint64_t now_ms);
+// An accepted request reaches the controller: writes take effect, reads are counted. False when
+// the request comes out of the protocol's order: it has no effect, the call is to fail, and one
+// protocol violation is counted.
+bool controller_deliver(Controller& controller, const Request& request, std::uint64_t now_ms);
 
 // Fills the response of `length` bytes to a delivered read request.
 void controller_answer(Controller& controller, const Request& request, std::uint8_t* response,

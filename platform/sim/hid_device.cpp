@@ -1,6 +1,7 @@
 #include "sim/hid_device.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace sim {
 
@@ -171,8 +172,23 @@ RequestKind request_kind(const Request& request) {
     }
 }
 
-bool device_set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,
-                        std::size_t length, std::uint64_t now_ms) {
+namespace {
+
+// A failed fetch leaves no response worth listing; a failed send still shows what was sent.
+void record_wire(SimDevice& device, bool set, bool ok, const std::uint8_t* report,
+                 std::size_t length, std::uint64_t now_ms) {
+    if (!device.record_wire) {
+        return;
+    }
+    WireRecord record{now_ms, set, ok, {}};
+    if (report != nullptr && (set || ok)) {
+        record.bytes.assign(report, report + length);
+    }
+    device.wire.push_back(std::move(record));
+}
+
+bool set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,
+                 std::size_t length, std::uint64_t now_ms) {
     ++device.hid.set_feature_calls;
     keep_raw(device, report, length);
     if (device_count_call(device) || device.unplugged) {
@@ -204,15 +220,18 @@ bool device_set_feature(SimDevice& device, std::size_t collection, const std::ui
     if (verdict != HostileVerdict::Pass) {
         return verdict == HostileVerdict::Drop || fail_set(device);
     }
-    controller_deliver(device.controller, request, now_ms);
     PendingRead& pending = pending_of(device, collection);
+    if (!controller_deliver(device.controller, request, now_ms)) {
+        pending.present = false; // out of the protocol's order: refused, nothing to fetch
+        return fail_set(device);
+    }
     pending.present = request_expects_answer(request);
     pending.request = std::move(request);
     return true;
 }
 
-bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
-                        std::size_t length, std::uint64_t now_ms) {
+bool get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
+                 std::size_t length, std::uint64_t now_ms) {
     ++device.hid.get_feature_calls;
     if (device_count_call(device) || device.unplugged) {
         return fail_get(device);
@@ -239,6 +258,22 @@ bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t*
         return fail_get(device);
     }
     return true;
+}
+
+} // namespace
+
+bool device_set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,
+                        std::size_t length, std::uint64_t now_ms) {
+    const bool ok = set_feature(device, collection, report, length, now_ms);
+    record_wire(device, true, ok, report, length, now_ms);
+    return ok;
+}
+
+bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
+                        std::size_t length, std::uint64_t now_ms) {
+    const bool ok = get_feature(device, collection, report, length, now_ms);
+    record_wire(device, false, ok, report, length, now_ms);
+    return ok;
 }
 
 std::vector<std::vector<std::uint8_t>> device_last_requests(const SimDevice& device,

@@ -74,6 +74,15 @@ struct RequestRecord {
 
 constexpr std::size_t kRawRequestHistory = 64;
 
+// One feature-report call on the device, as the wire trace lists it: the request as sent
+// (HidD_SetFeature) or the response as fetched (HidD_GetFeature), at the virtual time of the call.
+struct WireRecord {
+    std::uint64_t time_ms = 0;
+    bool set = true; // HidD_SetFeature, else HidD_GetFeature
+    bool ok = true;  // the call succeeded
+    std::vector<std::uint8_t> bytes;
+};
+
 // A pending read request of one collection, waiting for its HidD_GetFeature.
 struct PendingRead {
     bool present = false;
@@ -109,7 +118,9 @@ struct SimDevice {
     HidCallStats hid;
     std::vector<RequestRecord> request_log;
     std::deque<std::vector<std::uint8_t>> raw_requests; // the last kRawRequestHistory reports
-    std::vector<PendingRead> pending;                   // by collection, grown on demand
+    bool record_wire = false;                           // keep every call in `wire`
+    std::vector<WireRecord> wire;
+    std::vector<PendingRead> pending; // by collection, grown on demand
     // Call-index knobs, counted over every HID call made on the device's handles
     // (HidD_GetAttributes, HidD_GetPreparsedData, HidD_SetFeature, HidD_GetFeature), the first
     // numbered 0: call `fail_call_index` fails (nothing reaches the controller; a pending read

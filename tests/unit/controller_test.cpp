@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,10 +54,13 @@ SimDevice make_device() {
 struct Rig {
     SimDevice device = make_device();
     std::uint64_t now = 0;
+    std::uint64_t pause = 0; // after each delivered register write, as the updater's WAIT
 
     bool write(std::uint32_t address, std::uint8_t value) {
         Bytes r = make_request(kControlId, kCommandWriteRegister, address, {value}, kControlLength);
-        return device_set_feature(device, kControl, r.data(), r.size(), now);
+        const bool sent = device_set_feature(device, kControl, r.data(), r.size(), now);
+        now += sent ? pause : 0;
+        return sent;
     }
     // Sends a read request and fetches its answer; false when either call fails.
     bool read(std::uint32_t address, Bytes& response) {
@@ -76,36 +80,70 @@ struct Rig {
         EXPECT_TRUE(read(address, response));
         return response[kStatusByte];
     }
-    void group(std::uint32_t address, std::uint32_t value) {
+    // A 32-bit group, most significant byte first; false at the first byte refused.
+    bool send_group(std::uint32_t address, std::uint32_t value) {
         for (std::uint32_t i = 0; i < kGroupSize; ++i) {
-            ASSERT_TRUE(write(address + i, static_cast<std::uint8_t>(value >> (24 - 8 * i))));
+            if (!write(address + i, static_cast<std::uint8_t>(value >> (24 - 8 * i)))) {
+                return false;
+            }
         }
+        return true;
+    }
+    bool send_key(std::uint32_t value) {
+        for (std::uint32_t i = 0; i < kGroupSize; ++i) {
+            if (!write(kKeyRegister + i, static_cast<std::uint8_t>(value >> (8 * i)))) {
+                return false;
+            }
+        }
+        return true;
+    }
+    bool send_mode(std::uint32_t code) {
+        const bool sent =
+            send_group(kModeChangeRegister, code) && send_group(kModeApplyRegister, kRegisterOn);
+        now += kSettle;
+        return sent;
+    }
+    // The command group and its read-back.
+    bool send_command(std::uint8_t code) {
+        Bytes response;
+        return send_group(kCommandRegister, code) && read(kCommandCodeAddress, response) &&
+               response[kPayloadByte] == code;
+    }
+    bool poll() {
+        Bytes response;
+        return read(kPollAddress, response);
+    }
+    void group(std::uint32_t address, std::uint32_t value) {
+        ASSERT_TRUE(send_group(address, value));
     }
     void key(std::uint32_t value) {
-        for (std::uint32_t i = 0; i < kGroupSize; ++i) {
-            ASSERT_TRUE(write(kKeyRegister + i, static_cast<std::uint8_t>(value >> (8 * i))));
-        }
+        ASSERT_TRUE(send_key(value));
     }
     void mode(std::uint32_t code) {
-        group(kModeChangeRegister, code);
-        group(kModeApplyRegister, kRegisterOn);
-        now += kSettle;
+        ASSERT_TRUE(send_mode(code));
+    }
+    void command(std::uint8_t code) {
+        ASSERT_TRUE(send_command(code));
     }
     void unlock() {
         group(kArgumentRegister, kUnlockKey);
         key(kUnlockKey);
     }
+    // The erase in the protocol's order, access switched off again at the end.
     void erase() {
         unlock();
         group(kEnableRegister, kRegisterOn);
-        group(kCommandRegister, kCodeErase);
+        command(kCodeErase);
         group(kArgumentRegister, kEraseArgument);
+        ASSERT_TRUE(poll());
         group(kTriggerRegister, kRegisterOn);
+        ASSERT_TRUE(poll());
+        group(kEnableRegister, 0);
     }
     void prepare_programming() {
         unlock();
         group(kEnableRegister, kRegisterOn);
-        group(kCommandRegister, kCodeProgram);
+        command(kCodeProgram);
     }
     bool write_block(std::uint32_t address, const Bytes& data) {
         Bytes r = make_request(kDataId, kCommandWriteBlock, address, data, kDataLength);
@@ -158,16 +196,19 @@ TEST(SimController, ChecksumCountsReportIdAndLength) {
 
 TEST(SimController, DeviceAcceptsTheDocumentedRequestBytes) {
     Rig rig;
+    rig.mode(kModeChangeEnterCode); // access is switched on only once unlocked in update mode
+    rig.unlock();
     Bytes write{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68};
-    ASSERT_TRUE(device_set_feature(rig.device, kControl, write.data(), write.size(), 0));
+    ASSERT_TRUE(device_set_feature(rig.device, kControl, write.data(), write.size(), rig.now));
     EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 1u);
     Bytes read{0x05, 0xD1, 0x2D, 0x00, 0x80, 0x00, 0x00, 0x8D};
-    ASSERT_TRUE(device_set_feature(rig.device, kControl, read.data(), read.size(), 0));
+    ASSERT_TRUE(device_set_feature(rig.device, kControl, read.data(), read.size(), rig.now));
     Bytes response(8, 0);
     response[0] = 0x05;
-    ASSERT_TRUE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    ASSERT_TRUE(
+        device_get_feature(rig.device, kControl, response.data(), response.size(), rig.now));
     EXPECT_EQ(response[kStatusByte], kStatusSuccess);
-    EXPECT_EQ(response[kPayloadByte], kModeStatusNormal);
+    EXPECT_EQ(response[kPayloadByte], kModeStatusUpdate);
 }
 
 // ---- refusals ----------------------------------------------------------------------------------
@@ -187,13 +228,14 @@ TEST_P(SimControllerRefusal, RefusedRequestHasNoEffectAndFails) {
         device_set_feature(rig.device, GetParam().collection, report.data(), report.size(), 0));
     EXPECT_EQ(rig.stats().refused_requests, 1u);
     EXPECT_EQ(rig.stats().register_writes + rig.stats().block_writes, 0u);
-    EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 0u);
+    EXPECT_EQ(controller_group_value(rig.device.controller, kModeChangeRegister), 0u);
     EXPECT_TRUE(rig.device.request_log.empty());
     EXPECT_EQ(rig.device.hid.set_feature_failures, 1u);
 }
 
-Bytes enable_write() {
-    return make_request(kControlId, kCommandWriteRegister, 0xFF8007, {1}, kControlLength);
+// A write the controller takes in any state: the last byte of the mode-change register.
+Bytes sample_write() {
+    return make_request(kControlId, kCommandWriteRegister, 0x80003D, {1}, kControlLength);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -201,43 +243,43 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusalCase{"BadChecksum", kControl,
                     [] {
-                        Bytes r = enable_write();
+                        Bytes r = sample_write();
                         r.back() = static_cast<std::uint8_t>(r.back() + 1);
                         return r;
                     }},
         RefusalCase{"ReportTooLong", kControl,
                     [] {
-                        return make_request(kControlId, kCommandWriteRegister, 0xFF8007, {1},
+                        return make_request(kControlId, kCommandWriteRegister, 0x80003D, {1},
                                             kControlLength + 1);
                     }},
         RefusalCase{"ReportTooShort", kControl,
                     [] {
-                        Bytes r = enable_write();
+                        Bytes r = sample_write();
                         r.pop_back();
                         return r;
                     }},
         RefusalCase{"WrongReportId", kControl,
                     [] {
-                        return make_request(kDataId, kCommandWriteRegister, 0xFF8007, {1},
+                        return make_request(kDataId, kCommandWriteRegister, 0x80003D, {1},
                                             kControlLength);
                     }},
         RefusalCase{"UnknownCommand", kControl,
-                    [] { return make_request(kControlId, 0x42, 0xFF8007, {1}, kControlLength); }},
+                    [] { return make_request(kControlId, 0x42, 0x80003D, {1}, kControlLength); }},
         RefusalCase{"RegisterWriteOnDataCollection", kData,
                     [] {
-                        return make_request(kDataId, kCommandWriteRegister, 0xFF8007, {1},
+                        return make_request(kDataId, kCommandWriteRegister, 0x80003D, {1},
                                             kDataLength);
                     }},
         RefusalCase{
             "BlockWriteOnControlCollection", kControl,
             [] { return make_request(kControlId, kCommandWriteBlock, 0, {1}, kControlLength); }},
-        RefusalCase{"NoSuchCollection", 2, [] { return enable_write(); }}),
+        RefusalCase{"NoSuchCollection", 2, [] { return sample_write(); }}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 TEST(SimController, VendorPageOtherThanTheTwoAcceptsNothingUnlessOverridden) {
     Rig rig;
     rig.device.collections[kControl].usage_page = 0xFF03;
-    Bytes r = enable_write();
+    Bytes r = sample_write();
     EXPECT_FALSE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
     rig.device.collections[kControl].accepts = CollectionKind::Control;
     EXPECT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
@@ -258,7 +300,7 @@ TEST(SimController, FetchWithoutPendingReadIsAViolation) {
     EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
     Bytes r = make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8);
     ASSERT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
-    ASSERT_TRUE(rig.write(0xFF8007, 0));
+    ASSERT_TRUE(rig.write(0x80003D, 0));
     EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
     EXPECT_EQ(rig.stats().protocol_violations, 3u);
 }
@@ -292,14 +334,17 @@ TEST(SimController, StartsInNormalModeWithVersionAndConfiguration) {
 }
 
 struct SettleCase {
+    std::uint64_t pause_ms; // after each write, the last one of the apply group included
     std::uint64_t waited_ms;
     std::uint8_t status;
 };
 
 class SimControllerSettle : public ::testing::TestWithParam<SettleCase> {};
 
+// The 1000 ms count from the end of the apply group's own pause.
 TEST_P(SimControllerSettle, ModeStatusShowsTheNewModeOnlyAfterSettling) {
     Rig rig;
+    rig.pause = GetParam().pause_ms;
     rig.group(kModeChangeRegister, kModeChangeEnterCode);
     rig.group(kModeApplyRegister, kRegisterOn);
     rig.now += GetParam().waited_ms;
@@ -308,10 +353,15 @@ TEST_P(SimControllerSettle, ModeStatusShowsTheNewModeOnlyAfterSettling) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Waits, SimControllerSettle,
-                         ::testing::Values(SettleCase{0, kModeStatusSettling},
-                                           SettleCase{999, kModeStatusSettling},
-                                           SettleCase{1000, kModeStatusUpdate},
-                                           SettleCase{5000, kModeStatusUpdate}));
+                         ::testing::Values(SettleCase{0, 0, kModeStatusSettling},
+                                           SettleCase{0, 999, kModeStatusSettling},
+                                           SettleCase{0, 1000, kModeStatusUpdate},
+                                           SettleCase{0, 5000, kModeStatusUpdate},
+                                           SettleCase{2, 998, kModeStatusSettling},
+                                           SettleCase{2, 999, kModeStatusSettling},
+                                           SettleCase{2, 1000, kModeStatusUpdate},
+                                           SettleCase{5, 999, kModeStatusSettling},
+                                           SettleCase{5, 1000, kModeStatusUpdate}));
 
 TEST(SimController, SettleTimeIsConfigurable) {
     Rig rig;
@@ -325,7 +375,7 @@ TEST(SimController, LeavingUpdateModeRestartsTheFirmware) {
     Rig rig;
     rig.mode(kModeChangeEnterCode);
     ASSERT_EQ(rig.value(kModeStatusAddress), kModeStatusUpdate);
-    rig.group(kCommandRegister, kCodeProgram);
+    rig.command(kCodeSelectSystem);
     rig.mode(kModeChangeLeaveCode);
     EXPECT_EQ(rig.value(kModeStatusAddress), kModeStatusNormal);
     EXPECT_EQ(rig.value(kCommandCodeAddress), 0);
@@ -375,6 +425,7 @@ TEST(SimController, CommandCodeReadsBack) {
 
 TEST(SimController, KeyRegisterHoldsTheKeyLeastSignificantByteFirst) {
     Rig rig;
+    rig.mode(kModeChangeEnterCode);
     rig.unlock();
     EXPECT_EQ(rig.value(kKeyRegister), 0xE7);
     EXPECT_EQ(rig.value(kKeyRegister + 3), 0x6D);
@@ -394,17 +445,23 @@ struct SelectionCase {
 
 class SimControllerSelection : public ::testing::TestWithParam<SelectionCase> {};
 
-TEST_P(SimControllerSelection, MemoryAnswersOnlyAfterItsCommand) {
+// A memory read is refused before its command, after the other memory's command, and after its
+// own command group until the code was read back.
+TEST_P(SimControllerSelection, MemoryAnswersOnlyAfterItsCommandWasReadBack) {
     const SelectionCase& c = GetParam();
     Rig rig;
-    EXPECT_EQ(rig.status(c.address), kStatusDenied);
-    rig.group(kCommandRegister, c.wrong_code);
-    EXPECT_EQ(rig.status(c.address), kStatusDenied);
-    rig.group(kCommandRegister, c.right_code);
     Bytes response;
+    EXPECT_FALSE(rig.read(c.address, response));
+    rig.command(c.wrong_code);
+    EXPECT_FALSE(rig.read(c.address, response));
+    rig.group(kCommandRegister, c.right_code);
+    EXPECT_FALSE(rig.read(c.address, response));
+    EXPECT_EQ(rig.stats().protocol_violations, 3u);
+    EXPECT_EQ(rig.value(kCommandCodeAddress), c.right_code);
     ASSERT_TRUE(rig.read(c.address, response));
     EXPECT_EQ(response[kStatusByte], kStatusSuccess);
     EXPECT_EQ(response[kPayloadByte], c.value);
+    EXPECT_EQ(rig.stats().protocol_violations, 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -417,66 +474,126 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- erase -------------------------------------------------------------------------------------
 
-struct EraseCase {
+// ---- the protocol's order ----------------------------------------------------------------------
+
+// One step of an updater talking to the controller; false when its last request was refused.
+using Step = std::function<bool(Rig&)>;
+
+const Step kEnter = [](Rig& r) { return r.send_mode(kModeChangeEnterCode); };
+const Step kLeave = [](Rig& r) { return r.send_mode(kModeChangeLeaveCode); };
+const Step kArgumentKey = [](Rig& r) { return r.send_group(kArgumentRegister, kUnlockKey); };
+const Step kKey = [](Rig& r) { return r.send_key(kUnlockKey); };
+const Step kWrongKey = [](Rig& r) { return r.send_key(0xE7942B6D); };
+const Step kEnable = [](Rig& r) { return r.send_group(kEnableRegister, kRegisterOn); };
+const Step kDisable = [](Rig& r) { return r.send_group(kEnableRegister, 0); };
+const Step kEraseGroup = [](Rig& r) { return r.send_group(kCommandRegister, kCodeErase); };
+const Step kProgramGroup = [](Rig& r) { return r.send_group(kCommandRegister, kCodeProgram); };
+const Step kSystemGroup = [](Rig& r) { return r.send_group(kCommandRegister, kCodeSelectSystem); };
+const Step kCodeAlone = [](Rig& r) { return r.write(kCommandCodeAddress, kCodeSelectSystem); };
+const Step kReadBack = [](Rig& r) {
+    Bytes response;
+    return r.read(kCommandCodeAddress, response);
+};
+const Step kEraseArgumentGroup = [](Rig& r) {
+    return r.send_group(kArgumentRegister, kEraseArgument);
+};
+const Step kPoll = [](Rig& r) { return r.poll(); };
+const Step kTrigger = [](Rig& r) { return r.send_group(kTriggerRegister, kRegisterOn); };
+const Step kBlockWrite = [](Rig& r) { return r.write_block(0, Bytes(kBlock, 0x00)); };
+const Step kSystemRead = [](Rig& r) {
+    Bytes response;
+    return r.read(kSystemMemoryBase, response);
+};
+const Step kActiveModeWrite = [](Rig& r) { return r.write(kActiveModeAddress, 1); };
+
+struct OrderCase {
     const char* name;
-    std::function<void(Rig&)> prepare; // runs before the trigger
-    bool erased;
+    std::vector<Step> steps;
+    std::optional<std::size_t> refused; // the step whose request is refused, if any
+    bool erased = false;
 };
 
-class SimControllerErase : public ::testing::TestWithParam<EraseCase> {};
+class SimControllerOrder : public ::testing::TestWithParam<OrderCase> {};
 
-TEST_P(SimControllerErase, EraseNeedsUpdateModeUnlockEnableAndCommand) {
+// The steps before the refused one go through; the refused one fails, counts one violation and
+// leaves main memory as it was unless an in-order erase came first.
+TEST_P(SimControllerOrder, OutOfOrderRequestFailsAndCounts) {
+    const OrderCase& c = GetParam();
     Rig rig;
-    GetParam().prepare(rig);
-    rig.group(kTriggerRegister, kRegisterOn);
-    const bool erased = rig.value(kMainMemoryBase) == kErasedByte &&
-                        rig.value(kMainMemoryBase + kMainMemoryBytes - 1) == kErasedByte;
-    EXPECT_EQ(erased, GetParam().erased);
-    EXPECT_EQ(rig.stats().erases, GetParam().erased ? 1u : 0u);
-    EXPECT_EQ(rig.stats().protocol_violations, GetParam().erased ? 0u : 1u);
+    const std::size_t last = c.refused.value_or(c.steps.size() - 1);
+    ASSERT_LT(last, c.steps.size());
+    for (std::size_t i = 0; i <= last; ++i) {
+        EXPECT_EQ(c.steps[i](rig), !c.refused.has_value() || i != *c.refused) << "step " << i;
+    }
+    EXPECT_EQ(rig.stats().protocol_violations, c.refused.has_value() ? 1u : 0u);
+    EXPECT_EQ(rig.stats().erases, c.erased ? 1u : 0u);
+    EXPECT_EQ(rig.stats().blocks_programmed, 0u);
 }
 
-void erase_setup(Rig& rig, bool update, std::uint32_t key, std::uint32_t enable, std::uint8_t code,
-                 std::uint32_t argument) {
-    if (update) {
-        rig.mode(kModeChangeEnterCode);
-    }
-    rig.group(kArgumentRegister, kUnlockKey);
-    rig.key(key);
-    rig.group(kEnableRegister, enable);
-    rig.group(kCommandRegister, code);
-    rig.group(kArgumentRegister, argument);
+const std::vector<Step> kEraseInOrder = {
+    kEnter,    kArgumentKey,        kKey,  kEnable,  kEraseGroup,
+    kReadBack, kEraseArgumentGroup, kPoll, kTrigger, kPoll};
+
+std::vector<Step> erase_then(std::vector<Step> more) {
+    std::vector<Step> steps = kEraseInOrder;
+    steps.insert(steps.end(), more.begin(), more.end());
+    return steps;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Preconditions, SimControllerErase,
+    Sequences, SimControllerOrder,
     ::testing::Values(
-        EraseCase{"AllMet",
-                  [](Rig& r) { erase_setup(r, true, kUnlockKey, 1, kCodeErase, kEraseArgument); },
-                  true},
-        EraseCase{"NormalMode",
-                  [](Rig& r) { erase_setup(r, false, kUnlockKey, 1, kCodeErase, kEraseArgument); },
-                  false},
-        EraseCase{"KeyInWrongByteOrder",
-                  [](Rig& r) { erase_setup(r, true, 0xE7942B6D, 1, kCodeErase, kEraseArgument); },
-                  false},
-        EraseCase{"AccessDisabled",
-                  [](Rig& r) { erase_setup(r, true, kUnlockKey, 0, kCodeErase, kEraseArgument); },
-                  false},
-        EraseCase{"ProgramCommand",
-                  [](Rig& r) { erase_setup(r, true, kUnlockKey, 1, kCodeProgram, kEraseArgument); },
-                  false},
-        EraseCase{"ArgumentStillTheKey",
-                  [](Rig& r) { erase_setup(r, true, kUnlockKey, 1, kCodeErase, kUnlockKey); },
-                  false}),
-    [](const ::testing::TestParamInfo<EraseCase>& info) { return info.param.name; });
+        OrderCase{"EraseInOrder", erase_then({kDisable, kLeave}), std::nullopt, true},
+        OrderCase{"KeyWithoutArgument", {kEnter, kKey}, 1},
+        OrderCase{"UnlockInNormalMode", {kArgumentKey}, 0},
+        OrderCase{"EnableWhileLocked", {kEnter, kEnable}, 1},
+        OrderCase{"EnableAfterAWrongKey", {kEnter, kArgumentKey, kWrongKey, kEnable}, 3},
+        OrderCase{"EraseCommandWhileDisabled", {kEnter, kArgumentKey, kKey, kEraseGroup}, 3},
+        OrderCase{"EraseArgumentBeforeCommand",
+                  {kEnter, kArgumentKey, kKey, kEnable, kEraseArgumentGroup},
+                  4},
+        OrderCase{"EraseArgumentBeforeReadBack",
+                  {kEnter, kArgumentKey, kKey, kEnable, kEraseGroup, kEraseArgumentGroup},
+                  5},
+        OrderCase{"TriggerWithoutPoll",
+                  {kEnter, kArgumentKey, kKey, kEnable, kEraseGroup, kReadBack, kEraseArgumentGroup,
+                   kTrigger},
+                  7},
+        OrderCase{"TriggerWithoutArgument",
+                  {kEnter, kArgumentKey, kKey, kEnable, kEraseGroup, kReadBack, kPoll, kTrigger},
+                  7},
+        OrderCase{"UnlockWhileAccessStillOn", erase_then({kArgumentKey}), 10, true},
+        OrderCase{"SecondTriggerWithoutNewArgument", erase_then({kTrigger}), 10, true},
+        OrderCase{"ProgramWithoutNewUnlock", erase_then({kDisable, kEnable}), 11, true},
+        OrderCase{"BlockWithoutReadBack",
+                  erase_then({kDisable, kArgumentKey, kKey, kEnable, kProgramGroup, kBlockWrite}),
+                  15, true},
+        OrderCase{"BlockAfterAccessOff",
+                  erase_then({kDisable, kArgumentKey, kKey, kEnable, kProgramGroup, kReadBack,
+                              kDisable, kBlockWrite}),
+                  17, true},
+        OrderCase{
+            "BlockWithoutProgramCommand", {kEnter, kArgumentKey, kKey, kEnable, kBlockWrite}, 4},
+        OrderCase{"LeaveWithAccessOn", {kEnter, kArgumentKey, kKey, kEnable, kLeave}, 4},
+        OrderCase{"CommandCodeWithoutItsGroup", {kCodeAlone}, 0},
+        OrderCase{"MemoryReadBeforeReadBack", {kSystemGroup, kSystemRead}, 1},
+        OrderCase{"ActiveModeInUpdateMode", {kEnter, kActiveModeWrite}, 1},
+        OrderCase{"ActiveModeBeforeTheStatusSettled",
+                  {kEnter, kLeave,
+                   [](Rig& r) {
+                       r.now -= 1; // one millisecond short of the settle time
+                       return r.write(kActiveModeAddress, 1);
+                   }},
+                  2}),
+    [](const ::testing::TestParamInfo<OrderCase>& info) { return info.param.name; });
 
 TEST(SimController, PollsAnswerBusyForTheConfiguredCountAfterTheTrigger) {
     Rig rig;
     rig.device.controller.erase_busy_polls = 2;
-    rig.mode(kModeChangeEnterCode);
-    EXPECT_EQ(rig.status(kPollAddress), kStatusSuccess); // before the trigger
-    rig.erase();
+    for (std::size_t i = 0; i + 1 < kEraseInOrder.size(); ++i) {
+        ASSERT_TRUE(kEraseInOrder[i](rig));
+    }
+    EXPECT_EQ(rig.stats().polls, 1u); // before the trigger: ready
     EXPECT_EQ(rig.status(kPollAddress), kStatusBusy);
     EXPECT_EQ(rig.status(kPollAddress), kStatusBusy);
     EXPECT_EQ(rig.status(kPollAddress), kStatusSuccess);
@@ -508,20 +625,21 @@ TEST(SimController, ProgrammingAndsBlocksAtBareOffsetsReadAtAbsoluteAddresses) {
 
 struct BlockMisuseCase {
     const char* name;
-    bool prepared;         // update mode, unlocked, enabled, command 0x05
+    bool prepared;         // update mode, unlocked, enabled, command 0x05 read back
     std::uint32_t address; // of the block write
 };
 
 class SimControllerBlockMisuse : public ::testing::TestWithParam<BlockMisuseCase> {};
 
-TEST_P(SimControllerBlockMisuse, BlockWriteIsAcknowledgedButHasNoEffect) {
+// Out of order the write fails; out of range it is acknowledged; neither programs anything.
+TEST_P(SimControllerBlockMisuse, BlockWriteHasNoEffect) {
     Rig rig;
     rig.mode(kModeChangeEnterCode);
     rig.erase();
     if (GetParam().prepared) {
         rig.prepare_programming();
     }
-    EXPECT_TRUE(rig.write_block(GetParam().address, Bytes(kBlock, 0x00)));
+    EXPECT_EQ(rig.write_block(GetParam().address, Bytes(kBlock, 0x00)), GetParam().prepared);
     EXPECT_EQ(rig.stats().blocks_programmed, 0u);
     EXPECT_EQ(rig.stats().protocol_violations, 1u);
     EXPECT_EQ(rig.device.controller.main_memory, Bytes(kMainMemoryBytes, kErasedByte));
@@ -624,10 +742,10 @@ FaultRule rule(FaultTarget on, FaultEffect effect, std::optional<std::uint32_t> 
 
 TEST(SimHidDevice, FailSetKeepsTheRequestFromTheController) {
     Rig rig;
-    rig.device.faults = {rule(FaultTarget::Write, FaultEffect::FailSet, 0xFF8007)};
-    EXPECT_FALSE(rig.write(0xFF8007, 1));
-    EXPECT_TRUE(rig.write(0xFF8006, 1));
-    EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 0x100u);
+    rig.device.faults = {rule(FaultTarget::Write, FaultEffect::FailSet, 0x80003D)};
+    EXPECT_FALSE(rig.write(0x80003D, 1));
+    EXPECT_TRUE(rig.write(0x80003C, 1));
+    EXPECT_EQ(controller_group_value(rig.device.controller, kModeChangeRegister), 0x100u);
     EXPECT_EQ(rig.device.hid.set_feature_failures, 1u);
     EXPECT_EQ(rig.device.hid.faults_applied, 1u);
     ASSERT_EQ(rig.device.request_log.size(), 2u);
@@ -637,11 +755,13 @@ TEST(SimHidDevice, FailSetKeepsTheRequestFromTheController) {
 
 TEST(SimHidDevice, IgnoreAcknowledgesWithoutEffect) {
     Rig rig;
+    rig.mode(kModeChangeEnterCode);
     rig.device.faults = {rule(FaultTarget::Write, FaultEffect::Ignore, kKeyRegister)};
     rig.unlock();
     EXPECT_NE(controller_key_value(rig.device.controller), kUnlockKey);
     EXPECT_EQ(rig.device.hid.set_feature_failures, 0u);
-    EXPECT_EQ(rig.stats().register_writes, 7u);
+    EXPECT_EQ(rig.stats().register_writes, 8u + 7u);            // the mode change, then all but one
+    EXPECT_FALSE(rig.send_group(kEnableRegister, kRegisterOn)); // still locked
 }
 
 TEST(SimHidDevice, UnplugMakesEveryLaterCallFail) {
@@ -730,13 +850,13 @@ class SimHidDeviceCounting : public ::testing::TestWithParam<CountingCase> {};
 TEST_P(SimHidDeviceCounting, SkipAndTimesCountOnlyMatchingCalls) {
     const CountingCase& c = GetParam();
     Rig rig;
-    rig.device.faults = {rule(FaultTarget::Write, FaultEffect::FailSet, 0xFF8007, c.skip, c.times)};
+    rig.device.faults = {rule(FaultTarget::Write, FaultEffect::FailSet, 0x80003D, c.skip, c.times)};
     std::vector<bool> results;
     for (std::size_t i = 0; i < c.results.size(); ++i) {
-        ASSERT_TRUE(rig.write(0xFF8006, 0)); // other address: neither counted nor affected
+        ASSERT_TRUE(rig.write(0x80003C, 0)); // other address: neither counted nor affected
         Bytes response;
-        ASSERT_TRUE(rig.read(0xFF8007, response)); // a read of the address: not a write
-        results.push_back(rig.write(0xFF8007, 1));
+        ASSERT_TRUE(rig.read(0x80003D, response)); // a read of the address: not a write
+        results.push_back(rig.write(0x80003D, 1));
     }
     EXPECT_EQ(results, c.results);
     EXPECT_EQ(rig.device.faults[0].matched, c.results.size());
@@ -755,10 +875,10 @@ TEST(SimHidDevice, FirstDueRuleActsAndEveryMatchingRuleCounts) {
     Rig rig;
     rig.device.faults = {rule(FaultTarget::Write, FaultEffect::Ignore, {}, 1, 1),
                          rule(FaultTarget::Any, FaultEffect::FailSet, {}, 0, 2)};
-    EXPECT_FALSE(rig.write(0xFF8007, 1)); // rule 0 skips it, rule 1 fails it
-    EXPECT_TRUE(rig.write(0xFF8006, 1));  // both due: rule 0 ignores it
-    EXPECT_TRUE(rig.write(0xFF8005, 1));  // neither due
-    EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 0x10000u);
+    EXPECT_FALSE(rig.write(0x80003D, 1)); // rule 0 skips it, rule 1 fails it
+    EXPECT_TRUE(rig.write(0x80003C, 1));  // both due: rule 0 ignores it
+    EXPECT_TRUE(rig.write(0x80003B, 1));  // neither due
+    EXPECT_EQ(controller_group_value(rig.device.controller, kModeChangeRegister), 0x10000u);
     EXPECT_EQ(rig.device.faults[0].applied, 1u);
     EXPECT_EQ(rig.device.faults[1].applied, 1u);
     EXPECT_EQ(rig.device.faults[1].matched, 3u);
@@ -779,20 +899,24 @@ TEST(SimHidDevice, SetSideRulesDoNotCountFetches) {
 
 TEST(SimHidDevice, RequestLogRecordsKindsAndAddresses) {
     Rig rig;
-    ASSERT_TRUE(rig.write(0xFF8007, 1));
+    rig.mode(kModeChangeEnterCode);
+    rig.erase();
+    rig.prepare_programming();
+    const std::size_t first = rig.device.request_log.size();
+    ASSERT_TRUE(rig.write(0x80003D, 1));
     Bytes response;
     ASSERT_TRUE(rig.read(kModeStatusAddress, response));
     ASSERT_TRUE(rig.write_block(0x80, Bytes(kBlock, 0)));
     ASSERT_TRUE(rig.read_block(kMainMemoryBase + 0x80, response));
-    ASSERT_EQ(rig.device.request_log.size(), 4u);
+    ASSERT_EQ(rig.device.request_log.size(), first + 4);
     const RequestKind kinds[] = {RequestKind::Write, RequestKind::Read, RequestKind::WriteBlock,
                                  RequestKind::ReadBlock};
-    const std::uint32_t addresses[] = {0xFF8007, kModeStatusAddress, 0x80, kMainMemoryBase + 0x80};
+    const std::uint32_t addresses[] = {0x80003D, kModeStatusAddress, 0x80, kMainMemoryBase + 0x80};
     const std::size_t collections[] = {kControl, kControl, kData, kData};
     for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(rig.device.request_log[i].kind, kinds[i]);
-        EXPECT_EQ(rig.device.request_log[i].address, addresses[i]);
-        EXPECT_EQ(rig.device.request_log[i].collection, collections[i]);
+        EXPECT_EQ(rig.device.request_log[first + i].kind, kinds[i]);
+        EXPECT_EQ(rig.device.request_log[first + i].address, addresses[i]);
+        EXPECT_EQ(rig.device.request_log[first + i].collection, collections[i]);
     }
 }
 

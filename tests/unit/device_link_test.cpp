@@ -28,6 +28,17 @@ void bind_and_open(const test::Sandbox& sandbox, const std::string& scenario) {
     ASSERT_TRUE(_open_channels());
 }
 
+// Puts the controller where the update has unlocked it, switched access on and had the program
+// command read back, so that transfers can be tried on their own.
+void ready_to_program() {
+    sim::Controller& controller = device().controller;
+    controller.update_mode = true;
+    controller.order.unlocked = true;
+    controller.registers[0xFF8007] = 1;
+    controller.registers[0xFF8003] = 0x05;
+    controller.order.command_read_back = true;
+}
+
 Bytes last_request() {
     return sim::device_last_requests(device(), 1).at(0);
 }
@@ -46,6 +57,7 @@ TEST(Transport, ChecksumExamplesByteForByte) {
 TEST(Transport, RequestsOnTheWireCarryChannelIdLengthAndAddress) {
     test::Sandbox sandbox;
     bind_and_open(sandbox, "{}");
+    ready_to_program();
     ASSERT_TRUE(_write_register_byte(0xFF8007, 0x01));
     EXPECT_EQ(last_request(), (Bytes{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68}));
     std::uint8_t value = 0;
@@ -137,6 +149,7 @@ TEST(Transport, GroupStopsAtFailedByteWithNoFurtherPause) {
 TEST(Transport, KeyRegisterTakesTheKeyLeastSignificantByteFirst) {
     test::Sandbox sandbox;
     bind_and_open(sandbox, "{}");
+    device().controller.update_mode = true; // the unlock belongs to update mode
     ASSERT_TRUE(_write_argument_register(kUnlockKey));
     ASSERT_TRUE(_write_unlock_key());
     const auto& registers = device().controller.registers;
@@ -199,6 +212,7 @@ TEST_P(ReportLengthTest, TransfersThatWouldNotFitFail) {
                       std::to_string(GetParam().control_count) +
                       R"(}, {"usage_page": "0xFF02", "report_id": 6, "report_count": )" +
                       std::to_string(GetParam().data_count) + "}]}]}");
+    ready_to_program();
     std::uint8_t value = 0;
     EXPECT_EQ(_read_register_byte(0x110002, value), GetParam().register_ok);
     Bytes block(256, 0);

@@ -3,6 +3,7 @@
 
 #include "host/handles.h"
 #include "test_support.h"
+#include "update/fw_image.h"
 
 namespace {
 
@@ -207,6 +208,24 @@ TEST(RunSequence, SettingsSwitchOffTheChecks) {
         "box Question 0x24 Current FW version is 3.08\\nWould you like to update FW to 3.08 ?");
 }
 
+// The system check reads 512 bytes but compares only positions 0 to 487: a controller that differs
+// from the image under a nonzero mask at 488, 501 and 511 still passes.
+TEST(RunSequence, SystemMemoryPastPosition487IsNeverCompared) {
+    test::Sandbox sandbox;
+    const std::vector<std::uint8_t> image = sandbox.add_image();
+    std::string patches;
+    for (const std::size_t position : {488, 501, 511}) {
+        ASSERT_NE(image[kSystemBlockOffset + kSystemMemorySize + position], 0) << position;
+        const int differing = image[kSystemBlockOffset + position] ^ 0xFF;
+        patches += (patches.empty() ? "\"" : ", \"") + std::to_string(position) +
+                   "\": " + std::to_string(differing);
+    }
+    test::load_scenario(R"({"answers": {"question": "no"}, "devices": [{"controller": {
+        "system_memory": {)" +
+                        patches + "}}}]}");
+    EXPECT_EQ(test::run_program(L""), 0);
+}
+
 TEST(RunSequence, ConfigurationThatCannotBeReadPassesTheStep) {
     test::Sandbox sandbox;
     sandbox.add_image();
@@ -218,6 +237,10 @@ TEST(RunSequence, ConfigurationThatCannotBeReadPassesTheStep) {
           {"on": "read", "address": "0x8000D7", "fail_get": true},
           {"on": "read", "address": "0x8000D8", "fail_get": true}]}}]})");
     EXPECT_EQ(test::run_program(L""), 0);
+    // The pair's low byte is read only after its high byte was.
+    for (const sim::RequestRecord& request : sim::pc().devices.at(0).request_log) {
+        EXPECT_NE(request.address, 0x110005u);
+    }
 }
 
 struct VersionCase {

@@ -30,6 +30,11 @@ Sandbox::Sandbox() : previous_(std::filesystem::current_path()), folder_(new_fol
 }
 
 Sandbox::~Sandbox() {
+    std::uint64_t violations = 0;
+    for (const sim::SimDevice& device : sim::pc().devices) {
+        violations += device.controller.stats.protocol_violations;
+    }
+    EXPECT_EQ(violations, expected_violations_) << "protocol violations on the simulated PC";
     std::filesystem::current_path(previous_);
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);

@@ -33,10 +33,16 @@ class Sandbox {
     std::string read_file(const std::string& name) const;
     // Writes image.bin and returns its bytes.
     std::vector<std::uint8_t> add_image(const ImageSpec& shape = {}) const;
+    // A test that breaks the protocol on purpose names how many violations the controllers
+    // count; every other test ends with none.
+    void expect_protocol_violations(std::uint64_t count) {
+        expected_violations_ = count;
+    }
 
   private:
     std::filesystem::path previous_;
     std::filesystem::path folder_;
+    std::uint64_t expected_violations_ = 0;
 };
 
 // Resets every process-wide record of the program and the simulated PC.

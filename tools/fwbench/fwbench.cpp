@@ -34,8 +34,8 @@ struct CallCounts {
     std::uint64_t polls = 0;
 };
 
-// Delivered requests by kind, from the device's request log; polls are reads of the trigger
-// register and are counted apart from the other reads.
+// Delivered requests by kind, from the device's request log; polls are the reads of the trigger
+// register, counted among the register reads as fwsim --stats counts them, and also on their own.
 CallCounts count_calls(const sim::SimDevice& device) {
     constexpr std::uint32_t kPollAddress = 0xFF8010;
     CallCounts counts;
@@ -48,7 +48,8 @@ CallCounts count_calls(const sim::SimDevice& device) {
             ++counts.block_writes;
             break;
         case sim::RequestKind::Read:
-            ++(record.address == kPollAddress ? counts.polls : counts.reads);
+            ++counts.reads;
+            counts.polls += record.address == kPollAddress ? 1 : 0;
             break;
         case sim::RequestKind::ReadBlock:
             ++counts.block_reads;
@@ -93,7 +94,8 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(counts.block_writes));
         std::printf("hid reads: %llu\n", static_cast<unsigned long long>(counts.reads));
         std::printf("hid block reads: %llu\n", static_cast<unsigned long long>(counts.block_reads));
-        std::printf("hid polls: %llu\n", static_cast<unsigned long long>(counts.polls));
+        std::printf("hid polls (among the reads): %llu\n",
+                    static_cast<unsigned long long>(counts.polls));
         std::printf("protocol floor: %.0f ms (WAIT %u ms x %llu writes + 1000 ms x %llu mode "
                     "changes)\n",
                     floor, WAIT,

@@ -13,15 +13,18 @@
 #include "sim/kept_state.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
+#include "sim/wire_trace.h"
 
 namespace {
 
 constexpr int kExitBadUsage = 2;
 constexpr int kShowNormal = 1;
 constexpr const char* kUsage =
-    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--keep FILE] [--] WORDS...\n"
+    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--trace FILE] [--keep FILE]\n"
+    "             [--] WORDS...\n"
     "Runs the updater on a simulated PC in the current directory; the words, joined by single\n"
     "blanks, are its argument string. --stats prints each device's HID calls on standard error.\n"
+    "--trace writes every feature report sent and fetched, with its virtual time, to FILE.\n"
     "--keep FILE starts the controllers as FILE holds them (when it exists) and saves their\n"
     "state there at the end, so that a second run continues where the first left them.\n";
 
@@ -30,6 +33,7 @@ struct Options {
     bool real_time = false;
     bool stats = false;
     std::string keep;
+    std::string trace;
     std::string arguments;
 };
 
@@ -51,6 +55,11 @@ bool parse_options(int argc, char** argv, Options& options) {
                 return false;
             }
             options.keep = argv[++i];
+        } else if (word == "--trace") {
+            if (i + 1 >= argc) {
+                return false;
+            }
+            options.trace = argv[++i];
         } else if (word == "--real-time") {
             options.real_time = true;
         } else if (word == "--stats") {
@@ -146,6 +155,19 @@ bool save_kept(const std::string& path) {
     return static_cast<bool>(file);
 }
 
+// Every device's feature reports, in order; a "# device N" line before each device's calls.
+bool write_trace(const std::string& path) {
+    std::ofstream file(path, std::ios::binary);
+    std::size_t index = 0;
+    for (const sim::SimDevice& device : sim::pc().devices) {
+        file << "# device " << index++ << '\n';
+        for (const std::string& line : sim::wire_trace_lines(device)) {
+            file << line << '\n';
+        }
+    }
+    return static_cast<bool>(file.flush());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -168,6 +190,9 @@ int main(int argc, char** argv) {
         return kExitBadUsage;
     }
     machine.real_time = options.real_time;
+    for (sim::SimDevice& device : machine.devices) {
+        device.record_wire = !options.trace.empty();
+    }
     machine.on_event = [](const std::string& line) { std::cout << line << '\n' << std::flush; };
     std::wstring arguments = to_utf16_units(options.arguments);
     const int code = wWinMain(nullptr, nullptr, arguments.data(), kShowNormal);
@@ -178,6 +203,10 @@ int main(int argc, char** argv) {
     }
     if (options.stats) {
         print_stats();
+    }
+    if (!options.trace.empty() && !write_trace(options.trace)) {
+        std::fprintf(stderr, "fwsim: cannot write the trace to %s\n", options.trace.c_str());
+        return kExitBadUsage;
     }
     if (host_handles_open_total() != 0) {
         std::fprintf(stderr, "fwsim: the run left %zu handle(s) open\n", host_handles_open_total());

@@ -174,6 +174,10 @@ void check_machine(const Soak& soak, RunResult& result) {
         result.violations.push_back(std::to_string(host_device_api_misuses()) +
                                     " misused SetupAPI/HID call(s)");
     }
+    const std::uint64_t violations = sim::pc().devices.at(0).controller.stats.protocol_violations;
+    if (violations != 0) {
+        result.violations.push_back(std::to_string(violations) + " protocol violation(s)");
+    }
     const std::vector<std::string>& shown = sim::pc().transcript;
     const auto visible = std::find_if(shown.begin(), shown.end(), [](const std::string& line) {
         return !starts_with(line, kDebugPrefix);
