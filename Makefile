@@ -61,6 +61,7 @@ test-wine:
 	@echo "==== test: Wine system tests ===="
 	python3 tests/wine/wine_tests.py
 	python3 tests/wine/dll_planting_tests.py
+	python3 tests/wine/vdev_tests.py
 	python3 tests/wine/window_tests.py
 
 BENCH_DIR := build/bench
