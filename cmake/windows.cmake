@@ -87,6 +87,3 @@ endif()
 
 # The virtual controller under Wine's HID stack, for the Wine system tests.
 include(${CMAKE_SOURCE_DIR}/cmake/windows_vdev.cmake)
-
-# The simulation build for window tests under Wine, and the loading of system DLLs.
-include(${CMAKE_SOURCE_DIR}/cmake/windows_sim.cmake OPTIONAL)
