@@ -31,13 +31,14 @@ harness.TESTS.clear()
 test = harness.test
 
 VDEV = os.path.join(harness.ROOT, 'tools', 'wine', 'vdev')
-FWSIM = PREFIX = ''
+FWSIM = PROBE = PREFIX = ''
 
 
 def set_build_dir(build):
-    global FWSIM, PREFIX
+    global FWSIM, PROBE, PREFIX
     harness.set_build_dir(build)
     FWSIM = os.path.join(harness.BUILD, 'host', 'fwsim')
+    PROBE = os.path.join(harness.BUILD, 'windows', 'tools', 'hid_probe.exe')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_VDEV_PREFIX') or
                              os.path.join(harness.BUILD, 'wine-prefix-vdev'))
 
@@ -49,6 +50,14 @@ COMPLETED = re.compile(r'^Completed:\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}$')
 STATS = re.compile(r'^fwsim: device (\d+): HidD_SetFeature (\d+), HidD_GetFeature (\d+);', re.M)
 TRANSCRIPT = re.compile(r'^(SET|GET) (\d+)((?: [0-9A-F]{2})*)( failed)?$')
 BLOCK_WRITE = 0x80
+REMOVAL_WAIT_MS = 3000  # for vdevctl.exe to take an unplugged device out of Wine's tree
+STATUS_SUCCESS = 0xD7
+MODE_NORMAL = 0x11
+ERROR_FILE_NOT_FOUND = 2
+ERROR_ACCESS_DENIED = 5
+ERROR_GEN_FAILURE = 31
+ERROR_INVALID_PARAMETER = 87
+ERROR_DEVICE_NOT_CONNECTED = 1167
 
 
 class VdevWine(harness.Wine):
@@ -266,13 +275,73 @@ def two_controllers_update_the_matching_one(ctx):
                  'state 1 main=image mode=0x11 access=off handles=0'])
 
 
+def request(report_id, command, address, length):
+    """A request of `length` bytes with a zero payload and its checksum."""
+    data = bytes([report_id, command]) + address.to_bytes(4, 'little')
+    data += bytes(length - len(data) - 1)
+    return data + bytes([(sum(data) + length + 2) & 0xFF])
+
+
+def probe(ctx, folder, path, *steps):
+    """hid_probe.exe's answer lines for the steps on one interface path."""
+    done = subprocess.run(['wine', PROBE, path] + [str(step) for step in steps], cwd=folder,
+                          env=ctx.wine.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          timeout=VDEV_TIMEOUT, check=True)
+    return done.stdout.decode('ascii').splitlines()
+
+
+@test
+def calls_on_a_removed_device_fail(ctx):
+    # The second register read unplugs the device; its root devices then leave Wine's tree.
+    folder = ctx.folder('removed')
+    harness.make_image(os.path.join(folder, 'FW.bin'))
+    scenario_path = os.path.join(ctx.base, 'removed.json')
+    with open(scenario_path, 'w') as f:
+        json.dump(one_device({'faults': [{'on': 'read', 'skip': 1, 'unplug': True}]}), f)
+    vdev(ctx, folder, 'up', scenario_path)
+    control = [p for p in interfaces(ctx, folder) if '&col01#' in p.lower()][0]
+    read_mode = request(5, 0xD1, 0x80002D, 8).hex()
+    answers = probe(ctx, folder, control, 'open', 'set', read_mode, 'get', 8, 'get', 8,
+                    'set', read_mode[:-2], 'set', read_mode, 'sleep', REMOVAL_WAIT_MS,
+                    'set', read_mode, 'get', 8, 'attributes', 'close', 'open')
+    answer = bytes([5, STATUS_SUCCESS]) + (0x80002D).to_bytes(4, 'little') + bytes([MODE_NORMAL])
+    answer += bytes([(sum(answer) + len(answer) + 3) & 0xFF])
+    expected = ['ok', 'ok', 'ok ' + answer.hex().upper(),
+                'error %d' % ERROR_GEN_FAILURE,      # fetch with no read pending
+                'error %d' % ERROR_INVALID_PARAMETER,  # seven bytes for an 8-byte report
+                'error %d' % ERROR_DEVICE_NOT_CONNECTED,  # the unplugging request
+                'ok',
+                'error %d' % ERROR_ACCESS_DENIED,    # calls on a handle of a removed device
+                'error %d' % ERROR_ACCESS_DENIED,
+                'error %d' % ERROR_ACCESS_DENIED,
+                'ok',                                 # its handle still closes
+                'error %d' % ERROR_FILE_NOT_FOUND]    # its path no longer opens
+    if answers != expected:
+        raise AssertionError('answers %r, expected %r' % (answers, expected))
+
+
+@test
+def bad_scenario_is_refused(ctx):
+    folder = ctx.folder('bad_scenario')
+    scenario_path = os.path.join(ctx.base, 'bad_scenario.json')
+    with open(scenario_path, 'w') as f:
+        json.dump({'devices': [{'no_such_key': 1}]}, f)
+    try:
+        vdev(ctx, folder, 'up', scenario_path)
+    except AssertionError as error:
+        if 'unknown key "no_such_key"' not in str(error):
+            raise AssertionError('not refused for its unknown key: %s' % error)
+    else:
+        raise AssertionError('vdev up took a scenario with an unknown key')
+
+
 class Context(harness.Context):
     pass
 
 
 def main():
     options = harness.parse_options(__doc__, set_build_dir)
-    parts = [harness.EXE, harness.LAUNCH, FWSIM, harness.FWIMAGE,
+    parts = [harness.EXE, harness.LAUNCH, FWSIM, harness.FWIMAGE, PROBE,
              os.path.join(harness.BUILD, 'windows', 'tools', 'vdev', 'norvane_vdev.sys'),
              os.path.join(harness.BUILD, 'windows', 'tools', 'vdev', 'vdevctl.exe')]
     if harness.report_missing(parts, 'build both builds first (make build)'):

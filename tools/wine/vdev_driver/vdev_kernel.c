@@ -228,18 +228,21 @@ static NTSTATUS describe(const VDEV_COLLECTION* collection, PIRP irp, ULONG code
 /* A feature report; hidclass hands over the whole report, report ID in byte 0. */
 static NTSTATUS transfer(const VDEV_COLLECTION* collection, PIRP irp, BOOLEAN set) {
     VDEV_HID_XFER_PACKET* packet = (VDEV_HID_XFER_PACKET*)irp->UserBuffer;
-    int ok;
+    int result;
     if (packet == NULL || packet->reportBuffer == NULL) {
         return STATUS_INVALID_PARAMETER;
     }
     if (set) {
-        ok = vdev_model_set_feature(collection->device, collection->collection,
-                                    packet->reportBuffer, packet->reportBufferLen);
+        result = vdev_model_set_feature(collection->device, collection->collection,
+                                        packet->reportBuffer, packet->reportBufferLen);
     } else {
-        ok = vdev_model_get_feature(collection->device, collection->collection,
-                                    packet->reportBuffer, packet->reportBufferLen);
+        result = vdev_model_get_feature(collection->device, collection->collection,
+                                        packet->reportBuffer, packet->reportBufferLen);
     }
-    if (!ok) {
+    if (result == VDEV_CALL_GONE) {
+        return STATUS_DEVICE_NOT_CONNECTED; /* as a device pulled out answers */
+    }
+    if (result != VDEV_CALL_OK) {
         return STATUS_UNSUCCESSFUL;
     }
     irp->IoStatus.Information = packet->reportBufferLen;

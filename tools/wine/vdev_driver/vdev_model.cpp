@@ -251,6 +251,13 @@ std::vector<std::uint8_t> framed(const sim::SimCollection& collection, const std
     return frame;
 }
 
+int call_result(const sim::SimDevice& device, bool ok) {
+    if (device.unplugged) {
+        return VDEV_CALL_GONE;
+    }
+    return ok ? VDEV_CALL_OK : VDEV_CALL_FAILED;
+}
+
 struct Lock {
     Lock() {
         EnterCriticalSection(&g_lock);
@@ -316,7 +323,7 @@ extern "C" int vdev_model_set_feature(unsigned device, unsigned collection,
     Lock lock;
     sim::SimDevice* simulated = device_at(device, collection);
     if (simulated == nullptr) {
-        return 0;
+        return VDEV_CALL_GONE;
     }
     const std::vector<std::uint8_t> frame =
         framed(simulated->collections[collection], report, length);
@@ -325,7 +332,7 @@ extern "C" int vdev_model_set_feature(unsigned device, unsigned collection,
     append_transcript(*g_model, "SET", device, frame.data(), frame.size(), ok);
     write_state(*g_model);
     start_removal(*g_model, device);
-    return ok ? 1 : 0;
+    return call_result(*simulated, ok);
 }
 
 extern "C" int vdev_model_get_feature(unsigned device, unsigned collection, unsigned char* report,
@@ -333,7 +340,7 @@ extern "C" int vdev_model_get_feature(unsigned device, unsigned collection, unsi
     Lock lock;
     sim::SimDevice* simulated = device_at(device, collection);
     if (simulated == nullptr) {
-        return 0;
+        return VDEV_CALL_GONE;
     }
     std::vector<std::uint8_t> frame = framed(simulated->collections[collection], report, length);
     const bool ok = sim::device_get_feature(*simulated, collection, frame.data(), frame.size(),
@@ -345,7 +352,7 @@ extern "C" int vdev_model_get_feature(unsigned device, unsigned collection, unsi
     append_transcript(*g_model, "GET", device, frame.data(), ok ? frame.size() : 0, ok);
     write_state(*g_model);
     start_removal(*g_model, device);
-    return ok ? 1 : 0;
+    return call_result(*simulated, ok);
 }
 
 // ---- entry -----------------------------------------------------------------------------------

@@ -37,8 +37,12 @@ int vdev_model_refresh(void);
 /* Describes one collection; zero when the scenario has no such device or collection. */
 int vdev_model_describe(unsigned device, unsigned collection, struct vdev_collection_info* info);
 
-/* One feature report sent to or fetched from a collection, report ID in byte 0. Nonzero on
- * success. Each call appends one transcript line. */
+/* How a feature call ended. */
+enum { VDEV_CALL_FAILED = 0, VDEV_CALL_OK = 1, VDEV_CALL_GONE = 2 };
+
+/* One feature report sent to or fetched from a collection, report ID in byte 0. VDEV_CALL_GONE
+ * when the device is unplugged (it is leaving Wine's device tree). Each call appends one
+ * transcript line. */
 int vdev_model_set_feature(unsigned device, unsigned collection, const unsigned char* report,
                            unsigned length);
 int vdev_model_get_feature(unsigned device, unsigned collection, unsigned char* report,
