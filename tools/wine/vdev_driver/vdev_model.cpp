@@ -113,8 +113,9 @@ std::vector<std::uint8_t> folder_image_main() {
         bytes.size() != kImageFileSize) {
         return {};
     }
-    const auto* main = reinterpret_cast<const std::uint8_t*>(bytes.data()) + kMainImageOffset;
-    return {main, main + kMainImageSize};
+    std::vector<std::uint8_t> section(kMainImageSize);
+    std::memcpy(section.data(), bytes.data() + kMainImageOffset, kMainImageSize);
+    return section;
 }
 
 // Loads the folder's scenario the way fwsim does, with the folder as current directory so that
@@ -175,8 +176,8 @@ void write_state(Model& model) {
     SetEndOfFile(model.state);
 }
 
-void append_transcript(Model& model, const char* kind, unsigned device, const std::uint8_t* bytes,
-                       std::size_t length, bool ok) {
+void append_transcript(const Model& model, const char* kind, unsigned device,
+                       const std::uint8_t* bytes, std::size_t length, bool ok) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string line = kind;
     line += ' ';

@@ -13,6 +13,7 @@
 #include <newdev.h>
 #include <setupapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -29,6 +30,7 @@ constexpr int kExitUsage = 2;
 constexpr unsigned kMaxPlaces = 100; // two decimal digits in the place hardware ID
 constexpr DWORD kInterfaceWaitMs = 20000;
 constexpr DWORD kPollMs = 20;
+constexpr DWORD kDetailBytes = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) + MAX_PATH * 4;
 constexpr const wchar_t* kServiceName = L"NorvaneVdev";
 constexpr const wchar_t* kDriverFile = L"norvane_vdev.sys";
 
@@ -206,18 +208,15 @@ std::vector<Interface> present_interfaces() {
     data.cbSize = sizeof(data);
     for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &kHidInterface, index, &data);
          ++index) {
-        union {
-            SP_DEVICE_INTERFACE_DETAIL_DATA_W detail;
-            wchar_t room[MAX_PATH * 2];
-        } buffer{};
-        buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        std::vector<std::uint8_t> storage(kDetailBytes);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof(info);
         wchar_t instance[MAX_DEVICE_ID_LEN] = L"";
-        if (SetupDiGetDeviceInterfaceDetailW(list, &data, &buffer.detail, sizeof(buffer), nullptr,
-                                             &info) &&
+        if (SetupDiGetDeviceInterfaceDetailW(list, &data, detail, kDetailBytes, nullptr, &info) &&
             SetupDiGetDeviceInstanceIdW(list, &info, instance, MAX_DEVICE_ID_LEN, nullptr)) {
-            found.push_back({buffer.detail.DevicePath, instance});
+            found.push_back({detail->DevicePath, instance});
         }
     }
     SetupDiDestroyDeviceInfoList(list);
@@ -371,7 +370,7 @@ int down() {
     return ok ? kExitOk : kExitFailed;
 }
 
-int list() {
+int list_interfaces() {
     for (const Interface& present : present_interfaces()) {
         std::wprintf(L"%ls %ls\n", present.path.c_str(), present.instance.c_str());
     }
@@ -390,7 +389,7 @@ int wmain(int argc, wchar_t** argv) {
                                                                                : kExitFailed;
     }
     if (argc == 2 && std::wcscmp(argv[1], L"list") == 0) {
-        return list();
+        return list_interfaces();
     }
     if (argc == 2 && std::wcscmp(argv[1], L"down") == 0) {
         return down();
