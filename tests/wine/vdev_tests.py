@@ -24,6 +24,7 @@ import os
 import re
 import subprocess
 import sys
+import time
 
 import wine_tests as harness
 
@@ -50,7 +51,7 @@ COMPLETED = re.compile(r'^Completed:\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}$')
 STATS = re.compile(r'^fwsim: device (\d+): HidD_SetFeature (\d+), HidD_GetFeature (\d+);', re.M)
 TRANSCRIPT = re.compile(r'^(SET|GET) (\d+)((?: [0-9A-F]{2})*)( failed)?$')
 BLOCK_WRITE = 0x80
-REMOVAL_WAIT_MS = 3000  # for vdevctl.exe to take an unplugged device out of Wine's tree
+REMOVAL_WAIT_MS = 20000  # at most, for vdevctl.exe to take an unplugged device out of the tree
 STATUS_SUCCESS = 0xD7
 MODE_NORMAL = 0x11
 ERROR_FILE_NOT_FOUND = 2
@@ -259,7 +260,11 @@ def unplug_during_programming(ctx):
     if len(data_sets) < 101 or data_sets[100][1] or not all(ok for _d, ok in data_sets[:100]):
         raise AssertionError('the 101st chunk write did not fail as the unplug: %r' %
                              [ok for _d, ok in data_sets[:102]])
+    deadline = time.monotonic() + REMOVAL_WAIT_MS / 1000.0
     left = [p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower()]
+    while left and time.monotonic() < deadline:
+        time.sleep(0.5)
+        left = [p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower()]
     if left:
         raise AssertionError('the unplugged device is still listed: %r' % left)
 
@@ -302,7 +307,7 @@ def calls_on_a_removed_device_fail(ctx):
     control = [p for p in interfaces(ctx, folder) if '&col01#' in p.lower()][0]
     read_mode = request(5, 0xD1, 0x80002D, 8).hex()
     answers = probe(ctx, folder, control, 'open', 'set', read_mode, 'get', 8, 'get', 8,
-                    'set', read_mode[:-2], 'set', read_mode, 'sleep', REMOVAL_WAIT_MS,
+                    'set', read_mode[:-2], 'set', read_mode, 'wait-removed', REMOVAL_WAIT_MS,
                     'set', read_mode, 'get', 8, 'attributes', 'close', 'open')
     answer = bytes([5, STATUS_SUCCESS]) + (0x80002D).to_bytes(4, 'little') + bytes([MODE_NORMAL])
     answer += bytes([(sum(answer) + len(answer) + 3) & 0xFF])
@@ -310,7 +315,7 @@ def calls_on_a_removed_device_fail(ctx):
                 'error %d' % ERROR_GEN_FAILURE,      # fetch with no read pending
                 'error %d' % ERROR_INVALID_PARAMETER,  # seven bytes for an 8-byte report
                 'error %d' % ERROR_DEVICE_NOT_CONNECTED,  # the unplugging request
-                'ok',
+                'ok',                                 # then its path is no longer found
                 'error %d' % ERROR_ACCESS_DENIED,    # calls on a handle of a removed device
                 'error %d' % ERROR_ACCESS_DENIED,
                 'error %d' % ERROR_ACCESS_DENIED,

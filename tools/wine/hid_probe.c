@@ -7,7 +7,8 @@
  * Steps: "open" (CreateFileW with access 0 and read/write sharing, as the updater opens a
  * collection), "set HEX" (HidD_SetFeature with those bytes), "get LENGTH" (HidD_GetFeature into
  * a buffer of that length, byte 0 the report ID of the last set), "attributes"
- * (HidD_GetAttributes), "sleep MS" and "close" (CloseHandle). One line per step: "ok", "ok HEX"
+ * (HidD_GetAttributes), "sleep MS", "close" (CloseHandle) and "wait-removed MS" (until the path
+ * no longer opens because it is not found, at most MS). One line per step: "ok", "ok HEX"
  * for a get, "ok VID PID VERSION" for attributes, or "error N" with GetLastError. hid.dll is
  * loaded from System32. Exit 0 when every step ran, 2 for bad usage. */
 #include <windows.h>
@@ -18,6 +19,7 @@
 
 #define MAX_REPORT 512
 #define HEX_BASE 16
+#define POLL_MS 50
 
 typedef struct {
     ULONG Size;
@@ -101,6 +103,32 @@ static void step_attributes(HANDLE device) {
     }
 }
 
+static HANDLE open_path(const wchar_t* path) {
+    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+}
+
+static void step_wait_removed(const wchar_t* path, const wchar_t* limit_text) {
+    const DWORD limit = wcstoul(limit_text, NULL, 10);
+    DWORD waited = 0;
+    for (;;) {
+        HANDLE probe = open_path(path);
+        if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            printf("ok\n");
+            return;
+        }
+        if (probe != INVALID_HANDLE_VALUE) {
+            CloseHandle(probe);
+            SetLastError(ERROR_SUCCESS);
+        }
+        if (waited >= limit) {
+            report_error();
+            return;
+        }
+        Sleep(POLL_MS);
+        waited += POLL_MS;
+    }
+}
+
 int wmain(int argc, wchar_t** argv) {
     HANDLE device = INVALID_HANDLE_VALUE;
     int i;
@@ -112,8 +140,7 @@ int wmain(int argc, wchar_t** argv) {
         const wchar_t* step = argv[i];
         const wchar_t* argument = i + 1 < argc ? argv[i + 1] : L"";
         if (wcscmp(step, L"open") == 0) {
-            device = CreateFileW(argv[1], 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                 OPEN_EXISTING, 0, NULL);
+            device = open_path(argv[1]);
             if (device == INVALID_HANDLE_VALUE) {
                 report_error();
             } else {
@@ -130,6 +157,9 @@ int wmain(int argc, wchar_t** argv) {
         } else if (wcscmp(step, L"sleep") == 0) {
             Sleep(wcstoul(argument, NULL, 10));
             printf("ok\n");
+            ++i;
+        } else if (wcscmp(step, L"wait-removed") == 0) {
+            step_wait_removed(argv[1], argument);
             ++i;
         } else if (wcscmp(step, L"close") == 0) {
             if (CloseHandle(device)) {
