@@ -218,6 +218,13 @@ def update_succeeds(ctx):
 
 
 @test
+def no_controller_is_found(ctx):
+    # Also shows that nothing of the previous scenario's controllers is left.
+    update_case(ctx, 'none', {'devices': []}, 1603,
+                ['Could not find Norvane device.', 'Exit code = 1603', ''], [])
+
+
+@test
 def failing_chunk_fails_the_update(ctx):
     scenario = one_device({'faults': [{'on': 'write_block', 'address': 1024, 'fail_set': True}]})
     update_case(ctx, 'chunk', scenario, 1603,
