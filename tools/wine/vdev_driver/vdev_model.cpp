@@ -25,7 +25,6 @@ constexpr std::uint64_t kMillisecondsPerSecond = 1000;
 // that much so that a program that waits exactly the settle time sees the new mode.
 constexpr std::uint64_t kSleepSlackMs = 16;
 constexpr std::size_t kHexPerByte = 3; // " XX"
-constexpr std::uint8_t kMaxPlainReportCount = 0xFF;
 
 // HID report descriptor items of one vendor collection.
 constexpr std::uint8_t kItemUsagePage16 = 0x06;
