@@ -19,7 +19,7 @@ HOST_DIR := build/host
 WINDOWS_DIR := build/windows
 
 .PHONY: deps build build-host build-windows test test-host test-wine demo clean \
-	bench soak fuzz lint release release-check mutants
+	bench bench-wine soak fuzz lint release release-check mutants
 
 deps:
 	@missing=""; \
@@ -61,6 +61,7 @@ test-wine:
 	@echo "==== test: Wine system tests ===="
 	python3 tests/wine/wine_tests.py
 	python3 tests/wine/dll_planting_tests.py
+	python3 tests/wine/vdev_tests.py
 	python3 tests/wine/window_tests.py
 	python3 tests/wine/dpi_tests.py
 
@@ -113,6 +114,12 @@ bench: deps
 	echo "==== bench: real time ===="; \
 	"$(CURDIR)/$(BENCH_DIR)/fwbench" --real-time; \
 	cd /; rm -rf "$$dir"
+
+# One default silent update of the release exe through Wine's own HID stack (a virtual controller,
+# tools/wine/vdev): its wall time against the protocol's floor and the time per HID call.
+bench-wine: deps build
+	@echo "==== bench-wine: the release exe through Wine's HID stack ===="
+	python3 tests/wine/bench_wine.py
 
 demo: deps build
 	@echo "==== demo: one silent run on the simulated PC ===="

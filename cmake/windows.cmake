@@ -93,5 +93,5 @@ if(NORVANE_WINE_TEST_TOOLS)
         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endif()
 
-# The simulation build for window tests under Wine, and the loading of system DLLs.
-include(${CMAKE_SOURCE_DIR}/cmake/windows_sim.cmake OPTIONAL)
+# The virtual controller under Wine's HID stack, for the Wine system tests.
+include(${CMAKE_SOURCE_DIR}/cmake/windows_vdev.cmake)

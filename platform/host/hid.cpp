@@ -1,7 +1,7 @@
 // HID stand-in (hid.dll) over the simulated device tree. Device handles come from
 // host_open_device_path; preparsed data is an entry of the handle table of its own, so a test sees
 // every HidD_GetPreparsedData that was not freed. The calls themselves are those of
-// sim/hid_calls.h, shared with the Windows simulation build.
+// sim/hid_calls.h.
 #include "host/device_tree.h"
 #include "host/handles.h"
 #include "sim/hid_calls.h"

@@ -66,7 +66,7 @@ HANDLE host_open_device_path(const wchar_t* path, DWORD access, DWORD share) {
         return INVALID_HANDLE_VALUE;
     }
     if (sim::pc().devices[device].unplugged) {
-        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        SetLastError(ERROR_FILE_NOT_FOUND); // a removed device's interface is gone
         return INVALID_HANDLE_VALUE;
     }
     HandleEntry entry{};

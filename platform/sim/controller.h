@@ -1,7 +1,7 @@
 // The touchpad controller model behind a simulated HID device: its byte registers, its three
 // memories, firmware-update mode, unlock, erase and flash-like programming, and the feature-report
 // request format with its checksum. Portable C++ (no Win32), so the host stand-in and the Windows
-// simulation build share it.
+// virtual controller driver of the Wine tests share it.
 //
 // A request is one feature report of L bytes: byte 0 the report ID, byte 1 the command, bytes 2-5
 // the address (least significant byte first), the payload from byte 6, and the checksum in byte

@@ -1,8 +1,6 @@
-// What the SetupAPI and HID stand-ins of both builds share about the simulated device tree: the
-// interface classes, the interface path of each collection, finding a collection by its path,
-// and how a stand-in call ends. Built by g++ for the host stand-ins (platform/host) and by MinGW
-// for NorvaneFwUpdaterSim.exe (platform/windows/sim_*.cpp); the Win32 types come from
-// platform/win32.h, the SDK's on Windows and our declarations on the host.
+// What the SetupAPI and HID stand-ins share about the simulated device tree: the interface
+// classes, the interface path of each collection, finding a collection by its path, and how a
+// stand-in call ends. The Win32 types come from platform/win32.h.
 #pragma once
 
 #include <cstddef>

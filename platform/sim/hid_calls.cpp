@@ -14,6 +14,18 @@ CallResult device_failure(const SimDevice& device) {
     return call_refused(device.unplugged ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE);
 }
 
+// A feature call that failed. The class driver refuses a buffer that is not the collection's
+// feature report length with ERROR_INVALID_PARAMETER before any device sees it (as Wine's
+// hidclass does); the device still counts the call as refused.
+CallResult feature_failure(const DeviceRef& ref, ULONG length) {
+    const SimDevice& device = *ref.device;
+    if (!device.unplugged && ref.collection < device.collections.size() &&
+        length != static_cast<ULONG>(device.collections[ref.collection].report_count) + 1) {
+        return call_refused(ERROR_INVALID_PARAMETER);
+    }
+    return device_failure(device);
+}
+
 // A call that needs a plugged-in device; it counts for the device's call-index knobs.
 CallResult present_device(SimDevice* device) {
     if (device == nullptr) {
@@ -109,7 +121,7 @@ CallResult hid_set_feature(const DeviceRef& ref, const void* buffer, ULONG lengt
     }
     if (!device_set_feature(*ref.device, ref.collection, static_cast<const std::uint8_t*>(buffer),
                             length, now_ms)) {
-        return device_failure(*ref.device);
+        return feature_failure(ref, length);
     }
     return call_ok();
 }
@@ -120,7 +132,7 @@ CallResult hid_get_feature(const DeviceRef& ref, void* buffer, ULONG length, std
     }
     if (!device_get_feature(*ref.device, ref.collection, static_cast<std::uint8_t*>(buffer), length,
                             now_ms)) {
-        return device_failure(*ref.device);
+        return feature_failure(ref, length);
     }
     return call_ok();
 }

@@ -1,6 +1,6 @@
 // A simulated HID device: its attributes, its top-level collections and the touchpad controller
 // behind them, with fault rules applied to each feature-report call. Portable C++ (no Win32), so
-// the host stand-in and the Windows simulation build share it.
+// the host stand-in and the virtual controller driver of the Wine tests share it.
 #pragma once
 
 #include <cstddef>

@@ -203,7 +203,7 @@ TEST_F(HostDeviceTree, UnpluggedDeviceLeavesEnumerationAndNoLongerOpens) {
     EXPECT_EQ(interface_paths(), std::vector<std::wstring>{host_interface_path(1, 0)});
     EXPECT_TRUE(host_is_device_path(first.c_str()));
     EXPECT_EQ(open(first), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     HIDD_ATTRIBUTES attributes{};
     EXPECT_FALSE(HidD_GetAttributes(handle, &attributes));
     EXPECT_FALSE(HidD_SetFeature(handle, request.data(), 8));
@@ -307,8 +307,13 @@ TEST_F(HostDeviceTree, FeatureReportsReachTheControllerOnTheVirtualClock) {
     Bytes short_report(7, 0);
     short_report[0] = 5;
     EXPECT_FALSE(HidD_SetFeature(control, short_report.data(), 7));
-    EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(sim::pc().devices[0].controller.stats.refused_requests, 1u);
+    EXPECT_FALSE(HidD_GetFeature(control, short_report.data(), 7));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    Bytes wrong_id = sim::make_request(6, sim::kCommandReadRegister, sim::kPollAddress, {}, 8);
+    EXPECT_FALSE(HidD_SetFeature(control, wrong_id.data(), 8));
+    EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
     EXPECT_TRUE(host_handle_release(control));
     EXPECT_FALSE(HidD_SetFeature(control, short_report.data(), 8));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);

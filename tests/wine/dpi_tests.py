@@ -201,7 +201,8 @@ class Context(windows.Context):
 
 def main():
     options = harness.parse_options(__doc__, set_build_dir)
-    inputs = (windows.SIM_EXE, harness.LAUNCH, windows.DRIVER, PROBE, harness.FWIMAGE)
+    inputs = (harness.EXE, windows.VDEV_DRIVER, harness.LAUNCH, windows.DRIVER, PROBE,
+              harness.FWIMAGE)
     if harness.report_missing(inputs, 'build both builds first (make build)'):
         return 1
     for stale in glob.glob(os.path.join(windows.SCREENSHOTS, 'failed-*-dpi*.png')):

@@ -3,13 +3,14 @@
 
     python3 tests/wine/window_tests.py [-k SUBSTRING] [--keep] [--build-dir DIR]
 
-NorvaneFwUpdaterSim.exe (build/windows/sim/) is the program built from the product sources and
-resources with simulated HID devices in place of the machine's; everything else is real Win32 under
-Wine. Each test runs it interactively ("/v LOGFILE=fw.log") through launch.exe, which reports the
-full exit code, and drives its windows with driver.exe (tools/wine/driver.c) as a user would:
-answers the question, presses Start Update, reads the boxes, the button and the progress bar,
-closes the dialog. The first tests check the binaries: the release exe holds nothing of the
-simulation, and the simulation build links no device library.
+The program is the release NorvaneFwUpdater.exe, unmodified; its controller is a virtual one in
+Wine's own HID stack (tools/wine/vdev: the driver build/windows/tools/vdev/norvane_vdev.sys with
+our controller model, under Wine's setupapi, hid.dll and hidclass). Each test brings up the
+controller of its scenario, runs the exe interactively ("/v LOGFILE=fw.log") through launch.exe,
+which reports the full exit code, and drives its windows with driver.exe (tools/wine/driver.c) as
+a user would: answers the question, presses Start Update, reads the boxes, the button and the
+progress bar, closes the dialog. The first test checks that the release exe holds nothing of the
+controller model.
 
 The tests use a Wine prefix of their own, build/wine-prefix-gui (made once; the environment
 variable NORVANE_WINE_GUI_PREFIX names another folder), set to Wine's virtual desktop so that
@@ -38,13 +39,14 @@ import wine_tests as harness
 harness.TESTS.clear()
 test = harness.test
 
-SIM_EXE = DRIVER = PREFIX = SCREENSHOTS = ''
+VDEV = os.path.join(harness.ROOT, 'tools', 'wine', 'vdev')
+VDEV_DRIVER = DRIVER = PREFIX = SCREENSHOTS = ''
 
 
 def set_build_dir(build):
-    global SIM_EXE, DRIVER, PREFIX, SCREENSHOTS
+    global VDEV_DRIVER, DRIVER, PREFIX, SCREENSHOTS
     harness.set_build_dir(build)
-    SIM_EXE = os.path.join(harness.BUILD, 'windows', 'sim', 'NorvaneFwUpdaterSim.exe')
+    VDEV_DRIVER = os.path.join(harness.BUILD, 'windows', 'tools', 'vdev', 'norvane_vdev.sys')
     DRIVER = os.path.join(harness.BUILD, 'windows', 'tools', 'driver.exe')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_GUI_PREFIX') or
                              os.path.join(harness.BUILD, 'wine-prefix-gui'))
@@ -53,7 +55,8 @@ def set_build_dir(build):
 
 DESKTOP_MARK = '.norvane-virtual-desktop'  # in the prefix once its virtual desktop is set
 
-RUN_TIMEOUT = 90          # s: one run of the program, from start to exit
+RUN_TIMEOUT = 120         # s: one run of the program, from start to exit
+VDEV_TIMEOUT = 180        # s: bringing up a scenario's controllers
 WINDOW_TIMEOUT_MS = 20000  # a window that the program opens next
 UPDATE_TIMEOUT_MS = 60000  # the whole flash sequence
 DRIVER_MARGIN = 10         # s on top of a driver command's own timeout
@@ -73,9 +76,8 @@ PROGRESS_DONE = 18
 # The responsiveness test: a pause after each write long enough that the update lasts several
 # seconds and every progress step stays up longer than a sampling round.
 RESPONSIVE_WAIT_MS = 12
-SAMPLE_INTERVAL = 0.05  # s between two rounds of ping, progress and close-box samples
+SAMPLE_INTERVAL = 0.05  # s between two rounds of ping and progress samples
 MIN_PINGS = 20
-SCENARIO_ERROR_EXIT = 2
 RUN_ARGS = ['/v', 'LOGFILE=fw.log']
 FAULT_AT_UNLOCK = {'devices': [{'controller': {'faults': [
     {'on': 'write', 'address': '0xFF800C', 'fail_set': True}]}}]}
@@ -89,7 +91,7 @@ class WindowWine(harness.Wine):
 
     def __init__(self):
         super().__init__(PREFIX)
-        self.env.pop('NORVANE_SIM_SCENARIO', None)
+        self.env['NORVANE_BUILD_DIR'] = harness.BUILD
         self.driver = None
         self.lock = None
 
@@ -166,7 +168,16 @@ class WindowWine(harness.Wine):
 
     def end_program(self):
         """Ends a program run that is still going (a failed test), by its image name."""
-        self.wine_quiet(['taskkill', '/f', '/im', os.path.basename(SIM_EXE)], timeout=30)
+        self.wine_quiet(['taskkill', '/f', '/im', os.path.basename(harness.EXE)], timeout=30)
+
+    def vdev(self, folder, *words):
+        """A tools/wine/vdev command in folder (whose image gives the scenario's defaults)."""
+        done = subprocess.run([VDEV] + list(words), cwd=folder, env=self.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                              timeout=VDEV_TIMEOUT, check=False)
+        if done.returncode != 0:
+            raise AssertionError('vdev %s failed: %s' % (' '.join(words),
+                                                         done.stderr.decode('utf-8', 'replace')))
 
     def stop(self):
         if self.driver is not None:
@@ -176,6 +187,8 @@ class WindowWine(harness.Wine):
             except (OSError, subprocess.TimeoutExpired):
                 self.driver.kill()
                 self.driver.wait()
+        subprocess.run([VDEV, 'down'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=VDEV_TIMEOUT, check=False)
         super().stop()
         if self.lock is not None:
             self.lock.close()
@@ -186,16 +199,14 @@ def unescape(text):
 
 
 class ProgramRun:
-    """NorvaneFwUpdaterSim.exe started through launch.exe in a folder, in the background."""
+    """NorvaneFwUpdater.exe started through launch.exe in a folder, in the background."""
 
-    def __init__(self, wine, folder, scenario_path=None):
-        env = dict(wine.env)
-        if scenario_path is not None:
-            env['NORVANE_SIM_SCENARIO'] = harness.windows_path(scenario_path)
+    def __init__(self, wine, folder):
         self.wine = wine
         self.started = datetime.datetime.now()
-        self.process = subprocess.Popen(harness.launch_command(SIM_EXE, RUN_ARGS), cwd=folder,
-                                        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.process = subprocess.Popen(harness.launch_command(harness.EXE, RUN_ARGS),
+                                        cwd=folder, env=wine.env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
         self.ended = None
 
     def exit_code(self):
@@ -262,17 +273,14 @@ VERSION_LINES = ['Current FW version:3.07', 'New FW version:3.08']
 # ---------------------------------------------------------------------------------------------
 # Tests
 
-# Texts and symbols of the simulation: each must be in the simulation build (or the check could
-# never fail) and none in the release exe.
-SIMULATION_MARKERS = [
-    ('the scenario variable', 'NORVANE_SIM_SCENARIO'),
-    ('the simulated interface paths', '\\\\?\\hid#'),
-    ('the interface class in simulated paths', '#{4d1e55b2-f16f-11cf-88cb-001111000030}'),
+# Texts and symbols of the controller model: each must be in the virtual controller's driver (or
+# the check could never fail) and none in the release exe.
+MODEL_MARKERS = [
     ('a controller scenario key', 'erase_busy_polls'),
     ('a fault rule key', 'fail_set'),
     ('a controller model symbol', '_ZN3sim'),
-    ('a simulation function', 'sim_open_device'),
-    ('the simulation build', 'NorvaneFwUpdaterSim'),
+    ('the model seam', 'vdev_model_set_feature'),
+    ('the virtual controller folder', 'norvane-vdev'),
 ]
 
 
@@ -281,50 +289,18 @@ def holds_text(data, text):
 
 
 @test
-def release_exe_holds_no_simulation(ctx):
+def release_exe_holds_no_controller_model(ctx):
     with open(harness.EXE, 'rb') as f:
         release = f.read()
-    with open(SIM_EXE, 'rb') as f:
-        simulation = f.read()
-    missing = [label for label, text in SIMULATION_MARKERS if not holds_text(simulation, text)]
+    with open(VDEV_DRIVER, 'rb') as f:
+        driver = f.read()
+    missing = [label for label, text in MODEL_MARKERS if not holds_text(driver, text)]
     if missing:
-        raise AssertionError('not even the simulation build holds %s' % ', '.join(missing))
-    found = ['%s (%r)' % (label, text) for label, text in SIMULATION_MARKERS
+        raise AssertionError('not even the driver holds %s' % ', '.join(missing))
+    found = ['%s (%r)' % (label, text) for label, text in MODEL_MARKERS
              if holds_text(release, text)]
     if found:
         raise AssertionError('the release exe holds %s' % ', '.join(found))
-
-
-def imports(path):
-    text = harness.objdump_headers(path)
-    dlls = [d.lower() for d in re.findall(r'^\s*DLL Name:\s*(\S+)', text, re.M)]
-    names = re.findall(r'^\s+[0-9a-f]+\s+\d+\s+(\w+)\s*$', text, re.M)
-    return dlls, names
-
-
-def resource_list(path):
-    done = subprocess.run(['wrestool', '-l', path], stdout=subprocess.PIPE, check=True)
-    return sorted(re.findall(r'--type=(\S+) --name=(\S+) --language=(\S+)',
-                             done.stdout.decode('utf-8', 'replace')))
-
-
-@test
-def simulation_build_reaches_no_device(ctx):
-    dlls, names = imports(SIM_EXE)
-    device_dlls = [d for d in dlls if d in ('hid.dll', 'setupapi.dll')]
-    if device_dlls:
-        raise AssertionError('the simulation build imports %s' % ', '.join(device_dlls))
-    device_calls = [n for n in names if re.match(r'(HidD_|HidP_|SetupDi|CreateFileW$|'
-                                                 r'CloseHandle$)', n)]
-    if device_calls:
-        raise AssertionError('the simulation build imports %s' % ', '.join(device_calls))
-    with open(SIM_EXE, 'rb') as f:
-        data = f.read().lower()
-    if holds_text(data, 'hid.dll'):
-        raise AssertionError('the simulation build names hid.dll: it could load it')
-    if resource_list(SIM_EXE) != resource_list(harness.EXE):
-        raise AssertionError('resources differ from the release exe: %r / %r' %
-                             (resource_list(SIM_EXE), resource_list(harness.EXE)))
 
 
 def answer_question(ctx, answer, screenshot=None):
@@ -495,14 +471,6 @@ def failed_update_keeps_the_dialog(ctx):
                                             'Firmware update failed.', 'Exit code = 1603'])
 
 
-@test
-def bad_scenario_ends_the_simulation(ctx):
-    folder = ctx.folder('bad_scenario')
-    prepare_folder(folder)
-    run = ctx.start(folder, {'devices': [{'no_such_key': 1}]})
-    expect('exit code', run.exit_code(), SCENARIO_ERROR_EXIT)
-
-
 # ---------------------------------------------------------------------------------------------
 
 
@@ -512,12 +480,13 @@ class Context(harness.Context):
         self.run = None
 
     def start(self, folder, scenario=None):
-        scenario_path = None
-        if scenario is not None:
-            scenario_path = folder + '.json'
-            with open(scenario_path, 'w') as f:
-                json.dump(scenario, f)
-        self.run = ProgramRun(self.wine, folder, scenario_path)
+        """Brings up the scenario's controllers (one matching the image without one), then
+        starts the program."""
+        scenario_path = folder + '.json'
+        with open(scenario_path, 'w') as f:
+            json.dump(scenario or {}, f)
+        self.wine.vdev(folder, 'up', scenario_path)
+        self.run = ProgramRun(self.wine, folder)
         return self.run
 
     def finish(self, failed_name=None):
@@ -530,7 +499,7 @@ class Context(harness.Context):
 
 def main():
     options = harness.parse_options(__doc__, set_build_dir)
-    inputs = (harness.EXE, SIM_EXE, harness.LAUNCH, DRIVER, harness.FWIMAGE)
+    inputs = (harness.EXE, VDEV_DRIVER, harness.LAUNCH, DRIVER, harness.FWIMAGE)
     if harness.report_missing(inputs, 'build both builds first (make build)'):
         return 1
     for stale in glob.glob(os.path.join(SCREENSHOTS, 'failed-*.png')):

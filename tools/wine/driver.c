@@ -1,5 +1,5 @@
 /* driver.exe: finds the windows of a running program and works them as a user would (test helper,
- * Windows console). The window tests under Wine drive NorvaneFwUpdaterSim.exe with it.
+ * Windows console). The window tests under Wine drive NorvaneFwUpdater.exe with it.
  *
  *     driver.exe COMMAND [ARGUMENTS...]     one command; its result line on standard output
  *     driver.exe serve                      commands from standard input, one per line

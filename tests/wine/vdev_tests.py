@@ -1,0 +1,366 @@
+#!/usr/bin/env python3
+"""System tests of the release NorvaneFwUpdater.exe against virtual controllers in Wine's HID stack.
+
+    python3 tests/wine/vdev_tests.py [-k SUBSTRING] [--keep] [--build-dir DIR]
+
+Each test brings up the controllers of a scenario with tools/wine/vdev (the driver
+build/windows/tools/vdev/norvane_vdev.sys under Wine's own setupapi, hid.dll, hidclass and PnP
+manager), runs the unmodified exe silently ("/s /v LOGFILE=fw.log") through launch.exe, and
+checks its full exit code, its run log, the controllers' end state and the feature calls the
+driver saw. The same scenario also runs on the host's simulated PC (build/host/fwsim): the
+exe on the real stack must write the same log and make as many feature calls as the program on
+our stand-ins.
+
+The tests use a Wine prefix of their own, build/wine-prefix-vdev (made once; the environment
+variable NORVANE_WINE_VDEV_PREFIX names another folder), and remove the devices and the driver
+at the end. The last line of output is "N passed, N failed"; the exit status is 1 when any test
+failed.
+"""
+
+import datetime
+import fcntl
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+
+import wine_tests as harness
+
+harness.TESTS.clear()
+test = harness.test
+
+VDEV = os.path.join(harness.ROOT, 'tools', 'wine', 'vdev')
+FWSIM = PROBE = PREFIX = ''
+
+
+def set_build_dir(build):
+    global FWSIM, PROBE, PREFIX
+    harness.set_build_dir(build)
+    FWSIM = os.path.join(harness.BUILD, 'host', 'fwsim')
+    PROBE = os.path.join(harness.BUILD, 'windows', 'tools', 'hid_probe.exe')
+    PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_VDEV_PREFIX') or
+                             os.path.join(harness.BUILD, 'wine-prefix-vdev'))
+
+
+VDEV_TIMEOUT = 180  # s for one vdev command, prefix creation included
+SUCCESS_LINES = ['Current FW version:3.07', 'New FW version:3.08',
+                 'Firmware was successfully updated.', 'Exit code = 0', 'Completed:TIME', '', '']
+COMPLETED = re.compile(r'^Completed:\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}$')
+STATS = re.compile(r'^fwsim: device (\d+): HidD_SetFeature (\d+), HidD_GetFeature (\d+);', re.M)
+TRANSCRIPT = re.compile(r'^(SET|GET) (\d+)((?: [0-9A-F]{2})*)( failed)?$')
+BLOCK_WRITE = 0x80
+REMOVAL_WAIT_MS = 20000  # at most, for vdevctl.exe to take an unplugged device out of the tree
+STATUS_SUCCESS = 0xD7
+MODE_NORMAL = 0x11
+ERROR_FILE_NOT_FOUND = 2
+ERROR_ACCESS_DENIED = 5
+ERROR_GEN_FAILURE = 31
+ERROR_INVALID_PARAMETER = 87
+ERROR_DEVICE_NOT_CONNECTED = 1167
+
+
+class VdevWine(harness.Wine):
+    """The harness's Wine on a prefix of its own, locked against a second run."""
+
+    def __init__(self):
+        super().__init__(PREFIX)
+        self.env['NORVANE_BUILD_DIR'] = harness.BUILD
+        self.lock = None
+
+    def start(self):
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        self.lock = open(self.prefix + '.lock', 'w')
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
+        super().start()
+
+    def stop(self):
+        subprocess.run([VDEV, 'down'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=VDEV_TIMEOUT, check=False)
+        super().stop()
+
+
+def vdev(ctx, folder, *words):
+    """One vdev command in folder; its standard output, or AssertionError when it failed."""
+    done = subprocess.run([VDEV] + list(words), cwd=folder, env=ctx.wine.env,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=VDEV_TIMEOUT)
+    if done.returncode != 0:
+        errors = [line for line in done.stderr.decode('utf-8', 'replace').splitlines()
+                  if line.startswith('vdev')]
+        raise AssertionError('vdev %s failed (%d): %s' % (' '.join(words), done.returncode,
+                                                          ' / '.join(errors)))
+    return done.stdout.decode('ascii')
+
+
+def interfaces(ctx, folder):
+    """The present HID interface paths, as vdevctl.exe lists them."""
+    done = subprocess.run(['wine', 'C:\\norvane-vdev\\vdevctl.exe', 'list'], cwd=folder,
+                          env=ctx.wine.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          timeout=VDEV_TIMEOUT, check=True)
+    return [line.split(' ')[0] for line in done.stdout.decode('ascii').splitlines()]
+
+
+def log_lines(data):
+    """The run log's lines after "Command:" and "Executed:", its "Completed:" time as TIME."""
+    text = data.decode('ascii')
+    if '\n' in text.replace('\r\n', ''):
+        raise AssertionError('a log line ends without CR: %r' % data)
+    lines = text.split('\r\n')
+    if not lines[0].startswith('Command:') or not lines[1].startswith('Executed:'):
+        raise AssertionError('the log does not start with Command: and Executed: %r' % data)
+    return ['Completed:TIME' if COMPLETED.match(line) else line for line in lines[2:]]
+
+
+def host_run(ctx, name, scenario):
+    """The same scenario on the host's simulated PC: (log lines, {device: (sets, gets)})."""
+    folder = ctx.folder(name + '-host')
+    harness.make_image(os.path.join(folder, 'FW.bin'))
+    with open(os.path.join(folder, 'scenario.json'), 'w') as f:
+        json.dump(scenario, f)
+    done = subprocess.run([FWSIM, '--scenario', 'scenario.json', '--stats'] + harness.SILENT_ARGS,
+                          cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=harness.RUN_TIMEOUT, check=True)
+    counts = {int(m.group(1)): (int(m.group(2)), int(m.group(3)))
+              for m in STATS.finditer(done.stderr.decode('utf-8', 'replace'))}
+    return log_lines(harness.read_log(folder)), counts
+
+
+def transcript_calls(text):
+    """The transcript's lines as (kind, device, bytes, ok); AssertionError on a malformed one."""
+    calls = []
+    for line in text.splitlines():
+        match = TRANSCRIPT.match(line)
+        if not match:
+            raise AssertionError('malformed transcript line %r' % line)
+        calls.append((match.group(1), int(match.group(2)), bytes.fromhex(match.group(3)),
+                      match.group(4) is None))
+    return calls
+
+
+def counts_by_device(calls):
+    counts = {}
+    for kind, device, _data, _ok in calls:
+        sets, gets = counts.get(device, (0, 0))
+        counts[device] = (sets + (kind == 'SET'), gets + (kind == 'GET'))
+    return counts
+
+
+def update_case(ctx, name, scenario, code, lines, states, same_calls=True):
+    """Runs the exe silently on the scenario's virtual controllers; checks the exit code, the log
+    lines (and that the host's simulated PC writes the same), the end state lines and the
+    feature calls. Returns the folder and the transcript's calls."""
+    folder = ctx.folder(name)
+    harness.make_image(os.path.join(folder, 'FW.bin'))
+    scenario_path = os.path.join(ctx.base, name + '.json')
+    with open(scenario_path, 'w') as f:
+        json.dump(scenario, f)
+    vdev(ctx, folder, 'up', scenario_path)
+    started = datetime.datetime.now()
+    got, _out = ctx.wine.run(folder, harness.SILENT_ARGS)
+    ended = datetime.datetime.now()
+    data = harness.read_log(folder)
+    match = harness.EXECUTED.search(data)
+    harness.check_time_in_run(match, started, ended, 'Executed: time')
+    if got != code:
+        raise AssertionError('exit code %d, expected %d' % (got, code))
+    wine_lines = log_lines(data)
+    if wine_lines != lines:
+        raise AssertionError('log lines %r, expected %r' % (wine_lines, lines))
+    host_lines, host_counts = host_run(ctx, name, scenario)
+    if host_lines != wine_lines:
+        raise AssertionError('the simulated PC logs %r, Wine %r' % (host_lines, wine_lines))
+    state = vdev(ctx, folder, 'state').splitlines()
+    if state != states:
+        raise AssertionError('end state %r, expected %r' % (state, states))
+    calls = transcript_calls(vdev(ctx, folder, 'transcript'))
+    wine_counts = counts_by_device(calls)
+    for device, counted in host_counts.items():
+        if same_calls and wine_counts.get(device, (0, 0)) != counted:
+            raise AssertionError('device %d: %r SET/GET calls under Wine, %r on the simulated PC'
+                                 % (device, wine_counts.get(device, (0, 0)), counted))
+    return folder, calls
+
+
+def one_device(controller=None, **keys):
+    device = dict(keys)
+    if controller:
+        device['controller'] = controller
+    return {'devices': [device]}
+
+
+@test
+def interface_paths_read_like_windows(ctx):
+    folder = ctx.folder('paths')
+    scenario_path = os.path.join(ctx.base, 'paths.json')
+    with open(scenario_path, 'w') as f:
+        json.dump({'devices': [{'product_id': '0x5678'}]}, f)
+    vdev(ctx, folder, 'up', scenario_path)
+    ours = sorted(p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower())
+    pattern = re.compile(r'^\\\\\?\\hid#vid_044e&pid_5678&col0([12])#[^#]+#'
+                         r'\{4d1e55b2-f16f-11cf-88cb-001111000030\}$', re.I)
+    if len(ours) != 2 or [pattern.match(p) and pattern.match(p).group(1) for p in ours] != \
+            ['1', '2']:
+        raise AssertionError('interface paths %r' % ours)
+
+
+@test
+def update_succeeds(ctx):
+    _folder, calls = update_case(ctx, 'success', {}, 0, SUCCESS_LINES,
+                                 ['state 0 main=image mode=0x11 access=off handles=0'])
+    # The first request as the wire carries it: a register write of 0 to 0xFF8000 on report 5.
+    if calls[0] != ('SET', 0, bytes.fromhex('05 D2 00 80 FF 00 00 60'), True):
+        raise AssertionError('first call %r' % (calls[0],))
+    data_sets = [data for kind, _d, data, _ok in calls if kind == 'SET' and data[1] == BLOCK_WRITE]
+    if len(data_sets) != 512 or any(len(data) != 135 or data[0] != 6 for data in data_sets):
+        raise AssertionError('%d block writes; lengths %r' %
+                             (len(data_sets), sorted({len(d) for d in data_sets})))
+
+
+@test
+def no_controller_is_found(ctx):
+    # Also shows that nothing of the previous scenario's controllers is left.
+    update_case(ctx, 'none', {'devices': []}, 1603,
+                ['Could not find Norvane device.', 'Exit code = 1603', ''], [])
+
+
+@test
+def failing_chunk_fails_the_update(ctx):
+    scenario = one_device({'faults': [{'on': 'write_block', 'address': 1024, 'fail_set': True}]})
+    update_case(ctx, 'chunk', scenario, 1603,
+                ['Current FW version:3.07', 'New FW version:3.08',
+                 'Fail - _write_read_memory_segment.', 'Firmware update failed.',
+                 'Exit code = 1603', ''],
+                ['state 0 main=other mode=0x10 access=on handles=0'])
+
+
+@test
+def identity_check_refuses_another_controller(ctx):
+    scenario = one_device({'system_memory': {'0': '0x00'}})
+    update_case(ctx, 'identity', scenario, 1603,
+                ['System memory does not match.', 'Exit code = 1603', ''],
+                ['state 0 main=other mode=0x11 access=off handles=0'])
+
+
+@test
+def missing_data_collection_fails(ctx):
+    scenario = one_device(collections=[{'usage_page': '0xFF01', 'report_id': 5,
+                                        'report_count': 7}])
+    update_case(ctx, 'nodata', scenario, 1603,
+                ['Current FW version:3.07', 'New FW version:3.08',
+                 'Fail - _access_target_device.', 'Firmware update failed.',
+                 'Exit code = 1603', ''],
+                ['state 0 main=other mode=0x11 access=off handles=0'])
+
+
+@test
+def unplug_during_programming(ctx):
+    scenario = one_device({'faults': [{'on': 'write_block', 'skip': 100, 'unplug': True}]})
+    folder, calls = update_case(
+        ctx, 'unplug', scenario, 1603,
+        ['Current FW version:3.07', 'New FW version:3.08', 'Fail - _write_read_memory_segment.',
+         'Firmware update failed.', 'Exit code = 1603', ''],
+        ['state 0 main=other mode=0x10 access=on handles=0'], same_calls=False)
+    # The 101st chunk write pulled the device: it failed, and it has left Wine's device tree.
+    data_sets = [(data, ok) for kind, _d, data, ok in calls
+                 if kind == 'SET' and data[1] == BLOCK_WRITE]
+    if len(data_sets) < 101 or data_sets[100][1] or not all(ok for _d, ok in data_sets[:100]):
+        raise AssertionError('the 101st chunk write did not fail as the unplug: %r' %
+                             [ok for _d, ok in data_sets[:102]])
+    deadline = time.monotonic() + REMOVAL_WAIT_MS / 1000.0
+    left = [p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower()]
+    while left and time.monotonic() < deadline:
+        time.sleep(0.5)
+        left = [p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower()]
+    if left:
+        raise AssertionError('the unplugged device is still listed: %r' % left)
+
+
+@test
+def two_controllers_update_the_matching_one(ctx):
+    scenario = {'devices': [
+        {'product_id': '0x1212',
+         'collections': [{'usage_page': '0xFF01', 'report_id': 5, 'report_count': 7}]},
+        {}]}
+    update_case(ctx, 'two', scenario, 0, SUCCESS_LINES,
+                ['state 0 main=other mode=0x11 access=off handles=0',
+                 'state 1 main=image mode=0x11 access=off handles=0'])
+
+
+def request(report_id, command, address, length):
+    """A request of `length` bytes with a zero payload and its checksum."""
+    data = bytes([report_id, command]) + address.to_bytes(4, 'little')
+    data += bytes(length - len(data) - 1)
+    return data + bytes([(sum(data) + length + 2) & 0xFF])
+
+
+def probe(ctx, folder, path, *steps):
+    """hid_probe.exe's answer lines for the steps on one interface path."""
+    done = subprocess.run(['wine', PROBE, path] + [str(step) for step in steps], cwd=folder,
+                          env=ctx.wine.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          timeout=VDEV_TIMEOUT, check=True)
+    return done.stdout.decode('ascii').splitlines()
+
+
+@test
+def calls_on_a_removed_device_fail(ctx):
+    # The second register read unplugs the device; its root devices then leave Wine's tree.
+    folder = ctx.folder('removed')
+    harness.make_image(os.path.join(folder, 'FW.bin'))
+    scenario_path = os.path.join(ctx.base, 'removed.json')
+    with open(scenario_path, 'w') as f:
+        json.dump(one_device({'faults': [{'on': 'read', 'skip': 1, 'unplug': True}]}), f)
+    vdev(ctx, folder, 'up', scenario_path)
+    control = [p for p in interfaces(ctx, folder) if '&col01#' in p.lower()][0]
+    read_mode = request(5, 0xD1, 0x80002D, 8).hex()
+    answers = probe(ctx, folder, control, 'open', 'set', read_mode, 'get', 8, 'get', 8,
+                    'set', read_mode[:-2], 'set', read_mode, 'wait-removed', REMOVAL_WAIT_MS,
+                    'set', read_mode, 'get', 8, 'attributes', 'close', 'open')
+    answer = bytes([5, STATUS_SUCCESS]) + (0x80002D).to_bytes(4, 'little') + bytes([MODE_NORMAL])
+    answer += bytes([(sum(answer) + len(answer) + 3) & 0xFF])
+    expected = ['ok', 'ok', 'ok ' + answer.hex().upper(),
+                'error %d' % ERROR_GEN_FAILURE,      # fetch with no read pending
+                'error %d' % ERROR_INVALID_PARAMETER,  # seven bytes for an 8-byte report
+                'error %d' % ERROR_DEVICE_NOT_CONNECTED,  # the unplugging request
+                'ok',                                 # then its path is no longer found
+                'error %d' % ERROR_ACCESS_DENIED,    # calls on a handle of a removed device
+                'error %d' % ERROR_ACCESS_DENIED,
+                'error %d' % ERROR_ACCESS_DENIED,
+                'ok',                                 # its handle still closes
+                'error %d' % ERROR_FILE_NOT_FOUND]    # its path no longer opens
+    if answers != expected:
+        raise AssertionError('answers %r, expected %r' % (answers, expected))
+
+
+@test
+def bad_scenario_is_refused(ctx):
+    folder = ctx.folder('bad_scenario')
+    scenario_path = os.path.join(ctx.base, 'bad_scenario.json')
+    with open(scenario_path, 'w') as f:
+        json.dump({'devices': [{'no_such_key': 1}]}, f)
+    try:
+        vdev(ctx, folder, 'up', scenario_path)
+    except AssertionError as error:
+        if 'unknown key "no_such_key"' not in str(error):
+            raise AssertionError('not refused for its unknown key: %s' % error)
+    else:
+        raise AssertionError('vdev up took a scenario with an unknown key')
+
+
+class Context(harness.Context):
+    pass
+
+
+def main():
+    options = harness.parse_options(__doc__, set_build_dir)
+    parts = [harness.EXE, harness.LAUNCH, FWSIM, harness.FWIMAGE, PROBE,
+             os.path.join(harness.BUILD, 'windows', 'tools', 'vdev', 'norvane_vdev.sys'),
+             os.path.join(harness.BUILD, 'windows', 'tools', 'vdev', 'vdevctl.exe')]
+    if harness.report_missing(parts, 'build both builds first (make build)'):
+        return 1
+    return harness.run_tests(options, VdevWine(), Context, 'norvane-vdev-',
+                             'Wine HID stack tests')
+
+
+if __name__ == '__main__':
+    sys.exit(main())
