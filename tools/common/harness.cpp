@@ -91,11 +91,12 @@ void reset_program() {
     g_setting_flags = kDefaultSettingFlags;
     WAIT = kDefaultWaitMs;
     std::memset(&g_fw_image, 0, sizeof(g_fw_image));
-    g_device_link = DeviceLink{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0};
+    g_device_link = DeviceLink{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0, L"", L"", 0};
     g_device_identity = DeviceIdentity{};
     g_saved_active_mode = SavedActiveMode{};
     g_chunk_counter = 0;
     g_update_outcome = kExitRestartNeeded;
+    g_update_started = false;
     sim::reset_pc();
 }
 
