@@ -88,7 +88,10 @@ bool program_chunk(std::size_t offset, std::size_t chunk_size, std::uint8_t* wri
         }
         std::memset(response, 0, sizeof(response));
         if (!_read_memory_block(kMainMemory + static_cast<DeviceAddress>(offset), response)) {
+            // Nothing was read back, so nothing is verified: a cleared response would otherwise
+            // "match" a chunk of zeros that never reached the controller.
             OutputDebugStringW(kDebugReadFailed);
+            continue;
         }
         std::memcpy(read_buffer + offset, response, chunk_size);
         if (std::memcmp(write_buffer + offset, read_buffer + offset, chunk_size) == 0) {
