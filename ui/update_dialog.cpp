@@ -7,6 +7,7 @@
 #include "update/flash_update.h"
 
 int g_update_outcome = kExitRestartNeeded;
+bool g_update_started = false;
 
 namespace {
 
@@ -17,6 +18,7 @@ constexpr const wchar_t* kProductNamePath =
 constexpr const wchar_t* kProductVersionPath =
     L"\\StringFileInfo\\" NORVANE_VERSION_BLOCK_KEY_W L"\\ProductVersion";
 constexpr const wchar_t* kTitleSeparator = L" ";
+constexpr INT_PTR kDialogFailed = -1; // DialogBoxParamW could not create the dialog
 
 const wchar_t* query_string(const void* block, const wchar_t* path) {
     void* value = nullptr;
@@ -63,6 +65,12 @@ void set_up_progress(HWND dialog) {
 }
 
 void start_update(HWND dialog) {
+    // A second command (a click queued before the button greyed, or one posted by another
+    // program) must not flash the controller again.
+    if (g_update_started) {
+        return;
+    }
+    g_update_started = true;
     EnableWindow(GetDlgItem(dialog, IDC_START_UPDATE), FALSE); // never enabled again
     if (!_update_firmware(dialog)) {
         _log_message(L"Exit code = %d", kExitFailure);
@@ -104,10 +112,13 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
     }
 }
 
-int _run_update_dialog() {
+bool _run_update_dialog(int& outcome) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
-                    _update_dialog_proc, 0);
-    return g_update_outcome;
+    const INT_PTR result =
+        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
+                        _update_dialog_proc, 0);
+    outcome = g_update_outcome;
+    // A dialog that never came up started no update; its outcome is not a success.
+    return result != kDialogFailed || g_update_started;
 }

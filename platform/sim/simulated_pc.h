@@ -13,7 +13,10 @@
 
 namespace sim {
 
-enum class DialogAction { Start, Close };
+// Start: press Start Update once. StartTwice: press it, then send its command once more (a second
+// click, or a command posted by another program). Close: close without starting. Fail: the dialog
+// cannot be created (DialogBoxParamW answers -1).
+enum class DialogAction { Start, Close, StartTwice, Fail };
 
 struct LocalTime {
     int year = 2024;
@@ -37,6 +40,7 @@ struct SimulatedPc {
 
     // The user: the answer to the update question and what to do with the update dialog.
     bool answer_yes = true;
+    bool question_box_fails = false; // MessageBoxW answers 0 for the Yes/No box
     DialogAction dialog = DialogAction::Start;
 
     // The program's version block as GetFileVersionInfoW serves it; an absent value is missing.
