@@ -187,8 +187,8 @@ bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_b
         }
     }
     _step_progress(dialog);
-    _set_access_enable(false);
-    return true;
+    // The controller must not be left open for programming once the update reports success.
+    return _set_access_enable(false);
 }
 
 bool _update_firmware(HWND dialog) {

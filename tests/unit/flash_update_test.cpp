@@ -119,6 +119,12 @@ const FailureCase kFailureCases[] = {
      "Fail - _write_read_memory_segment.", false, true},
     {"verify", R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
      nullptr, "Fail - _write_read_memory_segment.", true, true},
+    // The access enable that cannot be switched off after programming: no success with the
+    // controller left open for programming.
+    {"access_off",
+     R"({"faults": [{"on": "write", "address": "0xFF8007", "skip": 3, "fail_set": true,
+                     "times": 12}]})",
+     nullptr, "Fail - _write_read_memory_segment.", false, true, true},
     {"mode_change_out",
      R"({"faults": [{"on": "read", "address": "0x80002D", "skip": 1, "value": 16}]})", nullptr,
      "Fail - _fw_mode_change.", false, false, true},
