@@ -148,7 +148,8 @@ bool has_bin_extension(const std::filesystem::path& name) {
     return extension == ".bin";
 }
 
-// The single complete image of the current directory, as the device defaults need it.
+} // namespace
+
 std::unique_ptr<FwImage> folder_image() {
     std::vector<std::filesystem::path> matches;
     std::error_code ignored;
@@ -169,8 +170,6 @@ std::unique_ptr<FwImage> folder_image() {
     }
     return image;
 }
-
-} // namespace
 
 bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::string& error) {
     json scenario = json::parse(text, nullptr, false);
