@@ -363,6 +363,58 @@ TEST_P(TwoDeviceTest, OnlyTheCheckedControllerIsWritten) {
 INSTANTIATE_TEST_SUITE_P(Table, TwoDeviceTest, ::testing::ValuesIn(kTwoDeviceCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The state line fwsim --state prints for each device after a run.
+struct StateLineCase {
+    const char* name;
+    const char* controller; // the controller's JSON
+    const char* line;
+};
+
+class StateLineTest : public ::testing::TestWithParam<StateLineCase> {};
+
+TEST_P(StateLineTest, LineTellsWhatTheRunLeftBehind) {
+    test::Sandbox sandbox;
+    const Bytes image = sandbox.add_image();
+    test::load_scenario(std::string(R"({"devices": [{"controller": )") + GetParam().controller +
+                        "}]}");
+    test::run_program(L"/s");
+    const Bytes main = main_image_of(image);
+    EXPECT_EQ(sim::device_state_line(0, sim::pc().devices[0], &main, sim::now_ms(),
+                                     host_handles_open_on_device(0)),
+              GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StateLineTest,
+    ::testing::Values(
+        StateLineCase{"updated", "{}", "state 0 main=image mode=0x11 access=off handles=0"},
+        StateLineCase{"not_updated", R"({"firmware_version": "3.08"})",
+                      "state 0 main=other mode=0x11 access=off handles=0"},
+        // Programming refused after the erase: blank, in update mode, access switched off.
+        StateLineCase{
+            "erased",
+            R"({"faults": [{"on": "read", "address": "0xFF8003", "skip": 3, "value": 0}]})",
+            "state 0 main=blank mode=0x10 access=off handles=0"},
+        StateLineCase{
+            "verify_failed",
+            R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
+            "state 0 main=other mode=0x10 access=on handles=0"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FlashUpdate, StateLineCountsHandlesOpenOnTheDevice) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario("{}");
+    ASSERT_TRUE(_load_fw_image());
+    ASSERT_TRUE(_find_target_device());
+    _bind_channels();
+    ASSERT_TRUE(_open_channels());
+    EXPECT_EQ(sim::device_state_line(3, sim::pc().devices[0], nullptr, sim::now_ms(),
+                                     host_handles_open_on_device(0)),
+              "state 3 main=other mode=0x11 access=off handles=2");
+    _close_channels();
+}
+
 TEST(FlashUpdate, EraseCommandNotConfirmedLeavesTheBlankCheckToDecide) {
     test::Sandbox sandbox;
     sandbox.add_image();
