@@ -36,8 +36,9 @@ extern DeviceLink g_device_link;
 // True when a target device is present (with the product filter when PID is set); the first in
 // enumeration order becomes the chosen device.
 bool _find_target_device();
-// Binds the control and data channels from the collections of the chosen device only, both
-// channels cleared first: the chosen device again, or nothing when it is gone.
+// Binds the control and data channels from the collections of the chosen device only. A channel
+// of another device is never kept; one of the chosen device that is not seen again keeps its
+// earlier binding, whose open fails when the device is gone.
 void _bind_channels();
 // The device an interface path belongs to, the same for every top-level collection of one device.
 std::wstring _device_instance_of(const wchar_t* path);

@@ -261,10 +261,25 @@ bool _find_target_device() {
     return _enumerate_hid_interfaces(WalkMode::Find);
 }
 
+namespace {
+
+// A channel bound earlier stays (a binding never clears what it does not find again), but only
+// while it belongs to the chosen device.
+void keep_if_chosen(HidChannel& channel) {
+    if (!channel.path.empty() &&
+        _device_instance_of(channel.path.c_str()) != g_device_link.target_instance) {
+        channel.path.clear();
+    }
+}
+
+} // namespace
+
 void _bind_channels() {
-    g_device_link.control.path.clear();
-    g_device_link.data.path.clear();
-    g_device_link.hid_version = 0;
+    keep_if_chosen(g_device_link.control);
+    keep_if_chosen(g_device_link.data);
+    if (g_device_link.control.path.empty() && g_device_link.data.path.empty()) {
+        g_device_link.hid_version = 0;
+    }
     g_seen_targets.clear();
     _enumerate_hid_interfaces(WalkMode::Bind);
     g_device_link.targets_seen = static_cast<int>(g_seen_targets.size());
