@@ -8,6 +8,7 @@
 
 int g_update_outcome = kExitRestartNeeded;
 bool g_update_started = false;
+bool g_dialog_shown = false;
 
 namespace {
 
@@ -18,7 +19,6 @@ constexpr const wchar_t* kProductNamePath =
 constexpr const wchar_t* kProductVersionPath =
     L"\\StringFileInfo\\" NORVANE_VERSION_BLOCK_KEY_W L"\\ProductVersion";
 constexpr const wchar_t* kTitleSeparator = L" ";
-constexpr INT_PTR kDialogFailed = -1; // DialogBoxParamW could not create the dialog
 
 const wchar_t* query_string(const void* block, const wchar_t* path) {
     void* value = nullptr;
@@ -91,6 +91,7 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
                                      [[maybe_unused]] LPARAM lparam) {
     switch (message) {
     case WM_INITDIALOG:
+        g_dialog_shown = true;
         if (set_title(dialog)) {
             set_up_progress(dialog);
         }
@@ -115,10 +116,10 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
 bool _run_update_dialog(int& outcome) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    const INT_PTR result =
-        DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
-                        _update_dialog_proc, 0);
+    // The dialog ends by destroying itself, so its return value says little; whether it came up at
+    // all is what counts. One that never did started no update, and that is no success.
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
+                    _update_dialog_proc, 0);
     outcome = g_update_outcome;
-    // A dialog that never came up started no update; its outcome is not a success.
-    return result != kDialogFailed || g_update_started;
+    return g_dialog_shown;
 }

@@ -10,6 +10,8 @@ constexpr int kProgressStep = 1;
 extern int g_update_outcome;
 // Set when the dialog's button has started the update; a dialog runs it once at most.
 extern bool g_update_started;
+// Set when the dialog received WM_INITDIALOG, that is, when it was created.
+extern bool g_dialog_shown;
 
 INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 

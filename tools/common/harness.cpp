@@ -97,6 +97,7 @@ void reset_program() {
     g_chunk_counter = 0;
     g_update_outcome = kExitRestartNeeded;
     g_update_started = false;
+    g_dialog_shown = false;
     sim::reset_pc();
 }
 
