@@ -1,5 +1,6 @@
 // The command line: "/s", "/v" and "LOGFILE=" anywhere in the argument string.
 #include <cwchar>
+#include <string>
 
 #include "app/run_log.h"
 #include "app/run_options.h"
@@ -19,42 +20,43 @@ constexpr wchar_t kQuote = L'"';
 constexpr const wchar_t* kOptionKeywords[] = {L"EXTRACTDRIVERS", L"FORCE",   L"FRESHINSTALL",
                                               L"FORCERESTART",   L"LOGFILE", L"DEBUG"};
 
-// The value of "LOGFILE=" with one leading and one trailing quote dropped, into log_path. A value
-// too long for log_path leaves the path empty: nothing is ever written to a cut name.
+// Cuts the value in front of the first keyword of the list that occurs in it. The character
+// before the keyword goes too; a keyword at the very start leaves the value as it is.
+void cut_at_option_keyword(std::wstring& value) {
+    for (const wchar_t* keyword : kOptionKeywords) {
+        const std::size_t position = value.find(keyword);
+        if (position == std::wstring::npos) {
+            continue;
+        }
+        if (position > 0) {
+            value.resize(position - 1);
+        }
+        return;
+    }
+}
+
+// The value of "LOGFILE=" with one leading and one trailing quote dropped, cut at the first option
+// keyword, into log_path. The cut comes first, so that the words of other tools after the path do
+// not count against its length; a path still too long for log_path leaves it empty: nothing is
+// ever written to a cut name.
 void take_log_path(const wchar_t* arguments) {
     const wchar_t* key = std::wcsstr(arguments, kLogFileKey);
     if (key == nullptr) {
         return;
     }
-    const wchar_t* value = key + std::wcslen(kLogFileKey);
-    if (*value == kQuote) {
-        ++value;
+    const wchar_t* start = key + std::wcslen(kLogFileKey);
+    if (*start == kQuote) {
+        ++start;
     }
-    std::size_t length = std::wcslen(value);
-    if (length > 0 && value[length - 1] == kQuote) {
-        --length;
+    std::wstring value(start);
+    if (!value.empty() && value.back() == kQuote) {
+        value.pop_back();
     }
-    if (length >= kLogPathCapacity) {
+    cut_at_option_keyword(value);
+    if (value.size() >= kLogPathCapacity) {
         return;
     }
-    std::wmemcpy(g_run_options.log_path, value, length);
-    g_run_options.log_path[length] = L'\0';
-}
-
-// Cuts the path in front of the first keyword of the list that occurs in it. The character before
-// the keyword goes too; a keyword at the very start leaves the path as it is.
-void cut_at_option_keyword() {
-    for (const wchar_t* keyword : kOptionKeywords) {
-        const wchar_t* found = std::wcsstr(g_run_options.log_path, keyword);
-        if (found == nullptr) {
-            continue;
-        }
-        const std::size_t position = static_cast<std::size_t>(found - g_run_options.log_path);
-        if (position > 0) {
-            g_run_options.log_path[position - 1] = L'\0';
-        }
-        return;
-    }
+    std::wmemcpy(g_run_options.log_path, value.c_str(), value.size() + 1);
 }
 
 void log_start(const wchar_t* arguments) {
@@ -77,6 +79,5 @@ void _parse_command_line(const wchar_t* arguments) {
     }
     g_run_options.log_enabled = true;
     take_log_path(arguments);
-    cut_at_option_keyword();
     log_start(arguments);
 }

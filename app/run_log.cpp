@@ -16,6 +16,8 @@ constexpr unsigned kHighestSingleByte = 0xFF;
 constexpr std::size_t kNumberDigitsCapacity = 24;
 constexpr unsigned kDecimalBase = 10;
 constexpr unsigned kHexBase = 16;
+constexpr DWORD kSingleLink = 1;
+constexpr DWORD kNotARegularFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
 
 // Output cursor over a message buffer; characters past the capacity are dropped.
 struct Writer {
@@ -160,15 +162,33 @@ std::size_t _encode_log_text(const wchar_t* text, unsigned char* bytes, std::siz
     return count;
 }
 
+// The program runs elevated, and a standard user may write the folder the log goes to: the log is
+// appended only to a plain file of its own. The check is made on the handle that will be written,
+// so nothing can be swapped in between the check and the append.
+bool is_plain_single_file(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) {
+        return false;
+    }
+    return (information.dwFileAttributes & kNotARegularFile) == 0 &&
+           information.nNumberOfLinks == kSingleLink;
+}
+
 void _write_log(const wchar_t* text) {
     if (!g_run_options.log_enabled) {
         return;
     }
     // Exclusive for the length of one entry: nobody else gets the file while it is open here,
-    // and an entry is lost when somebody else holds it.
-    HANDLE file = CreateFileW(g_run_options.log_path, GENERIC_READ | FILE_APPEND_DATA, 0, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // and an entry is lost when somebody else holds it. A symbolic link, junction or mount point
+    // is opened as itself, never followed (not even to create its missing target), and refused.
+    HANDLE file =
+        CreateFileW(g_run_options.log_path, GENERIC_READ | FILE_APPEND_DATA, 0, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    if (!is_plain_single_file(file)) {
+        CloseHandle(file); // a log that cannot be opened safely: the entry is lost, the run goes on
         return;
     }
     // Every character may become two bytes (a line feed becomes CR LF), plus the entry's own.

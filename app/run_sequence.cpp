@@ -40,6 +40,11 @@ constexpr const wchar_t* kFormatQuestion =
 constexpr const wchar_t* kFormatVersions = L"Current FW version:%x.%x%x\nNew FW version:%x.%x%x";
 constexpr const wchar_t* kFormatExitCode = L"Exit code = %d";
 constexpr const wchar_t* kFormatCompleted = L"Completed:%d/%02d/%02d %02d:%02d:%02d\n";
+constexpr const wchar_t* kTextSettingsUnreadable = L"Setting.ini cannot be read.";
+constexpr const wchar_t* kTextWaitTooLong = L"WAIT in Setting.ini is above 1000 ms.";
+constexpr const wchar_t* kFormatChosenDevice = L"Found %d Norvane devices, updating %s";
+constexpr const wchar_t* kTextQuestionFailed = L"The update question could not be shown.";
+constexpr const wchar_t* kTextDialogFailed = L"The update dialog could not be shown.";
 
 // A step's failure: its warning box (interactive runs, when it has one), its log line, the exit
 // code line, and 1603.
@@ -120,6 +125,11 @@ int run_preflight() {
         return fail_run(kTextNoDevice, kTextNoDevice);
     }
     _bind_channels(); // a channel that does not bind fails the next step that talks to it
+    if (g_device_link.targets_seen > 1) {
+        // Several controllers pass the filter: the first listed is checked and flashed.
+        _log_message(kFormatChosenDevice, g_device_link.targets_seen,
+                     g_device_link.target_path.c_str());
+    }
     return check_device_identity();
 }
 
@@ -147,9 +157,20 @@ bool left_in_update_mode() {
     return true;
 }
 
+int run_interactive_update() {
+    int outcome = kExitFailure;
+    if (!_run_update_dialog(outcome)) {
+        return fail_run(nullptr, kTextDialogFailed);
+    }
+    return outcome; // the dialog writes its own exit code and completion lines
+}
+
 int run_update(const FwVersion& current, const FwVersion& image) {
+    // An interrupted update, or an erased controller that runs no firmware at all: the update is
+    // due whatever the versions say.
     const bool interrupted = left_in_update_mode();
-    if (!interrupted && flag_set(kSettingRollback) && version_not_newer(current, image)) {
+    if (!interrupted && flag_set(kSettingRollback) && !version_erased(current) &&
+        version_not_newer(current, image)) {
         _show_information(kTextNotNewer);
         return end_run(kExitNotNewer);
     }
@@ -159,7 +180,11 @@ int run_update(const FwVersion& current, const FwVersion& image) {
                         version_digit_minor_high(current), version_digit_minor_low(current),
                         version_digit_major(image), version_digit_minor_high(image),
                         version_digit_minor_low(image));
-        if (!_ask_question(question)) {
+        bool yes = false;
+        if (!_ask_question(question, yes)) {
+            return fail_run(nullptr, kTextQuestionFailed); // no update without an explicit Yes
+        }
+        if (!yes) {
             return end_run(kExitSuccess);
         }
     }
@@ -170,7 +195,7 @@ int run_update(const FwVersion& current, const FwVersion& image) {
     if (g_run_options.silent) {
         return run_silent_update();
     }
-    return _run_update_dialog(); // the dialog writes its own exit code and completion lines
+    return run_interactive_update();
 }
 
 } // namespace
@@ -178,7 +203,12 @@ int run_update(const FwVersion& current, const FwVersion& image) {
 int WINAPI wWinMain([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] HINSTANCE previous,
                     LPWSTR arguments, [[maybe_unused]] int show) {
     _parse_command_line(arguments);
-    g_setting_flags = _load_settings();
+    if (!_load_settings(g_setting_flags)) {
+        return fail_run(kTextSettingsUnreadable, kTextSettingsUnreadable);
+    }
+    if (WAIT > kMaxWaitMs) {
+        return fail_run(kTextWaitTooLong, kTextWaitTooLong);
+    }
     if (const int code = run_preflight(); code != 0) {
         return code;
     }

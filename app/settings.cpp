@@ -45,13 +45,14 @@ bool build_settings_path(wchar_t (&path)[kSettingsPathCapacity]) {
 
 } // namespace
 
-SettingFlags _load_settings() {
+bool _load_settings(SettingFlags& flags) {
+    flags = kDefaultSettingFlags;
     if (!settings_file_exists()) {
-        return kDefaultSettingFlags;
+        return true;
     }
     wchar_t path[kSettingsPathCapacity];
     if (!build_settings_path(path)) {
-        return kDefaultSettingFlags; // a folder too deep for the path: the defaults apply
+        return false; // a folder too deep for the path: the file is there but cannot be read
     }
     SettingFlags mask = 0;
     unsigned bit = 0;
@@ -62,5 +63,6 @@ SettingFlags _load_settings() {
         ++bit;
     }
     WAIT = GetPrivateProfileIntW(kSettingsSection, kWaitKey.name, kWaitKey.default_value, path);
-    return mask;
+    flags = mask;
+    return true;
 }

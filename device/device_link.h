@@ -22,15 +22,26 @@ struct HidChannel {
 struct DeviceLink {
     HidChannel control;
     HidChannel data;
-    std::uint16_t hid_version; // VersionNumber of the last target interface a binding saw
+    std::uint16_t hid_version; // VersionNumber of the chosen device, as its binding saw it
+    // The device discovery chose: its instance (shared by all its collections, see
+    // _device_instance_of) and the interface path it was found by. Empty until a find succeeds.
+    std::wstring target_instance;
+    std::wstring target_path;
+    // Devices that passed discovery's filter at the last binding, the chosen one included.
+    int targets_seen = 0;
 };
 
 extern DeviceLink g_device_link;
 
-// True when a target device is present (with the product filter when PID is set).
+// True when a target device is present (with the product filter when PID is set); the first in
+// enumeration order becomes the chosen device.
 bool _find_target_device();
-// Binds the control and data channels from every target interface; the last of each kind wins.
+// Binds the control and data channels from the collections of the chosen device only. A channel
+// of another device is never kept; one of the chosen device that is not seen again keeps its
+// earlier binding, whose open fails when the device is gone.
 void _bind_channels();
+// The device an interface path belongs to, the same for every top-level collection of one device.
+std::wstring _device_instance_of(const wchar_t* path);
 // Opens the control channel; on failure the data channel is closed as well.
 bool _open_control_channel();
 // Opens the control channel, then the data channel.

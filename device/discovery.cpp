@@ -1,11 +1,15 @@
-// Finding the controller among the HID interfaces and binding its two vendor collections.
+// Finding the controller among the HID interfaces and binding its two vendor collections. The
+// first device that passes the filter is the one checked and flashed; both channels always come
+// from that one device, never from another controller that happens to be present as well.
+#include <algorithm>
+#include <cwctype>
 #include <vector>
 
 #include "app/settings.h"
 #include "device/device_link.h"
 #include "update/fw_image.h"
 
-DeviceLink g_device_link{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0};
+DeviceLink g_device_link{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0, L"", L"", 0};
 
 namespace {
 
@@ -20,6 +24,51 @@ constexpr int kReportIdBytes = 1;
 constexpr int kReportOverheadBytes = 6; // command, four address bytes, checksum
 // A list that keeps failing without ever saying "no more items" must not hold the walk forever.
 constexpr DWORD kMaxInterfaceIndex = 0x10000;
+// An interface path reads \\?\hid#<hardware part>#<instance part>#{class}; the hardware part names
+// the collection as "&colNN", the instance part ends with the collection's own number.
+constexpr wchar_t kPathFieldSeparator = L'#';
+constexpr wchar_t kIdSeparator = L'&';
+constexpr std::wstring_view kCollectionToken = L"col";
+constexpr std::size_t kHardwareField = 1;
+constexpr std::size_t kInstanceField = 2;
+
+// Device instances that passed the filter during one bind walk.
+std::vector<std::wstring> g_seen_targets;
+
+std::vector<std::wstring> split(const std::wstring& text, wchar_t separator) {
+    std::vector<std::wstring> fields(1);
+    for (const wchar_t ch : text) {
+        if (ch == separator) {
+            fields.emplace_back();
+        } else {
+            fields.back().push_back(ch);
+        }
+    }
+    return fields;
+}
+
+std::wstring join(const std::vector<std::wstring>& fields, wchar_t separator) {
+    std::wstring text;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) {
+            text.push_back(separator);
+        }
+        text += fields[i];
+    }
+    return text;
+}
+
+std::wstring without_collection_token(const std::wstring& hardware) {
+    std::vector<std::wstring> tokens = split(hardware, kIdSeparator);
+    std::erase_if(tokens,
+                  [](const std::wstring& token) { return token.starts_with(kCollectionToken); });
+    return join(tokens, kIdSeparator);
+}
+
+std::wstring without_last_token(const std::wstring& instance) {
+    const std::size_t last = instance.rfind(kIdSeparator);
+    return last == std::wstring::npos ? instance : instance.substr(0, last);
+}
 
 bool is_target(const HIDD_ATTRIBUTES& attributes) {
     return attributes.VendorID == kTargetVendorId && attributes.ProductID != kExcludedProductId;
@@ -76,11 +125,24 @@ void bind_from_preparsed(PHIDP_PREPARSED_DATA preparsed, const wchar_t* path) {
     classify_and_store(caps, value_caps[0], path);
 }
 
+// Counts the devices that pass the filter, so that the run can say which of several it chose.
+void note_target(const HIDD_ATTRIBUTES& attributes, const std::wstring& instance) {
+    if (matches_filter(attributes) &&
+        std::find(g_seen_targets.begin(), g_seen_targets.end(), instance) == g_seen_targets.end()) {
+        g_seen_targets.push_back(instance);
+    }
+}
+
 void _bind_interface(const HIDD_ATTRIBUTES& attributes, HANDLE handle, const wchar_t* path) {
     if (!is_target(attributes)) {
         return;
     }
-    g_device_link.hid_version = attributes.VersionNumber; // every target interface sets it
+    const std::wstring instance = _device_instance_of(path);
+    note_target(attributes, instance);
+    if (g_device_link.target_instance.empty() || instance != g_device_link.target_instance) {
+        return; // another device: its collections never become a channel of this run
+    }
+    g_device_link.hid_version = attributes.VersionNumber;
     PHIDP_PREPARSED_DATA preparsed = nullptr;
     if (!HidD_GetPreparsedData(handle, &preparsed)) {
         return;
@@ -138,7 +200,12 @@ bool visit_interface(HDEVINFO list, SP_DEVICE_INTERFACE_DATA& interface_data, Wa
         return false;
     }
     if (mode == WalkMode::Find) {
-        return matches_filter(attributes);
+        if (!matches_filter(attributes)) {
+            return false;
+        }
+        g_device_link.target_path = step.detail->DevicePath;
+        g_device_link.target_instance = _device_instance_of(step.detail->DevicePath);
+        return true;
     }
     _bind_interface(attributes, step.handle, step.detail->DevicePath);
     return false;
@@ -175,10 +242,46 @@ bool _enumerate_hid_interfaces(WalkMode mode) {
 
 } // namespace
 
+std::wstring _device_instance_of(const wchar_t* path) {
+    std::wstring lower(path);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](wchar_t ch) { return static_cast<wchar_t>(std::towlower(ch)); });
+    std::vector<std::wstring> fields = split(lower, kPathFieldSeparator);
+    if (fields.size() <= kInstanceField) {
+        return lower; // not a HID interface path: the path alone names the device
+    }
+    fields[kHardwareField] = without_collection_token(fields[kHardwareField]);
+    fields[kInstanceField] = without_last_token(fields[kInstanceField]);
+    return join(fields, kPathFieldSeparator);
+}
+
 bool _find_target_device() {
+    g_device_link.target_instance.clear();
+    g_device_link.target_path.clear();
     return _enumerate_hid_interfaces(WalkMode::Find);
 }
 
+namespace {
+
+// A channel bound earlier stays (a binding never clears what it does not find again), but only
+// while it belongs to the chosen device.
+void keep_if_chosen(HidChannel& channel) {
+    if (!channel.path.empty() &&
+        _device_instance_of(channel.path.c_str()) != g_device_link.target_instance) {
+        channel.path.clear();
+    }
+}
+
+} // namespace
+
 void _bind_channels() {
+    keep_if_chosen(g_device_link.control);
+    keep_if_chosen(g_device_link.data);
+    if (g_device_link.control.path.empty() && g_device_link.data.path.empty()) {
+        g_device_link.hid_version = 0;
+    }
+    g_seen_targets.clear();
     _enumerate_hid_interfaces(WalkMode::Bind);
+    g_device_link.targets_seen = static_cast<int>(g_seen_targets.size());
+    g_seen_targets.clear();
 }

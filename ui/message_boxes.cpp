@@ -22,6 +22,8 @@ void _show_result(const wchar_t* text, bool success) {
     _show_box(text, kTitleResult, success ? kBoxInformation : kBoxWarning);
 }
 
-bool _ask_question(const wchar_t* text) {
-    return _show_box(text, kTitleQuestion, kBoxQuestion) != IDNO;
+bool _ask_question(const wchar_t* text, bool& yes) {
+    const int answer = _show_box(text, kTitleQuestion, kBoxQuestion);
+    yes = answer == IDYES;
+    return answer != 0; // MessageBoxW answers 0 when it could not show the box
 }

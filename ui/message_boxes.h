@@ -21,5 +21,6 @@ int _show_box(const wchar_t* text, const wchar_t* title, UINT style);
 void _show_warning(const wchar_t* text);
 void _show_information(const wchar_t* text);
 void _show_result(const wchar_t* text, bool success);
-// The update question; true when the user answers Yes.
-bool _ask_question(const wchar_t* text);
+// The update question. False when the box could not be shown; otherwise `yes` is true only for an
+// explicit Yes.
+bool _ask_question(const wchar_t* text, bool& yes);

@@ -128,8 +128,10 @@ void enable_close_box(HWND dialog, bool enable) {
 }
 
 void start_update(HWND dialog) {
+    // A second command (a click queued before the button greyed, one posted by another program,
+    // or one that arrives while the update answers messages) must not flash the controller again.
     if (g_update_dialog_state.started) {
-        return; // one update per dialog, whoever sends the command again
+        return;
     }
     g_update_dialog_state.started = true;
     g_update_dialog_state.updating = true;
@@ -160,6 +162,7 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
                                      [[maybe_unused]] LPARAM lparam) {
     switch (message) {
     case WM_INITDIALOG:
+        g_update_dialog_state.shown = true;
         if (set_title(dialog)) {
             set_up_progress(dialog);
         }
@@ -185,10 +188,13 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
     }
 }
 
-int _run_update_dialog() {
+bool _run_update_dialog(int& outcome) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
+    // The dialog ends by destroying itself, so its return value says little; whether it came up at
+    // all is what counts. One that never did started no update, and that is no success.
     DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
                     _update_dialog_proc, 0);
-    return g_update_outcome;
+    outcome = g_update_outcome;
+    return g_update_dialog_state.shown;
 }

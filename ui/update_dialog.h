@@ -8,10 +8,11 @@ constexpr int kProgressStep = 1;
 
 // The exit code of the update started from the dialog: 3010 until an update fails, then 1603.
 extern int g_update_outcome;
-
-// What the dialog knows of its update: started once, and running while the flash sequence runs
-// (the dialog keeps answering messages then, and refuses to close).
+// What the dialog knows of itself and its update: shown once it received WM_INITDIALOG (that is,
+// once it was created), started once at most, and running while the flash sequence runs (the
+// dialog keeps answering messages then, and refuses to close).
 struct UpdateDialogState {
+    bool shown;
     bool started;
     bool updating;
     HWND window;
@@ -22,5 +23,5 @@ extern UpdateDialogState g_update_dialog_state;
 INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Makes the progress-bar class available, runs the dialog modally without an owner and returns
-// the update outcome once it has closed.
-int _run_update_dialog();
+// the update outcome once it has closed. False when the dialog could not be created.
+bool _run_update_dialog(int& outcome);

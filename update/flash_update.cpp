@@ -89,7 +89,10 @@ bool program_chunk(std::size_t offset, std::size_t chunk_size, std::uint8_t* wri
         }
         std::memset(response, 0, sizeof(response));
         if (!_read_memory_block(kMainMemory + static_cast<DeviceAddress>(offset), response)) {
+            // Nothing was read back, so nothing is verified: a cleared response would otherwise
+            // "match" a chunk of zeros that never reached the controller.
             OutputDebugStringW(kDebugReadFailed);
+            continue;
         }
         std::memcpy(read_buffer + offset, response, chunk_size);
         if (std::memcmp(write_buffer + offset, read_buffer + offset, chunk_size) == 0) {
@@ -186,8 +189,8 @@ bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_b
         _pause(0); // a dialog answers its messages between chunks, also with WAIT 0
     }
     _step_progress(dialog);
-    _set_access_enable(false);
-    return true;
+    // The controller must not be left open for programming once the update reports success.
+    return _set_access_enable(false);
 }
 
 bool _update_firmware(HWND dialog) {

@@ -1,5 +1,6 @@
 // Finding and loading the single firmware image of the current directory.
 #include <cstring>
+#include <cwchar>
 
 #include "app/run_log.h"
 #include "platform/win32.h"
@@ -11,6 +12,8 @@ FwImage g_fw_image{};
 namespace {
 
 constexpr const wchar_t* kImagePattern = L"*.bin";
+constexpr const wchar_t* kImageExtension = L".bin";
+constexpr std::size_t kImageExtensionLength = 4;
 constexpr const wchar_t* kTextNoImage =
     L"Not Found .bin files.\nPlease locate one .bin file to the folder.";
 constexpr const wchar_t* kTextSeveralImages =
@@ -35,6 +38,26 @@ bool read_image_bytes(HANDLE file) {
     return true;
 }
 
+wchar_t ascii_lower(wchar_t ch) {
+    return ch >= L'A' && ch <= L'Z' ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
+}
+
+// The search pattern also matches through 8.3 short names ("fw.binx" is FW~1.BIN there); only a
+// long name that really ends in ".bin" (any case) is an image.
+bool has_image_extension(const wchar_t* name) {
+    const std::size_t length = std::wcslen(name);
+    if (length < kImageExtensionLength) {
+        return false;
+    }
+    const wchar_t* tail = name + length - kImageExtensionLength;
+    for (std::size_t i = 0; i < kImageExtensionLength; ++i) {
+        if (ascii_lower(tail[i]) != kImageExtension[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool _find_bin_file() {
@@ -45,13 +68,21 @@ bool _find_bin_file() {
         return false;
     }
     // Folders count as matches too, and the count runs to the end of the search.
-    unsigned matches = 1;
-    wchar_t first_name[kImageNameCapacity];
-    _copy_wide(first_name, kImageNameCapacity, found.cFileName);
-    while (FindNextFileW(search, &found)) {
-        ++matches;
-    }
+    unsigned matches = 0;
+    wchar_t first_name[kImageNameCapacity] = L"";
+    do {
+        if (has_image_extension(found.cFileName)) {
+            if (matches == 0) {
+                _copy_wide(first_name, kImageNameCapacity, found.cFileName);
+            }
+            ++matches;
+        }
+    } while (FindNextFileW(search, &found));
     FindClose(search);
+    if (matches == 0) {
+        _show_box(kTextNoImage, kTitleWarning, kBoxWarning);
+        return false;
+    }
     if (matches >= 2) {
         _show_box(kTextSeveralImages, kTitleWarning, kBoxPlain);
         return false;

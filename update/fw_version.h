@@ -24,3 +24,10 @@ constexpr bool version_not_newer(const FwVersion& current, const FwVersion& imag
     return current.major > image.major ||
            (current.major == image.major && current.minor >= image.minor);
 }
+
+constexpr std::uint16_t kErasedVersionByte = 0xFF;
+
+// Version bytes of an erased main memory: the controller holds no firmware at all.
+constexpr bool version_erased(const FwVersion& v) {
+    return v.major == kErasedVersionByte && v.minor == kErasedVersionByte;
+}

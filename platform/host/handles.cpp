@@ -56,6 +56,16 @@ std::size_t host_handles_open(HandleKind kind) {
     return count;
 }
 
+std::size_t host_handles_open_on_device(std::size_t device) {
+    std::size_t count = 0;
+    for (const auto& [handle, entry] : table().entries) {
+        if (entry->kind == HandleKind::Device && entry->device == device) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 std::size_t host_handles_open_total() {
     return table().entries.size();
 }

@@ -38,6 +38,8 @@ bool host_handle_release(const void* handle);
 std::size_t host_handles_open(HandleKind kind);
 // How many objects of any kind are open now.
 std::size_t host_handles_open_total();
+// How many device handles are open on one device of the simulated tree.
+std::size_t host_handles_open_on_device(std::size_t device);
 // Every open entry (for sharing checks).
 std::vector<const HandleEntry*> host_handles_all();
 // Forgets every entry (between tests); closes open descriptors.

@@ -13,9 +13,14 @@
 // - ReadFile at the end of the file succeeds with fewer bytes (0 at the very end);
 // - the directory search lists folders as well as files, "." and ".." where Windows lists them
 //   (in every folder but the root), matches '*' and '?' without regard to case, and returns the
-//   names in listing order (host_name_less).
-// Not modelled: short 8.3 names (on Windows "*.bin" also finds "x.binary" through its short name
-// X~1.BIN), the DOS wildcard forms ("*." and a trailing '?' matching nothing), reserved device
+//   names in listing order (host_name_less);
+// - a pattern also matches a long name through its 8.3 short name: "*.bin" finds "fw.binx" as
+//   FW~1.BIN (every short name here takes "~1"; Windows counts up when two would clash);
+// - CreateFileW with FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link itself (a host symlink
+//   stands for a Windows symbolic link, junction or mount point), which GetFileInformationByHandle
+//   reports with FILE_ATTRIBUTE_REPARSE_POINT; it never follows the link, not even to create a
+//   missing target. nNumberOfLinks counts the file's hard links.
+// Not modelled: the DOS wildcard forms ("*." and a trailing '?' matching nothing), reserved device
 // names (NUL, CON, COM1), the 260-character path limit.
 #include <cerrno>
 #include <cstring>
@@ -39,6 +44,7 @@ constexpr DWORD kErrorAlreadyExists = 183;
 constexpr DWORD kTruncateExisting = 5;
 constexpr DWORD kFileWriteData = 0x0002;
 constexpr DWORD kFlagBackupSemantics = 0x02000000;
+constexpr int kLinkLoopError = ELOOP; // open(O_NOFOLLOW) on a symbolic link
 constexpr DWORD kAttributeReadOnly = 0x01;
 constexpr DWORD kAttributeArchive = 0x20;
 constexpr mode_t kNewFileMode = 0666;
@@ -161,6 +167,9 @@ int open_flags(const OpenRequest& request) {
         (request.access & (GENERIC_WRITE | kFileWriteData)) == 0) {
         flags |= O_APPEND;
     }
+    if ((request.flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0) {
+        flags |= O_NOFOLLOW; // the link itself, never its target
+    }
     switch (request.disposition) {
     case CREATE_NEW:
         return flags | O_CREAT | O_EXCL;
@@ -198,9 +207,34 @@ HANDLE open_folder(const OpenRequest& request, const std::wstring& canonical) {
     return host_handle_new(entry);
 }
 
+// A symbolic link opened as itself: a handle that can be looked at (GetFileInformationByHandle)
+// but neither read nor written, as a reparse point opened without following it.
+HANDLE open_link_itself(const OpenRequest& request) {
+    const int fd = ::open(request.path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return fail_handle(error_from_errno(errno));
+    }
+    HandleEntry entry{};
+    entry.kind = HandleKind::File;
+    entry.fd = fd;
+    host_wide_from_utf8(request.path, entry.path);
+    entry.access = request.access;
+    entry.share = request.share;
+    SetLastError(request.disposition == OPEN_ALWAYS ? kErrorAlreadyExists : ERROR_SUCCESS);
+    return host_handle_new(entry);
+}
+
+bool is_link(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 HANDLE open_host_file(const OpenRequest& request) {
     if (!disposition_known(request.disposition)) {
         return fail_handle(ERROR_INVALID_PARAMETER);
+    }
+    if ((request.flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0 && is_link(request.path)) {
+        return open_link_itself(request);
     }
     struct stat info;
     const bool exists = ::stat(request.path.c_str(), &info) == 0;
@@ -221,6 +255,9 @@ HANDLE open_host_file(const OpenRequest& request) {
         return open_folder(request, canonical);
     }
     const int fd = ::open(request.path.c_str(), open_flags(request), kNewFileMode);
+    if (fd < 0 && errno == kLinkLoopError && (request.flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0) {
+        return open_link_itself(request); // a link planted since the check above
+    }
     if (fd < 0) {
         return fail_handle(errno == ENOENT ? missing_entry_error(request.path)
                                            : error_from_errno(errno));
@@ -272,6 +309,54 @@ bool wildcard_match(std::wstring_view pattern, std::wstring_view name) {
     return p == pattern.size();
 }
 
+constexpr std::size_t kShortBaseLength = 8;
+constexpr std::size_t kShortExtensionLength = 3;
+constexpr std::size_t kShortTailBaseLength = 6; // room for "~1"
+constexpr const wchar_t* kShortNameTail = L"~1";
+
+wchar_t upper_ascii(wchar_t ch) {
+    return ch >= L'a' && ch <= L'z' ? static_cast<wchar_t>(ch - L'a' + L'A') : ch;
+}
+
+// The 8.3 short name Windows gives a long name: empty when the name is a short name already.
+std::wstring short_name_of(const std::wstring& name) {
+    if (name == L"." || name == L"..") {
+        return {};
+    }
+    const std::size_t dot = name.rfind(L'.');
+    const std::wstring base = dot == std::wstring::npos ? name : name.substr(0, dot);
+    const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot + 1);
+    const bool fits = !base.empty() && base.size() <= kShortBaseLength &&
+                      extension.size() <= kShortExtensionLength &&
+                      base.find_first_of(L". ") == std::wstring::npos &&
+                      extension.find(L' ') == std::wstring::npos;
+    if (fits) {
+        return {};
+    }
+    std::wstring result;
+    for (const wchar_t ch : base) {
+        if (ch != L'.' && ch != L' ' && result.size() < kShortTailBaseLength) {
+            result.push_back(upper_ascii(ch));
+        }
+    }
+    result += kShortNameTail;
+    if (!extension.empty()) {
+        result.push_back(L'.');
+        for (std::size_t i = 0; i < extension.size() && i < kShortExtensionLength; ++i) {
+            result.push_back(upper_ascii(extension[i]));
+        }
+    }
+    return result;
+}
+
+bool name_matches(std::wstring_view pattern, const std::wstring& name) {
+    if (wildcard_match(pattern, name)) {
+        return true;
+    }
+    const std::wstring short_name = short_name_of(name);
+    return !short_name.empty() && wildcard_match(pattern, short_name);
+}
+
 // "*.*" is every name on Windows, also names without a dot.
 std::wstring effective_pattern(const std::wstring& pattern) {
     return pattern == L"*.*" ? std::wstring(L"*") : pattern;
@@ -304,7 +389,7 @@ std::vector<FoundName> list_matches(const std::string& directory, const std::wst
         const bool dots = name == "." || name == "..";
         // Names the host holds in no valid UTF-8 cannot be named back; longer ones do not fit.
         if ((dots && root) || !host_wide_from_utf8(name, wide) ||
-            wide.size() >= kFindNameCapacity || !wildcard_match(pattern, wide)) {
+            wide.size() >= kFindNameCapacity || !name_matches(pattern, wide)) {
             continue;
         }
         struct stat info;
@@ -482,6 +567,37 @@ BOOL CloseHandle(HANDLE handle) {
         return fail(ERROR_INVALID_HANDLE);
     }
     host_handle_release(handle);
+    return TRUE;
+}
+
+// What the open object is: a link opened as itself shows as a reparse point; the link count is the
+// host's, so a second hard link to the file shows.
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+    const HandleEntry* entry = host_handle_get(file, HandleKind::File);
+    if (entry == nullptr) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if (information == nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    struct stat info;
+    if (::fstat(entry->fd, &info) != 0) {
+        return fail(error_from_errno(errno));
+    }
+    std::memset(information, 0, sizeof(*information));
+    information->dwFileAttributes =
+        S_ISLNK(info.st_mode) ? FILE_ATTRIBUTE_REPARSE_POINT : attributes_of(info);
+    information->ftCreationTime = file_time_from(info.st_mtim);
+    information->ftLastAccessTime = file_time_from(info.st_atim);
+    information->ftLastWriteTime = file_time_from(info.st_mtim);
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    information->nNumberOfLinks = static_cast<DWORD>(info.st_nlink);
+    const auto index = static_cast<std::uint64_t>(info.st_ino);
+    information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(index & 0xFFFFFFFFu);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(info.st_dev);
     return TRUE;
 }
 

@@ -92,6 +92,10 @@ std::string style_hex(UINT style) {
 }
 
 int answer_box(UINT type) {
+    if ((type & kButtonTypeMask) == MB_YESNO && sim::pc().question_box_fails) {
+        sim::record_event("answer none");
+        return 0; // the box could not be shown
+    }
     if ((type & kButtonTypeMask) == MB_YESNO) {
         const bool yes = sim::pc().answer_yes;
         sim::record_event(yes ? "answer IDYES" : "answer IDNO");
@@ -171,7 +175,11 @@ void dispatch_scripted(std::size_t index) {
 
 // What the user does with the dialog once it is up.
 void run_dialog_script() {
-    if (sim::pc().dialog == sim::DialogAction::Start) {
+    const sim::DialogAction action = sim::pc().dialog;
+    const int presses = action == sim::DialogAction::StartTwice ? 2
+                        : action == sim::DialogAction::Start    ? 1
+                                                                : 0;
+    for (int press = 0; press < presses; ++press) {
         send_to_dialog(WM_COMMAND, static_cast<WPARAM>(MAKELPARAM(kButtonId, kClickedNotification)),
                        reinterpret_cast<LPARAM>(&g_dialog.button));
     }
@@ -210,6 +218,10 @@ INT_PTR DialogBoxParamW([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] LP
                         [[maybe_unused]] HWND owner, DLGPROC procedure, LPARAM init_param) {
     g_dialog = DialogState{};
     g_taken_message.reset();
+    if (sim::pc().dialog == sim::DialogAction::Fail) {
+        sim::record_event("dialog failed");
+        return -1; // not created: no window, no message
+    }
     g_dialog.procedure = procedure;
     g_dialog.alive = true;
     sim::record_event("dialog open");

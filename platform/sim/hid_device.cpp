@@ -1,6 +1,7 @@
 #include "sim/hid_device.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 namespace sim {
@@ -282,6 +283,39 @@ std::vector<std::vector<std::uint8_t>> device_last_requests(const SimDevice& dev
     const std::size_t first = count >= kept ? 0 : kept - count;
     return {device.raw_requests.begin() + static_cast<std::ptrdiff_t>(first),
             device.raw_requests.end()};
+}
+
+} // namespace sim
+
+namespace sim {
+
+namespace {
+
+constexpr std::size_t kStateLineCapacity = 128;
+
+const char* main_memory_state(const Controller& controller,
+                              const std::vector<std::uint8_t>* image_main) {
+    if (image_main != nullptr && controller.main_memory == *image_main) {
+        return "image";
+    }
+    const bool blank = std::all_of(controller.main_memory.begin(), controller.main_memory.end(),
+                                   [](std::uint8_t byte) { return byte == kErasedByte; });
+    return blank ? "blank" : "other";
+}
+
+} // namespace
+
+std::string device_state_line(std::size_t index, const SimDevice& device,
+                              const std::vector<std::uint8_t>* image_main, std::uint64_t now_ms,
+                              std::size_t handles) {
+    const Controller& controller = device.controller;
+    const bool access = controller_group_value(controller, kEnableRegister) == kRegisterOn;
+    char line[kStateLineCapacity];
+    std::snprintf(line, sizeof(line), "state %zu main=%s mode=0x%02x access=%s handles=%zu", index,
+                  main_memory_state(controller, image_main),
+                  static_cast<unsigned>(controller_peek(controller, kModeStatusAddress, now_ms)),
+                  access ? "on" : "off", handles);
+    return line;
 }
 
 } // namespace sim

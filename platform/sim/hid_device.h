@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "sim/controller.h"
@@ -153,5 +154,15 @@ bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t*
 // first; fewer when fewer were kept.
 std::vector<std::vector<std::uint8_t>> device_last_requests(const SimDevice& device,
                                                             std::size_t count);
+
+// The state a device is left in, as one line:
+//   state N main=image|blank|other mode=0xNN access=on|off handles=N
+// N is the device's place in enumeration order (from 0); main=image when main memory equals
+// `image_main` (the folder image's main section; null when there is none), blank when it is all
+// 0xFF; mode the value the mode status register reads at `now_ms`; access on when the enable
+// register 0xFF8004..7 holds 1; handles those the caller counts open on the device.
+std::string device_state_line(std::size_t index, const SimDevice& device,
+                              const std::vector<std::uint8_t>* image_main, std::uint64_t now_ms,
+                              std::size_t handles);
 
 } // namespace sim

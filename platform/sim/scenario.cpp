@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <memory>
+#include <map>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -114,21 +115,29 @@ bool read_answers(const json& value, SimulatedPc& machine, std::string& error) {
     }
     if (value.contains("question")) {
         const json& answer = value["question"];
-        if (answer != "yes" && answer != "no") {
-            error = "\"answers.question\" must be \"yes\" or \"no\"";
+        if (answer != "yes" && answer != "no" && answer != "fail") {
+            error = "\"answers.question\" must be \"yes\", \"no\" or \"fail\"";
             return false;
         }
         machine.answer_yes = answer == "yes";
+        machine.question_box_fails = answer == "fail";
     }
     return true;
 }
 
 bool read_dialog(const json& value, SimulatedPc& machine, std::string& error) {
-    if (value != "start" && value != "close") {
-        error = "\"dialog\" must be \"start\" or \"close\"";
+    static const std::map<std::string, DialogAction> kActions = {
+        {"start", DialogAction::Start},
+        {"close", DialogAction::Close},
+        {"start_twice", DialogAction::StartTwice},
+        {"fail", DialogAction::Fail}};
+    const auto action =
+        value.is_string() ? kActions.find(value.get<std::string>()) : kActions.end();
+    if (action == kActions.end()) {
+        error = "\"dialog\" must be \"start\", \"close\", \"start_twice\" or \"fail\"";
         return false;
     }
-    machine.dialog = value == "start" ? DialogAction::Start : DialogAction::Close;
+    machine.dialog = action->second;
     return true;
 }
 
@@ -181,7 +190,8 @@ bool has_bin_extension(const std::filesystem::path& name) {
     return extension == ".bin";
 }
 
-// The single complete image of the current directory, as the device defaults need it.
+} // namespace
+
 std::unique_ptr<FwImage> folder_image() {
     std::vector<std::filesystem::path> matches;
     std::error_code ignored;
@@ -202,8 +212,6 @@ std::unique_ptr<FwImage> folder_image() {
     }
     return image;
 }
-
-} // namespace
 
 bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::string& error) {
     json scenario = json::parse(text, nullptr, false);

@@ -13,7 +13,10 @@
 
 namespace sim {
 
-enum class DialogAction { Start, Close };
+// Start: press Start Update once. StartTwice: press it, then send its command once more (a second
+// click, or a command posted by another program). Close: close without starting. Fail: the dialog
+// cannot be created (DialogBoxParamW answers -1).
+enum class DialogAction { Start, Close, StartTwice, Fail };
 
 // A message another program or the user sends the update dialog while it is up: WM_NULL (what
 // Windows sends to see whether a window still answers), the close box (WM_CLOSE), the Start Update
@@ -50,6 +53,7 @@ struct SimulatedPc {
 
     // The user: the answer to the update question and what to do with the update dialog.
     bool answer_yes = true;
+    bool question_box_fails = false; // MessageBoxW answers 0 for the Yes/No box
     DialogAction dialog = DialogAction::Start;
     // Messages posted to the dialog at given virtual times, in order, and the state of its close
     // box (the system menu's Close item).

@@ -1,11 +1,15 @@
 // Fuzz target: a hostile controller. A full default silent run in which the input decides, call by
 // call, what the device does: whether each HidD_SetFeature and HidD_GetFeature succeeds, whether a
 // request reaches the controller, and the status and data bytes of every answer. The run must end
-// with one of the program's exit codes, a well-formed log and every handle closed.
+// with one of the program's exit codes, a well-formed log and every handle closed. The image holds
+// chunks of zeros (what a failed read-back leaves in a cleared buffer). When the device only made
+// calls fail (no request dropped behind a success, no answer altered), a run that exits 0 must
+// also have left the image in main memory, the controller in normal mode and its access off.
 //
 // Input: byte 0 holds options (bit 0: HID version 0xFFFF, which relaxes the status tests), bytes 1
 // and 2 the number of feature calls let through untouched first (little-endian), then one byte per
 // call (and the operands it asks for). Once the input runs out the device behaves.
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -16,6 +20,7 @@
 #include "host/handles.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
+#include "update/fw_image.h"
 
 namespace {
 
@@ -26,6 +31,9 @@ constexpr std::uint8_t kOptionRelaxedVersion = 0x01;
 constexpr std::uint16_t kRelaxedVersion = 0xFFFF;
 constexpr std::size_t kStatusByte = 1;
 constexpr std::size_t kDataByte = 6;
+// Chunks of the image's main section that hold zeros only.
+constexpr std::size_t kZeroChunks[] = {0x0080, 0x8000, 0xFF80};
+constexpr std::size_t kChunkBytes = 128;
 
 // What one byte of input does to a HidD_SetFeature call: most values let it through.
 constexpr std::uint8_t kSetFailFrom = 0xE0;
@@ -46,6 +54,7 @@ enum GetAction : std::uint8_t {
 struct Hostility {
     fuzz::ByteReader input;
     std::uint32_t untouched = 0; // feature calls still let through before the input acts
+    bool deceived = false;       // a request dropped behind a success, or an answer altered
 };
 
 bool let_through(Hostility& hostility) {
@@ -62,6 +71,7 @@ sim::HostileVerdict on_set(Hostility& hostility) {
     }
     const std::uint8_t choice = hostility.input.byte();
     if (choice >= kSetDropFrom) {
+        hostility.deceived = true;
         return sim::HostileVerdict::Drop;
     }
     return choice >= kSetFailFrom ? sim::HostileVerdict::Fail : sim::HostileVerdict::Pass;
@@ -72,7 +82,9 @@ bool on_get(Hostility& hostility, std::uint8_t* report, std::size_t length) {
         return true;
     }
     fuzz::ByteReader& input = hostility.input;
-    switch (input.byte() % kGetActions) {
+    const std::uint8_t action = input.byte() % kGetActions;
+    hostility.deceived = hostility.deceived || (action != kGetUnchanged && action != kGetFail);
+    switch (action) {
     case kGetFail:
         return false;
     case kGetStatus:
@@ -101,16 +113,37 @@ bool on_get(Hostility& hostility, std::uint8_t* report, std::size_t length) {
     return true;
 }
 
-const sim::SimulatedPc& baseline() {
-    static const sim::SimulatedPc machine = [] {
+struct Baseline {
+    sim::SimulatedPc machine;
+    std::vector<std::uint8_t> main_image;
+};
+
+std::vector<std::uint8_t> image_with_zero_chunks() {
+    std::vector<std::uint8_t> image = harness::make_image();
+    for (const std::size_t chunk : kZeroChunks) {
+        const auto first = image.begin() + static_cast<std::ptrdiff_t>(kMainImageOffset + chunk);
+        std::fill(first, first + static_cast<std::ptrdiff_t>(kChunkBytes), 0);
+    }
+    return image;
+}
+
+const Baseline& baseline() {
+    static const Baseline made = [] {
         const harness::ScratchFolder& folder = fuzz::scratch_folder();
-        folder.write_file("image.bin", harness::make_image());
-        sim::SimulatedPc made;
+        const std::vector<std::uint8_t> image = image_with_zero_chunks();
+        folder.write_file("image.bin", image);
+        Baseline result{{}, harness::main_image_of(image)};
         std::string error;
-        fuzz::require(sim::load_scenario_text("{}", made, error), "default scenario: " + error);
-        return made;
+        fuzz::require(sim::load_scenario_text("{}", result.machine, error),
+                      "default scenario: " + error);
+        return result;
     }();
-    return machine;
+    return made;
+}
+
+void check_success(const Baseline& base) {
+    const std::vector<std::string> violations = harness::success_violations(base.main_image, 0);
+    fuzz::require(violations.empty(), violations.empty() ? "" : violations.front());
 }
 
 void check_run(int code) {
@@ -133,7 +166,8 @@ void check_run(int code) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const sim::SimulatedPc& machine = baseline();
+    const Baseline& base = baseline();
+    const sim::SimulatedPc& machine = base.machine;
     harness::reset_program();
     std::error_code ignored;
     std::filesystem::remove("fw.log", ignored);
@@ -151,7 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     device.hostile.on_get = [&hostility](std::uint8_t* report, std::size_t length, bool) {
         return on_get(hostility, report, length);
     };
-    check_run(harness::run_program(L"/s /v LOGFILE=fw.log"));
+    const int code = harness::run_program(L"/s /v LOGFILE=fw.log");
+    check_run(code);
+    if (code == kExitSuccess && !hostility.deceived) {
+        check_success(base);
+    }
     harness::reset_program(); // drops the callbacks that hold this call's input
     return 0;
 }

@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const harness::ScratchFolder& folder = fuzz::scratch_folder();
     harness::reset_program();
     folder.write_file("Setting.ini", std::vector<std::uint8_t>(data, data + size));
-    g_setting_flags = _load_settings();
+    fuzz::require(_load_settings(g_setting_flags), "Setting.ini in a short folder was not read");
     folder.empty();
     return 0;
 }

@@ -78,6 +78,21 @@ TEST(CommandLine, OverlongLogPathLeavesPathEmpty) {
     EXPECT_STREQ(g_run_options.log_path, L"");
 }
 
+// The words of other tools after the path are cut away before the length limit applies.
+TEST(CommandLine, LongTailAfterAKeywordKeepsThePath) {
+    test::Sandbox sandbox;
+    const std::wstring tail(600, L'x');
+    _parse_command_line((L"/v LOGFILE=fw.log FORCERESTART " + tail).c_str());
+    EXPECT_STREQ(g_run_options.log_path, L"fw.log");
+    EXPECT_EQ(test::log_lines("fw.log").size(), 2u); // "Command:" (cut to 511) and "Executed:"
+
+    // A path that is itself too long still leaves no path, tail or not.
+    test::reset_program();
+    const std::wstring long_path(600, L'p');
+    _parse_command_line((L"/v LOGFILE=" + long_path + L" DEBUG").c_str());
+    EXPECT_STREQ(g_run_options.log_path, L"");
+}
+
 TEST(CommandLine, CommandAndExecutedLinesUseTheClock) {
     test::Sandbox sandbox;
     test::load_scenario(R"({"time": "2024-12-31 23:59:58"})");

@@ -244,6 +244,7 @@ TEST_P(UsagePageTest, ClassifiedByMaskTestsInOrder) {
     test::load_scenario(std::string(R"({"devices": [{"collections": [{"usage_page": ")") +
                         GetParam().page + R"(", "report_id": 3, "report_count": 20}]}]})");
     ASSERT_TRUE(_load_fw_image());
+    ASSERT_TRUE(_find_target_device());
     _bind_channels();
     EXPECT_EQ(!g_device_link.control.path.empty(), GetParam().control);
     EXPECT_EQ(!g_device_link.data.path.empty(), GetParam().data);
@@ -270,6 +271,8 @@ TEST(Discovery, CollectionWithoutFeatureValuesIsNotBound) {
     test::load_scenario(R"({"devices": [{"collections": [
         {"usage_page": "0xFF01", "report_id": 5, "report_count": 7, "feature_value_caps": 0},
         {"usage_page": "0xFF02", "report_id": 6, "report_count": 134, "feature_value_caps": 3}]}]})");
+    ASSERT_TRUE(_load_fw_image());
+    ASSERT_TRUE(_find_target_device());
     _bind_channels();
     EXPECT_TRUE(g_device_link.control.path.empty());
     EXPECT_EQ(g_device_link.data.report_length, 135);
@@ -279,7 +282,8 @@ TEST(Discovery, CollectionWithoutFeatureValuesIsNotBound) {
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
-TEST(Discovery, FindStopsAtFirstTargetBindingEndsWithTheLast) {
+// Only the device that discovery chose is bound, whatever other target devices follow it.
+TEST(Discovery, BindingTakesBothChannelsFromTheChosenDeviceOnly) {
     test::Sandbox sandbox;
     sandbox.add_image();
     test::load_scenario(R"({"devices": [
@@ -288,20 +292,73 @@ TEST(Discovery, FindStopsAtFirstTargetBindingEndsWithTheLast) {
             {"usage_page": "0xFF02", "report_id": 2, "report_count": 134}]},
         {"vendor_id": "0x1111", "product_id": "image", "version_number": "0x0202", "collections": [
             {"usage_page": "0xFF01", "report_id": 9, "report_count": 7}]},
-        {"product_id": "0x7777", "version_number": "0x0303", "collections": [
+        {"product_id": "0x7777", "version_number": "0xFFFF", "collections": [
             {"usage_page": "0xFF01", "report_id": 3, "report_count": 7},
-            {"usage_page": "0x0001", "report_id": 4, "report_count": 7}]},
+            {"usage_page": "0xFF02", "report_id": 4, "report_count": 134}]},
         {"product_id": "0x1212", "version_number": "0x0404", "collections": [
             {"usage_page": "0xFF02", "report_id": 8, "report_count": 134}]}]})");
     ASSERT_TRUE(_load_fw_image());
     EXPECT_TRUE(_find_target_device());
     _bind_channels();
-    EXPECT_EQ(g_device_link.control.report_id, 3); // the last control collection
-    EXPECT_EQ(g_device_link.data.report_id, 2);    // 0x1212 is never bound
-    EXPECT_EQ(g_device_link.hid_version, 0x0303);  // the last target interface, bound or not
+    EXPECT_EQ(g_device_link.control.report_id, 1);
+    EXPECT_EQ(g_device_link.data.report_id, 2);
+    EXPECT_EQ(g_device_link.hid_version, 0x0101); // never a later device's 0xFFFF
+    EXPECT_EQ(g_device_link.targets_seen, 1);     // the PID filter leaves 0x7777 out
+    EXPECT_EQ(_device_instance_of(g_device_link.control.path.c_str()),
+              _device_instance_of(g_device_link.data.path.c_str()));
     EXPECT_EQ(host_handles_open_total(), 0u);
     EXPECT_EQ(host_device_api_misuses(), 0u);
 }
+
+TEST(Discovery, BindingWithoutAChosenDeviceBindsNothing) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario("{}");
+    ASSERT_TRUE(_load_fw_image());
+    _bind_channels();
+    EXPECT_TRUE(g_device_link.control.path.empty());
+    EXPECT_TRUE(g_device_link.data.path.empty());
+    // A device gone between discovery and a later binding: nothing else is bound in its place,
+    // and its own channels no longer open.
+    ASSERT_TRUE(_find_target_device());
+    _bind_channels();
+    ASSERT_FALSE(g_device_link.control.path.empty());
+    const std::wstring control = g_device_link.control.path;
+    device().unplugged = true;
+    _bind_channels();
+    EXPECT_EQ(g_device_link.control.path, control);
+    EXPECT_FALSE(_open_channels());
+    _close_channels();
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+struct InstanceCase {
+    const wchar_t* first;
+    const wchar_t* second;
+    bool same;
+};
+
+class DeviceInstanceTest : public ::testing::TestWithParam<InstanceCase> {};
+
+TEST_P(DeviceInstanceTest, CollectionsOfOneDeviceShareTheInstance) {
+    EXPECT_EQ(_device_instance_of(GetParam().first) == _device_instance_of(GetParam().second),
+              GetParam().same);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DeviceInstanceTest,
+    ::testing::Values(
+        // Two collections of one device, as Windows numbers them.
+        InstanceCase{L"\\\\?\\hid#vid_044e&pid_1234&col01#7&1a2b3c4d&0&0000#{4d1e55b2}",
+                     L"\\\\?\\HID#VID_044E&PID_1234&COL02#7&1A2B3C4D&0&0001#{4d1e55b2}", true},
+        // The same product on another instance (a second controller of a docking station).
+        InstanceCase{L"\\\\?\\hid#vid_044e&pid_1234&col01#7&1a2b3c4d&0&0000#{4d1e55b2}",
+                     L"\\\\?\\hid#vid_044e&pid_1234&col02#7&1a2b3c4e&0&0001#{4d1e55b2}", false},
+        // Another product behind the same instance numbers.
+        InstanceCase{L"\\\\?\\hid#vid_044e&pid_1234#7&1a2b3c4d&0&0000#{4d1e55b2}",
+                     L"\\\\?\\hid#vid_044e&pid_4321#7&1a2b3c4d&0&0000#{4d1e55b2}", false},
+        // Paths of another form name their device alone.
+        InstanceCase{L"plain-a", L"plain-b", false}, InstanceCase{L"plain", L"PLAIN", true}));
 
 struct FilterCase {
     const char* settings;
@@ -317,7 +374,7 @@ TEST_P(ProductFilterTest, PidSettingFiltersByTheImagesProductId) {
     sandbox.write_text("Setting.ini", GetParam().settings);
     test::load_scenario(std::string(R"({"devices": [{"product_id": ")") + GetParam().product_id +
                         "\"}]}");
-    g_setting_flags = _load_settings();
+    ASSERT_TRUE(_load_settings(g_setting_flags));
     ASSERT_TRUE(_load_fw_image());
     EXPECT_EQ(_find_target_device(), GetParam().found);
     EXPECT_EQ(host_handles_open_total(), 0u);

@@ -1,4 +1,5 @@
 // The flash update from end to end on a simulated controller, and every way it can fail.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "device/device_link.h"
@@ -119,6 +120,12 @@ const FailureCase kFailureCases[] = {
      "Fail - _write_read_memory_segment.", false, true},
     {"verify", R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
      nullptr, "Fail - _write_read_memory_segment.", true, true},
+    // The access enable that cannot be switched off after programming: no success with the
+    // controller left open for programming.
+    {"access_off",
+     R"({"faults": [{"on": "write", "address": "0xFF8007", "skip": 3, "fail_set": true,
+                     "times": 12}]})",
+     nullptr, "Fail - _write_read_memory_segment.", false, true, true},
     {"mode_change_out",
      R"({"faults": [{"on": "read", "address": "0x80002D", "skip": 2, "value": 16}]})", nullptr,
      "Fail - _fw_mode_change.", false, false, true},
@@ -267,6 +274,34 @@ TEST(FlashUpdate, FailedBlockReadGoesToTheDebuggerAndCostsAnAttempt) {
     EXPECT_EQ(controller().main_memory, main_image_of(image));
 }
 
+// A chunk of zeros whose block write was lost and whose read-back could not be fetched: the
+// cleared response must not pass for the controller's memory.
+TEST(FlashUpdate, FailedReadBackNeverVerifiesAChunkOfZeros) {
+    test::Sandbox sandbox;
+    Bytes image = test::make_image();
+    std::fill(image.begin() + kMainImageOffset + 0x8000, image.begin() + kMainImageOffset + 0x8080,
+              0x00);
+    sandbox.write_file("fw.bin", image);
+    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+        {"on": "write_block", "address": "0x8000", "ignore": true, "times": 1},
+        {"on": "read_block", "address": "0x118000", "fail_get": true, "times": 12}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 0);
+    EXPECT_EQ(controller().main_memory, main_image_of(image)); // written again on attempt two
+    std::size_t writes_of_chunk = 0;
+    for (const sim::RequestRecord& record : sim::pc().devices[0].request_log) {
+        writes_of_chunk += record.kind == sim::RequestKind::WriteBlock && record.address == 0x8000;
+    }
+    EXPECT_EQ(writes_of_chunk, 2u);
+
+    // Every read-back of that chunk failing: three failed attempts, and no success.
+    test::reset_program();
+    sandbox.write_file("fw.bin", image);
+    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+        {"on": "read_block", "address": "0x118000", "fail_get": true}]}}]})");
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 1603);
+    EXPECT_EQ(test::log_lines("fw.log").at(4), "Fail - _write_read_memory_segment.");
+}
+
 TEST(FlashUpdate, RelaxedHidVersionAcceptsAnyNormalModeStatus) {
     test::Sandbox sandbox;
     sandbox.add_image();
@@ -288,6 +323,121 @@ TEST(FlashUpdate, RelaxedHidVersionAcceptsAnyNormalModeStatus) {
         {"on": "read", "address": "0x80002D", "skip": 1, "value": "0x42", "times": 1}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 1603);
     EXPECT_EQ(controller().stats.erases, 0u);
+}
+
+// Two controllers on one PC: only the device that was checked is ever written to, and both channels
+// come from it.
+struct TwoDeviceCase {
+    const char* name;
+    const char* devices;  // the scenario's device list
+    int code;             // silent run
+    const char* log_line; // a line the log must hold
+    std::size_t target;   // the device that may be written to
+    bool programmed;      // its main memory holds the image at the end
+};
+
+const TwoDeviceCase kTwoDeviceCases[] = {
+    // Another product with foreign system memory listed first; the checked one drops off the bus
+    // at the active-mode save. The flash must not fall back to the other one.
+    {"checked_device_gone",
+     R"([{"product_id": "0x7777", "controller": {"system_memory": {"0": 1}}},
+         {"controller": {"faults": [{"on": "read", "address": "0x80003E", "unplug": true}]}}])",
+     1603, "Fail - _access_target_device.", 1, false},
+    // Another product listed after the target, with a data collection only.
+    {"data_collection_elsewhere",
+     R"([{}, {"product_id": "0x7777", "collections": [
+         {"usage_page": "0xFF02", "report_id": 6, "report_count": 134}]}])",
+     0, "Firmware was successfully updated.", 0, true},
+    // An unrelated device with HID version 0xFFFF listed last must not relax the status tests: the
+    // target stays in update mode when its return to normal mode is dropped.
+    {"relaxed_version_elsewhere",
+     R"([{"controller": {"faults": [
+           {"on": "write", "address": "0xFF8863", "skip": 1, "ignore": true}]}},
+         {"product_id": "0x7777", "version_number": "0xFFFF"}])",
+     1603, "Fail - _fw_mode_change.", 0, true},
+    // Two controllers of the image's product: the first listed is checked and flashed, and the log
+    // names it.
+    {"same_product_twice", R"([{}, {}])", 0,
+     R"(Found 2 Norvane devices, updating \\?\hid#vid_044e&pid_1234&col01#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030})",
+     0, true},
+};
+
+class TwoDeviceTest : public ::testing::TestWithParam<TwoDeviceCase> {};
+
+TEST_P(TwoDeviceTest, OnlyTheCheckedControllerIsWritten) {
+    test::Sandbox sandbox;
+    const Bytes image = sandbox.add_image();
+    test::load_scenario(std::string(R"({"devices": )") + GetParam().devices + "}");
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), GetParam().code);
+    const Lines log = test::log_lines("fw.log");
+    EXPECT_NE(std::find(log.begin(), log.end(), GetParam().log_line), log.end());
+    const std::vector<sim::SimDevice>& devices = sim::pc().devices;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const sim::ControllerStats& stats = devices[i].controller.stats;
+        if (i != GetParam().target) {
+            EXPECT_EQ(stats.register_writes + stats.block_writes, 0u) << "device " << i;
+            EXPECT_EQ(devices[i].hid.set_feature_calls, 0u) << "device " << i;
+        }
+    }
+    const sim::Controller& target = devices.at(GetParam().target).controller;
+    EXPECT_EQ(target.main_memory == main_image_of(image), GetParam().programmed);
+    EXPECT_EQ(target.stats.protocol_violations, 0u);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TwoDeviceTest, ::testing::ValuesIn(kTwoDeviceCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The state line fwsim --state prints for each device after a run.
+struct StateLineCase {
+    const char* name;
+    const char* controller; // the controller's JSON
+    const char* line;
+};
+
+class StateLineTest : public ::testing::TestWithParam<StateLineCase> {};
+
+TEST_P(StateLineTest, LineTellsWhatTheRunLeftBehind) {
+    test::Sandbox sandbox;
+    const Bytes image = sandbox.add_image();
+    test::load_scenario(std::string(R"({"devices": [{"controller": )") + GetParam().controller +
+                        "}]}");
+    test::run_program(L"/s");
+    const Bytes main = main_image_of(image);
+    EXPECT_EQ(sim::device_state_line(0, sim::pc().devices[0], &main, sim::now_ms(),
+                                     host_handles_open_on_device(0)),
+              GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StateLineTest,
+    ::testing::Values(
+        StateLineCase{"updated", "{}", "state 0 main=image mode=0x11 access=off handles=0"},
+        StateLineCase{"not_updated", R"({"firmware_version": "3.08"})",
+                      "state 0 main=other mode=0x11 access=off handles=0"},
+        // Programming refused after the erase: blank, in update mode, access switched off.
+        StateLineCase{
+            "erased",
+            R"({"faults": [{"on": "read", "address": "0xFF8003", "skip": 3, "value": 0}]})",
+            "state 0 main=blank mode=0x10 access=off handles=0"},
+        StateLineCase{
+            "verify_failed",
+            R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
+            "state 0 main=other mode=0x10 access=on handles=0"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FlashUpdate, StateLineCountsHandlesOpenOnTheDevice) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario("{}");
+    ASSERT_TRUE(_load_fw_image());
+    ASSERT_TRUE(_find_target_device());
+    _bind_channels();
+    ASSERT_TRUE(_open_channels());
+    EXPECT_EQ(sim::device_state_line(3, sim::pc().devices[0], nullptr, sim::now_ms(),
+                                     host_handles_open_on_device(0)),
+              "state 3 main=other mode=0x11 access=off handles=2");
+    _close_channels();
 }
 
 TEST(FlashUpdate, EraseCommandNotConfirmedLeavesTheBlankCheckToDecide) {

@@ -71,7 +71,13 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    0,
                    false,
-                   {kNoImageBox, "answer IDOK"}}),
+                   {kNoImageBox, "answer IDOK"}},
+        // "*.bin" also matches these through their short names (FW~1.BIN, OLD~1.BIN).
+        FolderCase{"lone_binx", {"fw.binx"}, {}, 0, false, {kNoImageBox, "answer IDOK"}},
+        FolderCase{"lone_bin_tilde", {"fw.bin~"}, {}, 0, false, {kNoImageBox, "answer IDOK"}},
+        FolderCase{"lone_bin2", {"old.bin2"}, {}, 0, false, {kNoImageBox, "answer IDOK"}},
+        FolderCase{"image_beside_backup", {"fw.bin~", "fw.bin"}, {}, 0, true, {}},
+        FolderCase{"long_name_image", {"touchpad firmware.Bin"}, {}, 0, true, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FwImage, HeaderIsBigEndianAndSectionsFollowIt) {

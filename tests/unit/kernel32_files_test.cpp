@@ -158,6 +158,12 @@ const SearchCase kSearchCases[] = {
      {{".", true}, {"..", true}, {"a.txt", false}, {"sub", true}}},
     {"star_dot_star", {"noext"}, {}, L"*.*", {{".", true}, {"..", true}, {"noext", false}}},
     {"in_subfolder", {"sub/x.bin"}, {"sub"}, L"SUB\\*.bin", {{"x.bin", false}}},
+    // Long names match through their 8.3 short names: FW~1.BIN, OLD~1.BIN.
+    {"short_names",
+     {"fw.binx", "old.bin2", "fw.bin~", "fw.binary.txt"},
+     {},
+     L"*.bin",
+     {{"fw.binx", false}, {"fw.bin~", false}, {"old.bin2", false}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, BinSearch, ::testing::ValuesIn(kSearchCases),
@@ -280,6 +286,62 @@ INSTANTIATE_TEST_SUITE_P(Table, Sharing, ::testing::ValuesIn(kShareCases),
                          [](const ::testing::TestParamInfo<ShareCase>& info) {
                              return std::string(info.param.name);
                          });
+
+constexpr DWORD kOpenLinkItself = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+
+BY_HANDLE_FILE_INFORMATION information_of(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    EXPECT_TRUE(GetFileInformationByHandle(file, &information));
+    return information;
+}
+
+TEST(Files, LinkOpenedAsItselfShowsAsAReparsePointAndTakesNoWrite) {
+    ScratchFolder folder;
+    write_file("real.txt", "real");
+    ASSERT_EQ(::symlink("real.txt", "link.txt"), 0);
+    ASSERT_EQ(::symlink("missing.txt", "dangling.txt"), 0);
+
+    HANDLE link =
+        CreateFileW(L"link.txt", kLogAccess, 0, nullptr, OPEN_ALWAYS, kOpenLinkItself, nullptr);
+    ASSERT_NE(link, INVALID_HANDLE_VALUE);
+    EXPECT_NE(information_of(link).dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(link, "x", 1, &written, nullptr));
+    CloseHandle(link);
+    EXPECT_EQ(read_file("real.txt"), "real");
+
+    // Not even a missing target is created through a link opened as itself.
+    HANDLE dangling =
+        CreateFileW(L"dangling.txt", kLogAccess, 0, nullptr, OPEN_ALWAYS, kOpenLinkItself, nullptr);
+    ASSERT_NE(dangling, INVALID_HANDLE_VALUE);
+    CloseHandle(dangling);
+    EXPECT_FALSE(std::filesystem::exists("missing.txt"));
+
+    // Without the flag the link is followed, as Windows does.
+    HANDLE followed = CreateFileW(L"link.txt", kLogAccess, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(followed, INVALID_HANDLE_VALUE);
+    const BY_HANDLE_FILE_INFORMATION target = information_of(followed);
+    EXPECT_EQ(target.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    EXPECT_EQ(target.nFileSizeLow, 4u);
+    EXPECT_EQ(target.nNumberOfLinks, 1u);
+    CloseHandle(followed);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+TEST(Files, HardLinkCountShowsOnTheHandle) {
+    ScratchFolder folder;
+    write_file("one.txt", "1");
+    ASSERT_EQ(::link("one.txt", "two.txt"), 0);
+    HANDLE file =
+        CreateFileW(L"two.txt", kLogAccess, 0, nullptr, OPEN_ALWAYS, kOpenLinkItself, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(information_of(file).nNumberOfLinks, 2u);
+    CloseHandle(file);
+    BY_HANDLE_FILE_INFORMATION information{};
+    EXPECT_FALSE(GetFileInformationByHandle(file, &information));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
 
 TEST(Files, RefusedCreateAlwaysDoesNotTruncateAHeldFile) {
     ScratchFolder folder;

@@ -1,4 +1,5 @@
 // The message buffer and the bytes of the run log file.
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "app/run_log.h"
@@ -108,5 +109,61 @@ TEST(RunLog, UnusablePathsWriteNothingAndDoNotFail) {
               1); // only adir
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
+
+// The elevated program never writes through a link that a standard user planted in the folder.
+struct LinkCase {
+    const char* name;
+    void (*plant)(); // makes fw.log something other than a plain file
+    const char* target;
+    const char* target_text; // what the target holds afterwards; null: it must not exist
+};
+
+void plant_symlink() {
+    std::ofstream("protected.txt") << "protected";
+    std::filesystem::create_symlink("protected.txt", "fw.log");
+}
+
+void plant_dangling_symlink() {
+    std::filesystem::create_symlink("created.txt", "fw.log");
+}
+
+void plant_junction() {
+    std::filesystem::create_directory("system");
+    std::filesystem::create_directory_symlink("system", "fw.log");
+}
+
+void plant_hard_link() {
+    std::ofstream("protected.txt") << "protected";
+    std::filesystem::create_hard_link("protected.txt", "fw.log");
+}
+
+class LogLinkTest : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(LogLinkTest, LinkedLogIsRefusedAndTheRunGoesOn) {
+    test::Sandbox sandbox;
+    GetParam().plant();
+    g_run_options.log_enabled = true;
+    _copy_wide(g_run_options.log_path, kLogPathCapacity, L"fw.log");
+    _write_log(L"entry");
+    if (GetParam().target_text == nullptr) {
+        EXPECT_FALSE(std::filesystem::exists(GetParam().target));
+    } else {
+        EXPECT_EQ(sandbox.read_file(GetParam().target), GetParam().target_text);
+    }
+    EXPECT_EQ(host_handles_open_total(), 0u);
+
+    // A plain log beside it is written as before.
+    _copy_wide(g_run_options.log_path, kLogPathCapacity, L"plain.log");
+    _write_log(L"entry");
+    EXPECT_EQ(sandbox.read_file("plain.log"), "entry\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogLinkTest,
+    ::testing::Values(LinkCase{"symlink", plant_symlink, "protected.txt", "protected"},
+                      LinkCase{"dangling_symlink", plant_dangling_symlink, "created.txt", nullptr},
+                      LinkCase{"junction", plant_junction, "system/fw.log", nullptr},
+                      LinkCase{"hard_link", plant_hard_link, "protected.txt", "protected"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,4 +1,5 @@
 // Every way out of the run before the update: its box, its log lines and its exit code.
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "host/handles.h"
@@ -108,6 +109,23 @@ const ExitCase kExitCases[] = {
       "answer IDNO"},
      {"Exit code = 0"},
      0},
+    // A question box that could not be shown is no Yes.
+    {"question_failed",
+     nullptr,
+     R"({"answers": {"question": "fail"}})",
+     true,
+     {"box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to 3.08 ?",
+      "answer none"},
+     {"The update question could not be shown.", "Exit code = 1603"},
+     1603},
+    // WAIT=-1 reads as 4294967295, a pause without end: refused before the device is touched.
+    {"wait_unbounded",
+     "[Setting]\nWAIT=-1\n",
+     "{}",
+     true,
+     {"box Warning 0x30 WAIT in Setting.ini is above 1000 ms.", "answer IDOK"},
+     {"WAIT in Setting.ini is above 1000 ms.", "Exit code = 1603"},
+     1603},
 };
 
 class RunExitTest : public ::testing::TestWithParam<ExitCase> {
@@ -139,7 +157,8 @@ TEST_P(RunExitTest, InteractiveRunShowsBoxLogsAndExits) {
 TEST_P(RunExitTest, SilentRunShowsNothingAndLogsTheSame) {
     test::Sandbox sandbox;
     prepare(sandbox);
-    const bool declined = std::string(GetParam().name) == "declined";
+    const std::string name = GetParam().name;
+    const bool declined = name == "declined" || name == "question_failed";
     // A silent run asks no question: where the user would have declined, it updates.
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), declined ? 0 : GetParam().code);
     for (const std::string& line : test::transcript()) {
@@ -269,6 +288,73 @@ INSTANTIATE_TEST_SUITE_P(
     Table, VersionDecisionTest,
     ::testing::Values(VersionCase{"3.09", 3, 0x10, 0}, VersionCase{"4.00", 3, 0xff, 8},
                       VersionCase{"3.07", 3, 0x07, 8}, VersionCase{"3.08", 3, 0x07, 8},
-                      VersionCase{"2.ff", 3, 0x00, 0}, VersionCase{"a.1b", 0x0a, 0x1c, 0}));
+                      VersionCase{"2.ff", 3, 0x00, 0}, VersionCase{"a.1b", 0x0a, 0x1c, 0},
+                      // Erased main memory reads ff.ff: no firmware, so the update is due.
+                      VersionCase{"ff.ff", 3, 0x08, 0}, VersionCase{"ff.ff", 0, 0x00, 0},
+                      VersionCase{"ff.fe", 3, 0x08, 8}));
+
+TEST(RunSequence, ErasedControllerIsUpdatedSilentlyAndShownAsItReads) {
+    test::Sandbox sandbox;
+    const std::vector<std::uint8_t> image = sandbox.add_image();
+    test::load_scenario(R"({"devices": [{"controller": {"firmware_version": "ff.ff"}}]})");
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 0);
+    const Lines log = test::log_lines("fw.log");
+    ASSERT_GE(log.size(), 5u);
+    EXPECT_EQ(log[2], "Current FW version:ff.ff");
+    EXPECT_EQ(log[4], "Firmware was successfully updated.");
+    EXPECT_EQ(sim::pc().devices[0].controller.main_memory, harness::main_image_of(image));
+}
+
+struct WaitBoundCase {
+    const char* wait;
+    int code;
+};
+
+class WaitBoundTest : public ::testing::TestWithParam<WaitBoundCase> {};
+
+TEST_P(WaitBoundTest, PauseAboveTheBoundFailsBeforeTheDeviceIsTouched) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    sandbox.write_text("Setting.ini", std::string("[Setting]\nWAIT=") + GetParam().wait + "\n");
+    test::load_scenario("{}");
+    EXPECT_EQ(test::run_program(L"/s"), GetParam().code);
+    EXPECT_EQ(sim::pc().devices[0].hid.set_feature_calls == 0, GetParam().code != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WaitBoundTest,
+                         ::testing::Values(WaitBoundCase{"1000", 0}, WaitBoundCase{"1001", 1603},
+                                           WaitBoundCase{"4294967295", 1603},
+                                           WaitBoundCase{"-1", 1603}));
+
+// A folder so deep that the full path of Setting.ini does not fit: the file is there, so its
+// checks (here the target-system check) must not be dropped for the defaults.
+TEST(RunSequence, SettingsThatCannotBeReadFailTheRun) {
+    test::Sandbox sandbox;
+    std::filesystem::path deep = sandbox.folder();
+    while (deep.native().size() < 300) {
+        deep /= std::string(40, 'd');
+    }
+    std::filesystem::create_directories(deep);
+    std::filesystem::current_path(deep);
+    {
+        std::ofstream file("Setting.ini");
+        file << "[Setting]\nPNPID=1\n";
+    }
+    {
+        std::ofstream file("fw.bin", std::ios::binary);
+        const std::vector<std::uint8_t> image = test::make_image();
+        file.write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+    }
+    test::load_scenario("{}");
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 1603);
+    EXPECT_EQ(test::transcript(),
+              (Lines{"box Warning 0x30 Setting.ini cannot be read.", "answer IDOK"}));
+    EXPECT_EQ(test::log_lines("fw.log"),
+              (Lines{"Command:/v LOGFILE=fw.log", "Executed:2024/03/05 09:07:02",
+                     "Setting.ini cannot be read.", "Exit code = 1603"}));
+    EXPECT_EQ(sim::pc().devices[0].hid.set_feature_calls, 0u);
+    std::filesystem::current_path(sandbox.folder());
+}
 
 } // namespace

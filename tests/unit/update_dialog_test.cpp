@@ -59,6 +59,13 @@ INSTANTIATE_TEST_SUITE_P(
                        {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})",
                    1603,
                    {"Fail - _clear_memory_segment.", "Firmware update failed.", "Exit code = 1603"},
+                   true},
+        // A second command after the failed update must not run a second one.
+        DialogCase{"failed_then_pressed_again",
+                   R"({"dialog": "start_twice", "devices": [{"controller": {"faults": [
+                       {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})",
+                   1603,
+                   {"Fail - _clear_memory_segment.", "Firmware update failed.", "Exit code = 1603"},
                    true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -98,6 +105,23 @@ TEST(UpdateDialog, AnyNotificationOfTheButtonStartsTheUpdate) {
     // With no device the update fails at once: its box and outcome show that it ran.
     EXPECT_EQ(g_update_outcome, 1603);
     EXPECT_EQ(test::transcript(), (Lines{"box Result 0x30 Update fail !!!", "answer IDOK"}));
+    // A command posted later by another program starts nothing.
+    _update_dialog_proc(fake, WM_COMMAND, 1000u, 0);
+    EXPECT_EQ(test::transcript().size(), 2u);
+}
+
+TEST(UpdateDialog, DialogThatCannotBeCreatedFailsTheRun) {
+    test::Sandbox sandbox;
+    sandbox.add_image();
+    test::load_scenario(R"({"dialog": "fail"})");
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 1603);
+    const Lines log = test::log_lines("fw.log");
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(Lines(log.begin() + 4, log.end()),
+              (Lines{"The update dialog could not be shown.", "Exit code = 1603"}));
+    EXPECT_EQ(test::transcript().back(), "dialog failed");
+    EXPECT_EQ(sim::pc().devices[0].controller.stats.erases, 0u);
+    EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
 // Messages sent to the dialog while it flashes: the dialog answers them at once, nothing ends or

@@ -561,6 +561,56 @@ def no_log_without_v(ctx):
         raise AssertionError('exit code %d, expected 1603' % got)
 
 
+@test
+def only_names_ending_in_bin_are_images(ctx):
+    # "*.bin" also matches these through 8.3 short names where the file system makes them.
+    def prepare(folder):
+        for name in ('fw.binx', 'fw.bin~', 'old.bin2'):
+            make_image(os.path.join(folder, name))
+    silent_case(ctx, 'bin_like', prepare, CANNOT_READ)
+
+
+@test
+def unbounded_wait_fails_before_the_device(ctx):
+    def prepare(folder):
+        make_image(os.path.join(folder, 'FW.bin'))
+        with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
+            f.write(b'[Setting]\r\nWAIT=-1\r\n')
+    silent_case(ctx, 'wait', prepare, ['WAIT in Setting.ini is above 1000 ms.', 'Exit code = 1603'])
+
+
+def check_link_refused(ctx, name, plant, target, target_bytes):
+    """fw.log planted as a link: the run goes on, its log goes nowhere, the target is untouched."""
+    folder = ctx.folder(name)
+    plant(folder)
+    got, _ = ctx.wine.run(folder, SILENT_ARGS)
+    if got != 1603:
+        raise AssertionError('exit code %d, expected 1603' % got)
+    path = os.path.join(folder, target)
+    if target_bytes is None:
+        if os.path.lexists(path):
+            raise AssertionError('the run created %s through a link' % target)
+        return
+    with open(path, 'rb') as f:
+        data = f.read()
+    if data != target_bytes:
+        raise AssertionError('the run wrote through the link into %s: %r' % (target, data))
+
+
+@test
+def log_never_appended_through_a_hard_link(ctx):
+    def plant(folder):
+        with open(os.path.join(folder, 'protected.txt'), 'wb') as f:
+            f.write(b'protected')
+        os.link(os.path.join(folder, 'protected.txt'), os.path.join(folder, 'fw.log'))
+    check_link_refused(ctx, 'hard_link', plant, 'protected.txt', b'protected')
+
+
+# Symbolic links and junctions are left to the host tests: Wine 8 shows a Unix symbolic link to a
+# file as a plain file and follows it even when asked to open the link itself, a dangling one as
+# missing, and cannot make Windows links (mklink fails). A hard link shows in nNumberOfLinks.
+
+
 # ---------------------------------------------------------------------------------------------
 
 

@@ -92,7 +92,7 @@ void reset_program() {
     g_setting_flags = kDefaultSettingFlags;
     WAIT = kDefaultWaitMs;
     std::memset(&g_fw_image, 0, sizeof(g_fw_image));
-    g_device_link = DeviceLink{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0};
+    g_device_link = DeviceLink{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0, L"", L"", 0};
     g_device_identity = DeviceIdentity{};
     g_saved_active_mode = SavedActiveMode{};
     g_chunk_counter = 0;
@@ -100,6 +100,30 @@ void reset_program() {
     g_update_dialog_state = UpdateDialogState{};
     _set_pause_function(nullptr);
     sim::reset_pc();
+}
+
+std::vector<std::string> success_violations(const std::vector<std::uint8_t>& main_image,
+                                            std::size_t target) {
+    std::vector<std::string> violations;
+    const std::vector<sim::SimDevice>& devices = sim::pc().devices;
+    const sim::Controller& controller = devices.at(target).controller;
+    if (controller.main_memory != main_image) {
+        violations.emplace_back("success reported, but main memory differs from the image");
+    }
+    if (controller.update_mode || sim::controller_peek(controller, sim::kModeStatusAddress,
+                                                       sim::now_ms()) != sim::kModeStatusNormal) {
+        violations.emplace_back("success reported, but the controller is not in normal mode");
+    }
+    if (sim::controller_group_value(controller, sim::kEnableRegister) != 0) {
+        violations.emplace_back("success reported, but the access enable is on");
+    }
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        if (i != target && devices[i].hid.set_feature_calls != 0) {
+            violations.emplace_back("success reported, but device " + std::to_string(i) +
+                                    " was sent requests");
+        }
+    }
+    return violations;
 }
 
 int run_program(const std::wstring& arguments) {

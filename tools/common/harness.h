@@ -60,4 +60,10 @@ class ScratchFolder {
 // a bare line feed; the lines found so far are kept.
 bool split_log_lines(const std::string& text, std::vector<std::string>& lines);
 
+// What a run that reports success must have left on the simulated PC: the target device's main
+// memory equals `main_image`, the controller is back in normal mode (mode status 0x11) with its
+// access enable off, and no other device received a single request. One text per rule broken.
+std::vector<std::string> success_violations(const std::vector<std::uint8_t>& main_image,
+                                            std::size_t target);
+
 } // namespace harness

@@ -14,16 +14,18 @@
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
 #include "sim/wire_trace.h"
+#include "update/fw_image.h"
 
 namespace {
 
 constexpr int kExitBadUsage = 2;
 constexpr int kShowNormal = 1;
 constexpr const char* kUsage =
-    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--trace FILE] [--keep FILE]\n"
-    "             [--] WORDS...\n"
+    "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--state] [--trace FILE]\n"
+    "             [--keep FILE] [--] WORDS...\n"
     "Runs the updater on a simulated PC in the current directory; the words, joined by single\n"
-    "blanks, are its argument string. --stats prints each device's HID calls on standard error.\n"
+    "blanks, are its argument string. --stats prints each device's HID calls on standard error;\n"
+    "--state prints, after the exit line, one state line per device on standard output.\n"
     "--trace writes every feature report sent and fetched, with its virtual time, to FILE.\n"
     "--keep FILE starts the controllers as FILE holds them (when it exists) and saves their\n"
     "state there at the end, so that a second run continues where the first left them.\n";
@@ -34,6 +36,7 @@ struct Options {
     bool stats = false;
     std::string keep;
     std::string trace;
+    bool state = false;
     std::string arguments;
 };
 
@@ -64,6 +67,8 @@ bool parse_options(int argc, char** argv, Options& options) {
             options.real_time = true;
         } else if (word == "--stats") {
             options.stats = true;
+        } else if (word == "--state") {
+            options.state = true;
         } else if (word == "--help" || word == "-h") {
             return false;
         } else if (word.rfind("--", 0) == 0) {
@@ -168,6 +173,17 @@ bool write_trace(const std::string& path) {
     return static_cast<bool>(file.flush());
 }
 
+// One line per device: what its main memory holds, its mode, its access enable, its handles.
+void print_state(const std::vector<std::uint8_t>* image_main) {
+    const std::vector<sim::SimDevice>& devices = sim::pc().devices;
+    for (std::size_t index = 0; index < devices.size(); ++index) {
+        std::cout << sim::device_state_line(index, devices[index], image_main, sim::now_ms(),
+                                            host_handles_open_on_device(index))
+                  << '\n';
+    }
+    std::cout << std::flush;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -194,9 +210,18 @@ int main(int argc, char** argv) {
         device.record_wire = !options.trace.empty();
     }
     machine.on_event = [](const std::string& line) { std::cout << line << '\n' << std::flush; };
+    // The image as the folder holds it before the run, for the state lines.
+    const std::unique_ptr<FwImage> image = sim::folder_image();
+    std::vector<std::uint8_t> image_main;
+    if (image != nullptr) {
+        image_main.assign(image->main_image, image->main_image + kMainImageSize);
+    }
     std::wstring arguments = to_utf16_units(options.arguments);
     const int code = wWinMain(nullptr, nullptr, arguments.data(), kShowNormal);
     std::cout << "exit " << code << '\n' << std::flush;
+    if (options.state) {
+        print_state(image == nullptr ? nullptr : &image_main);
+    }
     if (!options.keep.empty() && !save_kept(options.keep)) {
         std::fprintf(stderr, "fwsim: cannot write the kept state to %s\n", options.keep.c_str());
         return kExitBadUsage;

@@ -3,14 +3,17 @@
 // call index k = 0..N-1 with that one call failing, and once per k with the device unplugged from
 // call k on. Every run must end with exit code 0 or 1603, a run log that ends as the program ends
 // the step that failed, no handle open, nothing shown, and, when it reports success, the image in
-// main memory. Prints the figures (with --list, every run that did not succeed); exits 1 on any
-// violation.
+// main memory, normal mode and the access enable off. The same sweep runs again with a second
+// controller of another product listed before the target: faults at every call index of the
+// target, and the other device must never receive a request. Prints the figures (with --list,
+// every run that did not succeed); exits 1 on any violation.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,7 +80,13 @@ const char* const kUpdateSteps[] = {
     "Fail - _write_read_memory_segment.", "Fail - _restore_active_mode.",
 };
 
-enum class FaultMode { None, FailingCall, Unplug, RerunAfterUnplug };
+enum class FaultMode { None, FailingCall, Unplug, RerunAfterUnplug, PairFailingCall, PairUnplug };
+
+// The second sweep's PC: a controller of another product, with foreign system memory, listed
+// before the target.
+constexpr const char* kPairScenario =
+    R"({"devices": [{"product_id": "0x7777", "controller": {"system_memory": {"0": 1}}}, {}]})";
+constexpr std::size_t kPairTarget = 1;
 
 const char* mode_name(FaultMode mode) {
     switch (mode) {
@@ -87,10 +96,18 @@ const char* mode_name(FaultMode mode) {
         return "unplug";
     case FaultMode::RerunAfterUnplug:
         return "second run";
+    case FaultMode::PairFailingCall:
+        return "pair: failing";
+    case FaultMode::PairUnplug:
+        return "pair: unplug";
     case FaultMode::None:
         break;
     }
     return "clean";
+}
+
+bool is_pair(FaultMode mode) {
+    return mode == FaultMode::PairFailingCall || mode == FaultMode::PairUnplug;
 }
 
 struct RunResult {
@@ -107,6 +124,7 @@ struct Figures {
 struct Soak {
     std::vector<std::uint8_t> main_image;
     sim::SimulatedPc baseline; // the simulated PC of a default run, before it starts
+    sim::SimulatedPc pair;     // the same with a second controller of another product
     std::map<std::pair<int, std::string>, std::map<FaultMode, std::size_t>> outcomes;
     std::map<FaultMode, Figures> figures;
     std::vector<std::string> violations;
@@ -165,7 +183,7 @@ void check_log(const harness::ScratchFolder& folder, RunResult& result) {
     }
 }
 
-void check_machine(const Soak& soak, RunResult& result) {
+void check_machine(const Soak& soak, std::size_t target, RunResult& result) {
     if (host_handles_open_total() != 0) {
         result.violations.push_back(std::to_string(host_handles_open_total()) +
                                     " handle(s) left open");
@@ -174,7 +192,10 @@ void check_machine(const Soak& soak, RunResult& result) {
         result.violations.push_back(std::to_string(host_device_api_misuses()) +
                                     " misused SetupAPI/HID call(s)");
     }
-    const std::uint64_t violations = sim::pc().devices.at(0).controller.stats.protocol_violations;
+    std::uint64_t violations = 0;
+    for (const sim::SimDevice& device : sim::pc().devices) {
+        violations += device.controller.stats.protocol_violations;
+    }
     if (violations != 0) {
         result.violations.push_back(std::to_string(violations) + " protocol violation(s)");
     }
@@ -188,12 +209,8 @@ void check_machine(const Soak& soak, RunResult& result) {
     if (result.exit_code != kExitSuccess) {
         return;
     }
-    const sim::Controller& controller = sim::pc().devices.at(0).controller;
-    if (controller.main_memory != soak.main_image) {
-        result.violations.push_back("success reported, but main memory differs from the image");
-    }
-    if (controller.update_mode) {
-        result.violations.push_back("success reported, but the controller is in update mode");
+    for (std::string& violation : harness::success_violations(soak.main_image, target)) {
+        result.violations.push_back(std::move(violation));
     }
 }
 
@@ -202,12 +219,14 @@ RunResult run_once(const Soak& soak, const harness::ScratchFolder& folder, Fault
     harness::reset_program();
     std::error_code ignored;
     std::filesystem::remove(kLogName, ignored);
-    sim::pc().devices = soak.baseline.devices;
-    sim::pc().mouse_devices = soak.baseline.mouse_devices;
-    sim::SimDevice& device = sim::pc().devices.at(0);
-    if (mode == FaultMode::FailingCall) {
+    const sim::SimulatedPc& machine = is_pair(mode) ? soak.pair : soak.baseline;
+    const std::size_t target = is_pair(mode) ? kPairTarget : 0;
+    sim::pc().devices = machine.devices;
+    sim::pc().mouse_devices = machine.mouse_devices;
+    sim::SimDevice& device = sim::pc().devices.at(target);
+    if (mode == FaultMode::FailingCall || mode == FaultMode::PairFailingCall) {
         device.fail_call_index = call;
-    } else if (mode == FaultMode::Unplug) {
+    } else if (mode == FaultMode::Unplug || mode == FaultMode::PairUnplug) {
         device.unplug_at_call = call;
     }
     RunResult result;
@@ -216,7 +235,7 @@ RunResult run_once(const Soak& soak, const harness::ScratchFolder& folder, Fault
         result.violations.push_back("exit code " + std::to_string(result.exit_code));
     }
     check_log(folder, result);
-    check_machine(soak, result);
+    check_machine(soak, target, result);
     return result;
 }
 
@@ -245,12 +264,14 @@ std::size_t count_of(const std::map<FaultMode, std::size_t>& counts, FaultMode m
 }
 
 void print_outcomes(const Soak& soak) {
-    std::printf("\n%-6s %-37s %13s %8s %11s\n", "exit", "outcome (failing step)", "failing call",
-                "unplug", "second run");
+    std::printf("\n%-6s %-37s %13s %8s %11s %13s %13s\n", "exit", "outcome (failing step)",
+                "failing call", "unplug", "second run", "pair: failing", "pair: unplug");
     for (const auto& [key, counts] : soak.outcomes) {
-        std::printf("%-6d %-37s %13zu %8zu %11zu\n", key.first, key.second.c_str(),
+        std::printf("%-6d %-37s %13zu %8zu %11zu %13zu %13zu\n", key.first, key.second.c_str(),
                     count_of(counts, FaultMode::FailingCall), count_of(counts, FaultMode::Unplug),
-                    count_of(counts, FaultMode::RerunAfterUnplug));
+                    count_of(counts, FaultMode::RerunAfterUnplug),
+                    count_of(counts, FaultMode::PairFailingCall),
+                    count_of(counts, FaultMode::PairUnplug));
     }
 }
 
@@ -313,7 +334,7 @@ RunResult rerun_on_kept_state(const Soak& soak, const harness::ScratchFolder& fo
     if (result.outcome.empty()) {
         result.violations.push_back("the second run's log does not end as expected");
     }
-    check_machine(soak, result);
+    check_machine(soak, 0, result);
     const sim::Controller& controller = sim::pc().devices.at(0).controller;
     if (controller.main_memory != soak.main_image || controller.update_mode ||
         sim::controller_peek(controller, kModeStatusAddress, sim::now_ms()) != kNormalModeStatus ||
@@ -327,13 +348,16 @@ RunResult rerun_on_kept_state(const Soak& soak, const harness::ScratchFolder& fo
 }
 
 // The clean run: it must succeed, and its device's call count is N.
-bool clean_run(Soak& soak, const harness::ScratchFolder& folder, std::uint64_t& calls) {
-    const RunResult result = run_once(soak, folder, FaultMode::None, 0);
-    const sim::SimDevice& device = sim::pc().devices.at(0);
+bool clean_run(Soak& soak, const harness::ScratchFolder& folder, bool pair, std::uint64_t& calls) {
+    const RunResult result =
+        run_once(soak, folder, pair ? FaultMode::PairFailingCall : FaultMode::None,
+                 std::numeric_limits<std::uint64_t>::max());
+    const sim::SimDevice& device = sim::pc().devices.at(pair ? kPairTarget : 0);
     calls = device.hid_call_count;
-    std::printf("clean run: exit %d, %llu HID calls on the device's handles (%llu SetFeature, "
+    std::printf("%s: exit %d, %llu HID calls on the device's handles (%llu SetFeature, "
                 "%llu GetFeature, %llu GetAttributes and GetPreparsedData)\n",
-                result.exit_code, static_cast<unsigned long long>(calls),
+                pair ? "clean run beside another controller" : "clean run", result.exit_code,
+                static_cast<unsigned long long>(calls),
                 static_cast<unsigned long long>(device.hid.set_feature_calls),
                 static_cast<unsigned long long>(device.hid.get_feature_calls),
                 static_cast<unsigned long long>(calls - device.hid.set_feature_calls -
@@ -355,8 +379,9 @@ bool set_up(Soak& soak, const harness::ScratchFolder& folder) {
     soak.main_image = harness::main_image_of(image);
     harness::reset_program();
     std::string error;
-    if (!sim::load_scenario_text("{}", soak.baseline, error)) {
-        (void)std::fprintf(stderr, "fwsoak: default scenario refused: %s\n", error.c_str());
+    if (!sim::load_scenario_text("{}", soak.baseline, error) ||
+        !sim::load_scenario_text(kPairScenario, soak.pair, error)) {
+        (void)std::fprintf(stderr, "fwsoak: scenario refused: %s\n", error.c_str());
         return false;
     }
     return true;
@@ -378,11 +403,15 @@ int main(int argc, char** argv) {
     Soak soak;
     soak.list_failures = list;
     std::uint64_t calls = 0;
-    if (!set_up(soak, folder) || !clean_run(soak, folder, calls)) {
+    std::uint64_t pair_calls = 0;
+    if (!set_up(soak, folder) || !clean_run(soak, folder, false, calls) ||
+        !clean_run(soak, folder, true, pair_calls)) {
         return kExitViolation;
     }
-    for (const FaultMode mode : {FaultMode::FailingCall, FaultMode::Unplug}) {
-        for (std::uint64_t k = 0; k < calls; ++k) {
+    for (const FaultMode mode : {FaultMode::FailingCall, FaultMode::Unplug,
+                                 FaultMode::PairFailingCall, FaultMode::PairUnplug}) {
+        const std::uint64_t count = is_pair(mode) ? pair_calls : calls;
+        for (std::uint64_t k = 0; k < count; ++k) {
             record(soak, mode, k, run_once(soak, folder, mode, k));
             if (mode == FaultMode::Unplug) {
                 record(soak, FaultMode::RerunAfterUnplug, k, rerun_on_kept_state(soak, folder));
