@@ -70,6 +70,14 @@ if(NOT NORVANE_FUZZ)
     enable_testing()
     include(GoogleTest)
     gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
+
+    # fwimage as a user meets it: --help on standard output with exit 0, and a folder given to
+    # "info" refused with one line and exit 1 (not a crash).
+    add_test(NAME fwimage_help COMMAND fwimage --help)
+    set_tests_properties(fwimage_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwimage make")
+    add_test(NAME fwimage_info_refuses_a_folder
+             COMMAND sh -c "\"$0\" info \"$1\"; test $? -eq 1" $<TARGET_FILE:fwimage>
+                     ${CMAKE_BINARY_DIR})
 endif()
 
 include(${CMAKE_SOURCE_DIR}/cmake/fuzz.cmake)

@@ -11,6 +11,7 @@
 // Versions read and print as the updater shows them ("%x.%x%x"): "3.0a" is major 3, minor 0x0a.
 // "info" decodes a file with the updater's own decoding and prints what the checks will use.
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -260,6 +261,11 @@ void print_info(const std::string& path, const FwImage& image, std::size_t file_
 }
 
 int run_info(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        std::cerr << "fwimage: " << path << " is not a file\n";
+        return kExitFailed;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::cerr << "fwimage: cannot open " << path << "\n";
@@ -352,6 +358,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty()) {
         return usage_error("no command");
+    }
+    if (words[0] == "--help" || words[0] == "-h") {
+        std::cout << kUsage;
+        return kExitOk;
     }
     if (words[0] == "make") {
         return run_make_command(words);
