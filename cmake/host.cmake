@@ -71,8 +71,10 @@ if(NOT NORVANE_FUZZ)
     include(GoogleTest)
     gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES)
 
-    # fwimage as a user meets it: --help on standard output with exit 0, and a folder given to
-    # "info" refused with one line and exit 1 (not a crash).
+    # The tools as a user meets them: --help on standard output with exit 0, and a folder given
+    # to "fwimage info" refused with one line and exit 1 (not a crash).
+    add_test(NAME fwsim_help COMMAND fwsim --help)
+    set_tests_properties(fwsim_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwsim")
     add_test(NAME fwimage_help COMMAND fwimage --help)
     set_tests_properties(fwimage_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwimage make")
     add_test(NAME fwimage_info_refuses_a_folder

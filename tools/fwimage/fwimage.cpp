@@ -249,6 +249,17 @@ void print_info(const std::string& path, const FwImage& image, std::size_t file_
               << version_text(image.main_image[kMainVersionMajor],
                               image.main_image[kMainVersionMinor])
               << "\n";
+    // The controller reports the version its main memory holds: an image whose two versions
+    // differ is shown one version by the updater and runs another once flashed.
+    if (image.main_image[kMainVersionMajor] != image.new_version.major ||
+        image.main_image[kMainVersionMinor] != image.new_version.minor) {
+        std::cerr << "fwimage: warning: the header says version "
+                  << version_text(image.new_version.major, image.new_version.minor)
+                  << " but the main image reports "
+                  << version_text(image.main_image[kMainVersionMajor],
+                                  image.main_image[kMainVersionMinor])
+                  << "\n";
+    }
     std::cout << "system block: "
               << positions_compared(image.system_block, kSystemMemorySize, kSystemPositionsCompared)
               << " of " << kSystemPositionsCompared << " positions compared (0-"
@@ -306,8 +317,9 @@ int run_make(const MakeOptions& options) {
 
 // ---- command line ---------------------------------------------------------------------------
 
+// One clear line on standard error; the usage is what --help prints.
 int usage_error(const std::string& problem) {
-    std::cerr << "fwimage: " << problem << "\n" << kUsage;
+    std::cerr << "fwimage: " << problem << " (fwimage --help shows the usage)\n";
     return kExitUsage;
 }
 

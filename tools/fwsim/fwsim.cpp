@@ -18,6 +18,7 @@
 
 namespace {
 
+constexpr int kExitDone = 0;
 constexpr int kExitBadUsage = 2;
 constexpr int kShowNormal = 1;
 constexpr const char* kUsage =
@@ -36,6 +37,7 @@ struct Options {
     bool stats = false;
     std::string keep;
     std::string trace;
+    bool help = false;
     bool state = false;
     std::string arguments;
 };
@@ -70,7 +72,8 @@ bool parse_options(int argc, char** argv, Options& options) {
         } else if (word == "--state") {
             options.state = true;
         } else if (word == "--help" || word == "-h") {
-            return false;
+            options.help = true;
+            return true;
         } else if (word.rfind("--", 0) == 0) {
             std::fprintf(stderr, "fwsim: unknown option %s\n", word.c_str());
             return false;
@@ -192,6 +195,10 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return kExitBadUsage;
     }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return kExitDone;
+    }
     sim::SimulatedPc& machine = sim::pc();
     std::string error;
     const bool loaded = options.scenario.empty()
@@ -236,5 +243,5 @@ int main(int argc, char** argv) {
     if (host_handles_open_total() != 0) {
         std::fprintf(stderr, "fwsim: the run left %zu handle(s) open\n", host_handles_open_total());
     }
-    return 0;
+    return kExitDone;
 }
