@@ -47,8 +47,10 @@ if(NOT NORVANE_FUZZ)
     add_executable(fwsim ${CMAKE_SOURCE_DIR}/tools/fwsim/fwsim.cpp)
     target_link_libraries(fwsim PRIVATE simulated_product)
 
-    add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp ${IMAGE_FORMAT_SOURCES})
-    target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
+    add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp
+        ${CMAKE_SOURCE_DIR}/tools/fwimage/sha256.cpp ${IMAGE_FORMAT_SOURCES})
+    target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform
+        ${CMAKE_SOURCE_DIR}/tools)
 
     # One default silent update, measured (make bench).
     add_executable(fwbench ${CMAKE_SOURCE_DIR}/tools/fwbench/fwbench.cpp)
@@ -77,6 +79,10 @@ if(NOT NORVANE_FUZZ)
     set_tests_properties(fwsim_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwsim")
     add_test(NAME fwimage_help COMMAND fwimage --help)
     set_tests_properties(fwimage_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwimage make")
+    # "fwimage info" prints the SHA-256 a technician compares with a package's SHA256SUMS.
+    add_test(NAME fwimage_info_sha256
+             COMMAND sh -c "cd \"$1\" && \"$0\" make sha256-check.bin >/dev/null && \"$0\" info sha256-check.bin | grep -qx \"SHA-256: $(sha256sum sha256-check.bin | cut -d' ' -f1)\""
+                     $<TARGET_FILE:fwimage> ${CMAKE_BINARY_DIR})
     add_test(NAME fwimage_info_refuses_a_folder
              COMMAND sh -c "\"$0\" info \"$1\"; test $? -eq 1" $<TARGET_FILE:fwimage>
                      ${CMAKE_BINARY_DIR})

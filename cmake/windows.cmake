@@ -50,8 +50,10 @@ target_include_directories(NorvaneFwUpdater PRIVATE
     ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
 target_link_options(NorvaneFwUpdater PRIVATE -municode ${STATIC_RUNTIME})
 
-add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp ${IMAGE_FORMAT_SOURCES})
-target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
+add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp
+    ${CMAKE_SOURCE_DIR}/tools/fwimage/sha256.cpp ${IMAGE_FORMAT_SOURCES})
+target_include_directories(fwimage PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform
+    ${CMAKE_SOURCE_DIR}/tools)
 target_link_options(fwimage PRIVATE ${STATIC_RUNTIME})
 
 # Small Windows programs that only the Wine system tests use; they land in build/windows/tools/

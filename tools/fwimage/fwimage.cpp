@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "fwimage/sha256.h"
 #include "update/fw_image.h"
 
 namespace {
@@ -233,8 +234,11 @@ std::size_t positions_compared(const std::uint8_t* block, std::size_t memory_siz
     return count;
 }
 
-void print_info(const std::string& path, const FwImage& image, std::size_t file_size) {
+void print_info(const std::string& path, const FwImage& image,
+                const std::vector<std::uint8_t>& bytes) {
+    const std::size_t file_size = bytes.size();
     std::cout << "file: " << path << "\n";
+    std::cout << "SHA-256: " << fwimage::sha256_hex(bytes) << "\n";
     std::cout << "size: " << file_size << " bytes";
     if (file_size > kImageFileSize) {
         std::cout << " (" << file_size - kImageFileSize << " bytes past offset " << kImageFileSize
@@ -294,7 +298,7 @@ int run_info(const std::string& path) {
                   << kImageFileSize << ": refused\n";
         return kExitFailed;
     }
-    print_info(path, *image, bytes.size());
+    print_info(path, *image, bytes);
     return kExitOk;
 }
 
