@@ -77,6 +77,9 @@ if(NOT NORVANE_FUZZ)
     # to "fwimage info" refused with one line and exit 1 (not a crash).
     add_test(NAME fwsim_help COMMAND fwsim --help)
     set_tests_properties(fwsim_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwsim")
+    add_test(NAME fwsim_bad_option_is_one_line
+             COMMAND sh -c "\"$0\" --no-such-option 2>&1 >/dev/null | { read -r line && ! read -r more && test \"$line\" = 'fwsim: unknown option --no-such-option (fwsim --help shows the usage)'; }"
+                     $<TARGET_FILE:fwsim>)
     add_test(NAME fwimage_help COMMAND fwimage --help)
     set_tests_properties(fwimage_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwimage make")
     # "fwimage info" prints the SHA-256 a technician compares with a package's SHA256SUMS.

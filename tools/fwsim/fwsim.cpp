@@ -42,7 +42,17 @@ struct Options {
     std::string arguments;
 };
 
-bool parse_options(int argc, char** argv, Options& options) {
+// An option that takes a value: the next word, or false when there is none.
+bool take_value(int argc, char** argv, int& i, std::string& value) {
+    if (i + 1 >= argc) {
+        return false;
+    }
+    value = argv[++i];
+    return true;
+}
+
+// False with `problem` set when the words are not a valid command line.
+bool parse_options(int argc, char** argv, Options& options, std::string& problem) {
     int i = 1;
     for (; i < argc; ++i) {
         const std::string word = argv[i];
@@ -50,21 +60,15 @@ bool parse_options(int argc, char** argv, Options& options) {
             ++i;
             break;
         }
-        if (word == "--scenario") {
-            if (i + 1 >= argc) {
+        std::string* value = word == "--scenario" ? &options.scenario
+                             : word == "--keep"   ? &options.keep
+                             : word == "--trace"  ? &options.trace
+                                                  : nullptr;
+        if (value != nullptr) {
+            if (!take_value(argc, argv, i, *value)) {
+                problem = "option " + word + " needs a value";
                 return false;
             }
-            options.scenario = argv[++i];
-        } else if (word == "--keep") {
-            if (i + 1 >= argc) {
-                return false;
-            }
-            options.keep = argv[++i];
-        } else if (word == "--trace") {
-            if (i + 1 >= argc) {
-                return false;
-            }
-            options.trace = argv[++i];
         } else if (word == "--real-time") {
             options.real_time = true;
         } else if (word == "--stats") {
@@ -75,7 +79,7 @@ bool parse_options(int argc, char** argv, Options& options) {
             options.help = true;
             return true;
         } else if (word.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "fwsim: unknown option %s\n", word.c_str());
+            problem = "unknown option " + word;
             return false;
         } else {
             break;
@@ -191,8 +195,9 @@ void print_state(const std::vector<std::uint8_t>* image_main) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!parse_options(argc, argv, options)) {
-        std::fputs(kUsage, stderr);
+    std::string problem;
+    if (!parse_options(argc, argv, options, problem)) {
+        std::fprintf(stderr, "fwsim: %s (fwsim --help shows the usage)\n", problem.c_str());
         return kExitBadUsage;
     }
     if (options.help) {
