@@ -13,6 +13,7 @@
 
 namespace {
 
+constexpr int kExitHelp = 0;
 constexpr int kExitBadUsage = 2;
 constexpr double kModeChangePauseMs = 1000.0;
 constexpr double kPercent = 100.0;
@@ -63,8 +64,12 @@ CallCounts count_calls(const sim::SimDevice& device) {
 
 int main(int argc, char** argv) {
     const bool real_time = argc > 1 && std::strcmp(argv[1], "--real-time") == 0;
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs("usage: fwbench [--real-time]   (in a folder holding one image)\n", stdout);
+        return kExitHelp;
+    }
     if (argc > 2 || (argc == 2 && !real_time)) {
-        std::fputs("usage: fwbench [--real-time]   (in a folder holding one image)\n", stderr);
+        std::fputs("fwbench: unknown option (fwbench --help shows the usage)\n", stderr);
         return kExitBadUsage;
     }
     std::string error;

@@ -391,11 +391,14 @@ bool set_up(Soak& soak, const harness::ScratchFolder& folder) {
 
 int main(int argc, char** argv) {
     const bool list = argc == 2 && std::strcmp(argv[1], "--list") == 0;
+    const bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
+    if (help) {
+        std::printf("usage: fwsoak [--list]   (works in a folder of its own; --list names every "
+                    "run that did not succeed)\n");
+        return kExitClean;
+    }
     if (argc > 2 || (argc == 2 && !list)) {
-        (void)std::fprintf(stderr,
-                           "usage: %s [--list]   (works in a folder of its own; --list names "
-                           "every run that did not succeed)\n",
-                           argv[0]);
+        (void)std::fprintf(stderr, "fwsoak: unknown option (fwsoak --help shows the usage)\n");
         return kExitBadUsage;
     }
     const auto start = std::chrono::steady_clock::now();
