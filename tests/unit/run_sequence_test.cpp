@@ -330,12 +330,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WaitBoundTest,
 // checks (here the target-system check) must not be dropped for the defaults.
 TEST(RunSequence, SettingsThatCannotBeReadFailTheRun) {
     test::Sandbox sandbox;
-    std::filesystem::path deep = sandbox.folder();
-    while (deep.native().size() < 300) {
-        deep /= std::string(40, 'd');
-    }
-    std::filesystem::create_directories(deep);
-    std::filesystem::current_path(deep);
+    sandbox.enter_deep_folder();
     {
         std::ofstream file("Setting.ini");
         file << "[Setting]\nPNPID=1\n";

@@ -70,12 +70,7 @@ TEST(Settings, FileBesideTheProgramButNotInTheCurrentFolderIsNotRead) {
 
 TEST(Settings, FolderTooDeepForThePathIsAFailureNotTheDefaults) {
     test::Sandbox sandbox;
-    std::filesystem::path deep = sandbox.folder();
-    while (deep.native().size() < 300) {
-        deep /= std::string(40, 'd');
-    }
-    std::filesystem::create_directories(deep);
-    std::filesystem::current_path(deep);
+    sandbox.enter_deep_folder();
     {
         std::ofstream file("Setting.ini");
         file << "[Setting]\nAC=0\nWAIT=9\n";

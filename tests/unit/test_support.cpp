@@ -59,6 +59,17 @@ std::string Sandbox::read_file(const std::string& name) const {
     return text.str();
 }
 
+void Sandbox::enter_deep_folder() const {
+    constexpr std::size_t kDeepPathLength = 300;
+    constexpr std::size_t kFolderNameLength = 40;
+    std::filesystem::path deep = folder_;
+    while (deep.native().size() < kDeepPathLength) {
+        deep /= std::string(kFolderNameLength, 'd');
+    }
+    std::filesystem::create_directories(deep);
+    std::filesystem::current_path(deep);
+}
+
 std::vector<std::uint8_t> Sandbox::add_image(const ImageSpec& shape) const {
     std::vector<std::uint8_t> bytes = make_image(shape);
     write_file("image.bin", bytes);

@@ -31,6 +31,9 @@ class Sandbox {
     void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
     void write_text(const std::string& name, const std::string& text) const;
     std::string read_file(const std::string& name) const;
+    // Makes a folder inside the sandbox whose path is too long for "\Setting.ini" to fit 260
+    // characters after it, and makes it the current directory.
+    void enter_deep_folder() const;
     // Writes image.bin and returns its bytes.
     std::vector<std::uint8_t> add_image(const ImageSpec& shape = {}) const;
     // A test that breaks the protocol on purpose names how many violations the controllers
