@@ -79,7 +79,7 @@ release: deps
 	  -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WINDOWS_DIR) -j $(JOBS) --target NorvaneFwUpdater
 	@echo "==== release: sign and package ===="
-	python3 tools/release/release.py package --exe $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
+	python3 release/release.py package --exe $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
 	  --out $(RELEASE_DIR)
 
 # What CI checks about a release: the generated docs are current, the package holds what it must
@@ -88,16 +88,16 @@ release: deps
 # apart from the signature.
 release-check: release
 	@echo "==== release-check: docs/settings.md from docs/reference-data.json ===="
-	python3 tools/release/make_docs.py settings-md --check
+	python3 release/make_docs.py settings-md --check
 	@echo "==== release-check: the package ===="
-	python3 tools/release/release.py check $(RELEASE_ZIP) \
+	python3 release/release.py check $(RELEASE_ZIP) \
 	  --unsigned $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
 	  $$([ -f $(RELEASE_DIR)/test-signing-certificate.pem ] && \
 	     echo --cert $(RELEASE_DIR)/test-signing-certificate.pem)
 	@echo "==== release-check: the release tools ===="
 	python3 tests/release/release_tests.py
 	@echo "==== release-check: two clean builds in different folders ===="
-	python3 tools/release/release.py reproduce --work $(REPRODUCE_DIR)
+	python3 release/release.py reproduce --work $(REPRODUCE_DIR)
 
 BENCH_DIR := build/bench
 
@@ -116,7 +116,7 @@ bench: deps
 	cd /; rm -rf "$$dir"
 
 # One default silent update of the release exe through Wine's own HID stack (a virtual controller,
-# tools/wine/vdev): its wall time against the protocol's floor and the time per HID call.
+# tests/tools/wine/vdev): its wall time against the protocol's floor and the time per HID call.
 bench-wine: deps build
 	@echo "==== bench-wine: the release exe through Wine's HID stack ===="
 	python3 tests/wine/bench_wine.py
@@ -169,14 +169,14 @@ fuzz: deps
 # (suppressions in .cppcheck-suppressions). The sources of both builds go through cppcheck; the
 # host build's through clang-tidy.
 LINT_SOURCES = $(shell git ls-files '*.cpp' '*.h' '*.c')
-CPPCHECK_DIRS := app device update ui target platform tools
+CPPCHECK_DIRS := app device update ui target platform sim tools tests/tools
 
 lint: deps build-host
 	@echo "==== lint: clang-format ===="
 	clang-format --dry-run -Werror $(LINT_SOURCES)
 	@echo "==== lint: cppcheck ===="
 	cppcheck --enable=warning,style,performance,portability --std=c++20 --inline-suppr --quiet \
-	  --error-exitcode=1 -I. -Iplatform -Itools --suppress=missingIncludeSystem \
+	  --error-exitcode=1 -I. -Iplatform -Itools -Itests/tools --suppress=missingIncludeSystem \
 	  --suppress=missingInclude --suppressions-list=.cppcheck-suppressions -j $(JOBS) \
 	  $(CPPCHECK_DIRS)
 	@echo "==== lint: clang-tidy ===="

@@ -24,7 +24,7 @@ add_link_options(${SANITIZE})
 
 file(GLOB HOST_PLATFORM_SOURCES CONFIGURE_DEPENDS
     ${CMAKE_SOURCE_DIR}/platform/host/*.cpp
-    ${CMAKE_SOURCE_DIR}/platform/sim/*.cpp)
+    ${CMAKE_SOURCE_DIR}/sim/*.cpp)
 
 add_library(product STATIC ${PRODUCT_SOURCES})
 target_include_directories(product PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
@@ -38,9 +38,9 @@ target_link_libraries(simulated_product INTERFACE
     "-Wl,--start-group" product host_platform "-Wl,--end-group")
 
 # Shared by the tests, the soak tool and the fuzz targets: record reset, images, scratch folders.
-file(GLOB TOOL_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/common/*.cpp)
+file(GLOB TOOL_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/common/*.cpp)
 add_library(tool_support STATIC ${TOOL_SUPPORT_SOURCES})
-target_include_directories(tool_support PUBLIC ${CMAKE_SOURCE_DIR}/tools)
+target_include_directories(tool_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/tools)
 target_link_libraries(tool_support PUBLIC simulated_product)
 
 if(NOT NORVANE_FUZZ)
@@ -53,11 +53,11 @@ if(NOT NORVANE_FUZZ)
         ${CMAKE_SOURCE_DIR}/tools)
 
     # One default silent update, measured (make bench).
-    add_executable(fwbench ${CMAKE_SOURCE_DIR}/tools/fwbench/fwbench.cpp)
+    add_executable(fwbench ${CMAKE_SOURCE_DIR}/tests/tools/fwbench/fwbench.cpp)
     target_link_libraries(fwbench PRIVATE simulated_product)
 
     # Exhaustive fault injection (make soak).
-    add_executable(fwsoak ${CMAKE_SOURCE_DIR}/tools/fwsoak/fwsoak.cpp)
+    add_executable(fwsoak ${CMAKE_SOURCE_DIR}/tests/tools/fwsoak/fwsoak.cpp)
     target_link_libraries(fwsoak PRIVATE tool_support)
 
     find_package(GTest REQUIRED)

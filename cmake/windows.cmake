@@ -19,8 +19,8 @@ set(ICON_DIR ${CMAKE_BINARY_DIR}/icons)
 set(ICON_FILES ${ICON_DIR}/app16.ico ${ICON_DIR}/app32.ico)
 add_custom_command(
     OUTPUT ${ICON_FILES}
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make_icons.py ${ICON_DIR}
-    DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_icons.py
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/make_icons.py ${ICON_DIR}
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_icons.py
     COMMENT "Drawing the program icons"
     VERBATIM)
 add_custom_target(program_icons DEPENDS ${ICON_FILES})
@@ -60,7 +60,7 @@ target_link_options(fwimage PRIVATE ${STATIC_RUNTIME})
 # and never ship.
 option(NORVANE_WINE_TEST_TOOLS "Build the Windows helper programs of the Wine tests" ON)
 if(NORVANE_WINE_TEST_TOOLS)
-    file(GLOB WINE_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/wine/*.c)
+    file(GLOB WINE_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/wine/*.c)
     list(FILTER WINE_TOOL_SOURCES EXCLUDE REGEX "/planted_dll\\.c$")
     foreach(tool_source ${WINE_TOOL_SOURCES})
         get_filename_component(tool_name ${tool_source} NAME_WE)
@@ -74,7 +74,7 @@ if(NORVANE_WINE_TEST_TOOLS)
     # DLLs of the planting test: one source built under the names of the DLLs the exe must only
     # take from the system directory, each with that DLL's exports, into tools/planted/.
     foreach(planted hid version comctl32)
-        add_library(planted_${planted} MODULE ${CMAKE_SOURCE_DIR}/tools/wine/planted_dll.c)
+        add_library(planted_${planted} MODULE ${CMAKE_SOURCE_DIR}/tests/tools/wine/planted_dll.c)
         string(TOUPPER ${planted} planted_upper)
         target_compile_definitions(planted_${planted} PRIVATE PLANTED_${planted_upper})
         target_link_options(planted_${planted} PRIVATE ${STATIC_RUNTIME})

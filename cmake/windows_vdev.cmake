@@ -1,7 +1,7 @@
 # The virtual touchpad controller under Wine's own HID stack, for the Wine system tests only: the
-# kernel-mode HID minidriver norvane_vdev.sys with the controller model of platform/sim compiled
+# kernel-mode HID minidriver norvane_vdev.sys with the controller model of sim compiled
 # in, and vdevctl.exe that installs it as root devices. Both land in build/windows/tools/vdev/,
-# are driven by tools/wine/vdev and never ship; nothing of them is linked into the product.
+# are driven by tests/tools/wine/vdev and never ship; nothing of them is linked into the product.
 option(NORVANE_WINE_VDEV "Build the virtual controller driver of the Wine system tests" ON)
 if(NOT NORVANE_WINE_VDEV)
     return()
@@ -26,17 +26,17 @@ if(NOT NORVANE_VDEV_DDK_DIR)
     message(FATAL_ERROR "MinGW-w64's ddk/ntddk.h not found: the virtual controller driver "
                         "cannot be built")
 endif()
-set_source_files_properties(${CMAKE_SOURCE_DIR}/tools/wine/vdev_driver/vdev_kernel.c PROPERTIES
+set_source_files_properties(${CMAKE_SOURCE_DIR}/sim/vdev/vdev_kernel.c PROPERTIES
     INCLUDE_DIRECTORIES ${NORVANE_VDEV_DDK_DIR})
 
-set(VDEV_DIR ${CMAKE_SOURCE_DIR}/tools/wine/vdev_driver)
+set(VDEV_DIR ${CMAKE_SOURCE_DIR}/sim/vdev)
 set(VDEV_OUTPUT ${CMAKE_BINARY_DIR}/tools/vdev)
 # The one controller model and the scenario reader, as fwsim has them.
 set(VDEV_MODEL_SOURCES
-    ${CMAKE_SOURCE_DIR}/platform/sim/controller.cpp
-    ${CMAKE_SOURCE_DIR}/platform/sim/hid_device.cpp
-    ${CMAKE_SOURCE_DIR}/platform/sim/device_scenario.cpp
-    ${CMAKE_SOURCE_DIR}/platform/sim/scenario.cpp
+    ${CMAKE_SOURCE_DIR}/sim/controller.cpp
+    ${CMAKE_SOURCE_DIR}/sim/hid_device.cpp
+    ${CMAKE_SOURCE_DIR}/sim/device_scenario.cpp
+    ${CMAKE_SOURCE_DIR}/sim/scenario.cpp
     ${IMAGE_FORMAT_SOURCES})
 set(VDEV_INCLUDES ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${VDEV_JSON_INCLUDE} ${VDEV_DIR})
 

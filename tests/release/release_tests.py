@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Tests of the release tools (tools/release/): they must pass a good package and catch a broken
+"""Tests of the release tools (release/): they must pass a good package and catch a broken
 one, and the reference they document the program from must match the program's sources.
 
     python3 tests/release/release_tests.py [--exe build/windows/NorvaneFwUpdater.exe]
@@ -18,7 +18,7 @@ import tempfile
 import traceback
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
-sys.path.insert(0, os.path.join(ROOT, 'tools', 'release'))
+sys.path.insert(0, os.path.join(ROOT, 'release'))
 import make_docs  # noqa: E402
 import release  # noqa: E402
 

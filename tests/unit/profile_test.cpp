@@ -1,5 +1,5 @@
 // GetPrivateProfileIntW on the host against what Wine 8.0 answered for the same files
-// (tools/wine/profile_cases.h, gathered by tools/wine/profile_probe.c).
+// (tests/tools/wine/profile_cases.h, gathered by tests/tools/wine/profile_probe.c).
 #include <gtest/gtest.h>
 #include <type_traits>
 
@@ -15,7 +15,7 @@
 #include "platform/win32.h"
 
 extern "C" {
-#include "tools/wine/profile_cases.h"
+#include "tests/tools/wine/profile_cases.h"
 }
 
 namespace {

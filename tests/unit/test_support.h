@@ -12,7 +12,7 @@
 
 namespace test {
 
-// Images made on the spot (tools/common): a complete 68,620-byte image whose masks compare most
+// Images made on the spot (tests/tools/common): a complete 68,620-byte image whose masks compare most
 // positions and whose main image is pseudo-random with the version at bytes 2 and 3.
 using harness::ImageSpec;
 using harness::make_image;

@@ -3,7 +3,7 @@
 
     python3 tests/wine/bench_wine.py [--build-dir DIR]
 
-Brings up one virtual controller matching the image (tools/wine/vdev, in the prefix of the vdev
+Brings up one virtual controller matching the image (tests/tools/wine/vdev, in the prefix of the vdev
 tests), runs "NorvaneFwUpdater.exe /s /v LOGFILE=fw.log" once through launch.exe and prints its
 wall time against the 3,176 ms of pauses the protocol mandates for the defaults, the same for a
 run that ends at once (no image: start-up and exit only), and the time per HID feature call that

@@ -5,7 +5,7 @@
 
 A technician unpacks NorvaneFwUpdater.exe into any folder and runs it elevated. Whoever can write
 to that folder, or to the current folder, can put a hid.dll, version.dll or comctl32.dll there.
-These tests put such DLLs (build/windows/tools/planted/, from tools/wine/planted_dll.c: each
+These tests put such DLLs (build/windows/tools/planted/, from tests/tools/wine/planted_dll.c: each
 writes planted-NAME.txt into the current folder and beside the exe when it is loaded) beside a
 copy of the exe and into the current folder, tell Wine to prefer native DLLs of those names, and
 run the exe silently on a valid image:

@@ -6,7 +6,7 @@
 The program runs as in the window tests (window_tests.py: the same program, driver and harness),
 once in a Wine prefix set to 96 DPI and once in one set to 144 DPI (150 %; Wine's LogPixels). At
 each DPI a full interactive update is driven, and the question box, the update dialog and the
-result box are measured with layout_probe.exe (tools/wine/layout_probe.c): the window runs at
+result box are measured with layout_probe.exe (tests/tools/wine/layout_probe.c): the window runs at
 the screen's DPI, the dialog's size in pixels is its size in dialog units at the base units of
 its font at that DPI (so it has grown with the font), and every control lies inside the window,
 overlaps no other and has room for its whole text. Screenshots land in build/screenshots/ as

@@ -3,7 +3,7 @@
 
     python3 tests/wine/vdev_tests.py [-k SUBSTRING] [--keep] [--build-dir DIR]
 
-Each test brings up the controllers of a scenario with tools/wine/vdev (the driver
+Each test brings up the controllers of a scenario with tests/tools/wine/vdev (the driver
 build/windows/tools/vdev/norvane_vdev.sys under Wine's own setupapi, hid.dll, hidclass and PnP
 manager), runs the unmodified exe silently ("/s /v LOGFILE=fw.log") through launch.exe, and
 checks its full exit code, its run log, the controllers' end state and the feature calls the
@@ -31,7 +31,7 @@ import wine_tests as harness
 harness.TESTS.clear()
 test = harness.test
 
-VDEV = os.path.join(harness.ROOT, 'tools', 'wine', 'vdev')
+VDEV = os.path.join(harness.ROOT, 'tests', 'tools', 'wine', 'vdev')
 FWSIM = PROBE = PREFIX = ''
 
 

@@ -4,10 +4,10 @@
     python3 tests/wine/window_tests.py [-k SUBSTRING] [--keep] [--build-dir DIR]
 
 The program is the release NorvaneFwUpdater.exe, unmodified; its controller is a virtual one in
-Wine's own HID stack (tools/wine/vdev: the driver build/windows/tools/vdev/norvane_vdev.sys with
+Wine's own HID stack (tests/tools/wine/vdev: the driver build/windows/tools/vdev/norvane_vdev.sys with
 our controller model, under Wine's setupapi, hid.dll and hidclass). Each test brings up the
 controller of its scenario, runs the exe interactively ("/v LOGFILE=fw.log") through launch.exe,
-which reports the full exit code, and drives its windows with driver.exe (tools/wine/driver.c) as
+which reports the full exit code, and drives its windows with driver.exe (tests/tools/wine/driver.c) as
 a user would: answers the question, presses Start Update, reads the boxes, the button and the
 progress bar, closes the dialog. The first test checks that the release exe holds nothing of the
 controller model.
@@ -39,7 +39,7 @@ import wine_tests as harness
 harness.TESTS.clear()
 test = harness.test
 
-VDEV = os.path.join(harness.ROOT, 'tools', 'wine', 'vdev')
+VDEV = os.path.join(harness.ROOT, 'tests', 'tools', 'wine', 'vdev')
 VDEV_DRIVER = DRIVER = PREFIX = SCREENSHOTS = ''
 
 
@@ -171,7 +171,7 @@ class WindowWine(harness.Wine):
         self.wine_quiet(['taskkill', '/f', '/im', os.path.basename(harness.EXE)], timeout=30)
 
     def vdev(self, folder, *words):
-        """A tools/wine/vdev command in folder (whose image gives the scenario's defaults)."""
+        """A tests/tools/wine/vdev command in folder (whose image gives the scenario's defaults)."""
         done = subprocess.run([VDEV] + list(words), cwd=folder, env=self.env,
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                               timeout=VDEV_TIMEOUT, check=False)

@@ -1,5 +1,5 @@
 // Model side of the virtual touchpad controller driver: the scenario's devices, each with the one
-// controller model of platform/sim, behind the kernel-side glue (vdev_kernel.c). Runs inside
+// controller model of sim, behind the kernel-side glue (vdev_kernel.c). Runs inside
 // Wine's winedevice.exe, so kernel32 is at hand for the scenario, transcript and state files.
 // Test-only, never shipped.
 #include <windows.h>

@@ -1,5 +1,5 @@
 /* The settings-file value shapes whose GetPrivateProfileIntW results were taken from Wine 8.0 by
- * tools/wine/profile_probe.c, and which the host stand-in must give alike
+ * tests/tools/wine/profile_probe.c, and which the host stand-in must give alike
  * (tests/unit/profile_test.cpp). Plain C so that both programs include it.
  *
  * PROFILE_CASE(name, encoding, content, section, key, default, expected)

@@ -2,7 +2,7 @@
  * profile_cases.h, and says where its answer differs from the table. Run it in an empty folder:
  * it writes one ini file per case there.
  *
- *   x86_64-w64-mingw32-gcc -municode -O1 -o profile_probe.exe tools/wine/profile_probe.c
+ *   x86_64-w64-mingw32-gcc -municode -O1 -o profile_probe.exe tests/tools/wine/profile_probe.c
  *   wine profile_probe.exe
  *
  * Output: one line per case, "name<TAB>result<TAB>expected<TAB>ok|DIFFERS", then a summary.

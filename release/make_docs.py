@@ -16,7 +16,7 @@ import re
 import sys
 import textwrap
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..'))
 DATA = os.path.join(ROOT, 'docs', 'reference-data.json')
 README_TEMPLATE = os.path.join(ROOT, 'docs', 'technician-readme.txt')
 SETTINGS_MD = os.path.join(ROOT, 'docs', 'settings.md')
@@ -149,12 +149,12 @@ def render_settings_md(data):
     out = [
         '# Settings and log lines',
         '',
-        '<!-- Written by tools/release/make_docs.py from docs/reference-data.json; edit those. -->',
+        '<!-- Written by release/make_docs.py from docs/reference-data.json; edit those. -->',
         '',
         'The same facts as the technician\'s `README.txt` of the release package (`make release`),',
         'for developers. Both are generated from `docs/reference-data.json`, so they cannot drift;',
         '`make release-check` fails when this file is out of date',
-        '(`python3 tools/release/make_docs.py settings-md` rewrites it).',
+        '(`python3 release/make_docs.py settings-md` rewrites it).',
         '',
         '## Setting.ini',
         '',
@@ -207,7 +207,7 @@ def main(argv):
             with open(SETTINGS_MD, 'rb') as f:
                 if f.read() != wanted:
                     print('docs/settings.md is out of date: run '
-                          'python3 tools/release/make_docs.py settings-md')
+                          'python3 release/make_docs.py settings-md')
                     return 1
             print('docs/settings.md is up to date')
             return 0
