@@ -1,6 +1,6 @@
 // kernel32 stand-in for GetPrivateProfileIntW, reading an ini file the way Wine 8.0 reads it.
-// tests/tools/wine/profile_probe.c asked Wine about every shape in tests/tools/wine/profile_cases.h, and
-// docs/profile-parsing.md explains the rules; in short:
+// tests/tools/wine/profile_probe.c asked Wine about every shape in
+// tests/tools/wine/profile_cases.h, and docs/profile-parsing.md explains the rules; in short:
 // - the file is UTF-16 LE or BE, or UTF-8, by its byte-order mark, and Windows-1252 without one;
 // - a line ends at CR, LF or CR LF, and at its first NUL; blanks (space, tab, CR, LF, VT, FF and
 //   Ctrl-Z) around section names, keys and values are dropped; ';' and '#' mean nothing special;

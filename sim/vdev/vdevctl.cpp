@@ -1,7 +1,7 @@
 // vdevctl.exe: installs, refreshes and removes the virtual touchpad controllers of a scenario as
 // root devices of Wine's PnP manager, one per top-level collection, driven by norvane_vdev.sys.
-// tests/tools/wine/vdev runs it; the driver runs "vdevctl.exe remove N" when a scenario unplugs device N.
-// Test-only, never shipped.
+// tests/tools/wine/vdev runs it; the driver runs "vdevctl.exe remove N" when a scenario unplugs
+// device N. Test-only, never shipped.
 //
 //   vdevctl.exe up       devices of C:\norvane-vdev\scenario.json, driver from that folder
 //   vdevctl.exe remove N the root devices of scenario device N

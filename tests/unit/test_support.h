@@ -12,8 +12,8 @@
 
 namespace test {
 
-// Images made on the spot (tests/tools/common): a complete 68,620-byte image whose masks compare most
-// positions and whose main image is pseudo-random with the version at bytes 2 and 3.
+// Images made on the spot (tests/tools/common): a complete 68,620-byte image whose masks compare
+// most positions and whose main image is pseudo-random with the version at bytes 2 and 3.
 using harness::ImageSpec;
 using harness::make_image;
 
