@@ -29,26 +29,39 @@ set(RESOURCE_SCRIPT ${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.rc)
 set_source_files_properties(${RESOURCE_SCRIPT} PROPERTIES
     OBJECT_DEPENDS "${ICON_FILES};${CMAKE_SOURCE_DIR}/ui/resource_ids.h;${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.manifest")
 
+# The product's sources, the process's DLL search order and the resources, compiled once for the
+# exe and for the Wine tests' variant of it.
+add_library(product_objects OBJECT ${PRODUCT_SOURCES}
+    ${CMAKE_SOURCE_DIR}/platform/windows/dll_search_order.cpp ${RESOURCE_SCRIPT})
+add_dependencies(product_objects program_icons)
+target_include_directories(product_objects PRIVATE
+    ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
+# With debug information (it does not change the code), which the exe sheds after linking.
+set(PRODUCT_DEBUG_INFO $<$<COMPILE_LANGUAGE:C,CXX>:-g>)
+target_compile_options(product_objects PRIVATE ${PRODUCT_DEBUG_INFO})
+
 # DLLs that are not KnownDLLs are not imported: the exe loads them itself, from the system
 # directory only, after restricting the process's DLL search to it (docs/architecture.md,
 # "Loading system DLLs"). user32.dll and setupapi.dll are loaded the same way, for the DLLs they
-# import. The device side (SetupAPI and HID) is a list of its own so that a build with other
-# device functions can take the rest. Left to import: KERNEL32 and msvcrt.
-set(WINDOWS_SYSTEM_DLL_SOURCES
-    ${CMAKE_SOURCE_DIR}/platform/windows/dll_search_order.cpp
-    ${CMAKE_SOURCE_DIR}/platform/windows/load_user32.cpp
-    ${CMAKE_SOURCE_DIR}/platform/windows/load_version.cpp
-    ${CMAKE_SOURCE_DIR}/platform/windows/load_comctl32.cpp)
-set(WINDOWS_HID_SOURCES
-    ${CMAKE_SOURCE_DIR}/platform/windows/load_setupapi.cpp
-    ${CMAKE_SOURCE_DIR}/platform/windows/load_hid.cpp)
-
-add_executable(NorvaneFwUpdater WIN32 ${PRODUCT_SOURCES} ${WINDOWS_SYSTEM_DLL_SOURCES}
-    ${WINDOWS_HID_SOURCES} ${RESOURCE_SCRIPT})
-add_dependencies(NorvaneFwUpdater program_icons)
+# import. Left to import: KERNEL32 and msvcrt.
+add_executable(NorvaneFwUpdater WIN32 $<TARGET_OBJECTS:product_objects>
+    ${CMAKE_SOURCE_DIR}/platform/windows/system_dlls.cpp)
 target_include_directories(NorvaneFwUpdater PRIVATE
-    ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
+    ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
+target_compile_options(NorvaneFwUpdater PRIVATE ${PRODUCT_DEBUG_INFO})
 target_link_options(NorvaneFwUpdater PRIVATE -municode ${STATIC_RUNTIME})
+
+# The shipped exe carries no debug sections: they go to NorvaneFwUpdater.debug beside it, which
+# the exe names (file name and CRC-32) in a .gnu_debuglink section for a debugger to find. objcopy
+# writes a PE time stamp of its own; SOURCE_DATE_EPOCH=0 keeps it 0, as the linker left it.
+add_custom_command(TARGET NorvaneFwUpdater POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug NorvaneFwUpdater.exe NorvaneFwUpdater.debug
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+            ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=NorvaneFwUpdater.debug
+            NorvaneFwUpdater.exe
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:NorvaneFwUpdater>
+    COMMENT "Moving the debug sections of NorvaneFwUpdater.exe to NorvaneFwUpdater.debug"
+    VERBATIM)
 
 add_executable(fwimage ${CMAKE_SOURCE_DIR}/tools/fwimage/fwimage.cpp
     ${CMAKE_SOURCE_DIR}/tools/fwimage/sha256.cpp ${IMAGE_FORMAT_SOURCES})
@@ -84,11 +97,7 @@ if(NORVANE_WINE_TEST_TOOLS)
     endforeach()
 
     # The product as it would be with the DLLs imported: the planting test must catch it.
-    add_executable(NorvaneFwUpdaterStaticImports WIN32 ${PRODUCT_SOURCES}
-        ${CMAKE_SOURCE_DIR}/platform/windows/dll_search_order.cpp ${RESOURCE_SCRIPT})
-    add_dependencies(NorvaneFwUpdaterStaticImports program_icons)
-    target_include_directories(NorvaneFwUpdaterStaticImports PRIVATE
-        ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
+    add_executable(NorvaneFwUpdaterStaticImports WIN32 $<TARGET_OBJECTS:product_objects>)
     target_link_options(NorvaneFwUpdaterStaticImports PRIVATE -municode ${STATIC_RUNTIME})
     target_link_libraries(NorvaneFwUpdaterStaticImports PRIVATE setupapi hid version comctl32)
     set_target_properties(NorvaneFwUpdaterStaticImports PROPERTIES
