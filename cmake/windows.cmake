@@ -53,11 +53,12 @@ target_link_options(NorvaneFwUpdater PRIVATE -municode ${STATIC_RUNTIME})
 
 # The shipped exe carries no debug sections: they go to NorvaneFwUpdater.debug beside it, which
 # the exe names (file name and CRC-32) in a .gnu_debuglink section for a debugger to find. objcopy
-# writes a PE time stamp of its own; SOURCE_DATE_EPOCH=0 keeps it 0, as the linker left it.
+# stamps the PE files it writes with the current time; SOURCE_DATE_EPOCH=0 keeps the stamp 0, as
+# the linker left it, so that the debug file, its CRC-32 in the exe and the exe stay reproducible.
+set(DETERMINISTIC_OBJCOPY ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
 add_custom_command(TARGET NorvaneFwUpdater POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug NorvaneFwUpdater.exe NorvaneFwUpdater.debug
-    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
-            ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=NorvaneFwUpdater.debug
+    COMMAND ${DETERMINISTIC_OBJCOPY} --only-keep-debug NorvaneFwUpdater.exe NorvaneFwUpdater.debug
+    COMMAND ${DETERMINISTIC_OBJCOPY} --strip-debug --add-gnu-debuglink=NorvaneFwUpdater.debug
             NorvaneFwUpdater.exe
     WORKING_DIRECTORY $<TARGET_FILE_DIR:NorvaneFwUpdater>
     COMMENT "Moving the debug sections of NorvaneFwUpdater.exe to NorvaneFwUpdater.debug"
