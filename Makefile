@@ -3,7 +3,8 @@
 #   make deps    install the Debian packages that are missing (apt-get; sudo when not root)
 #   make build   configure and build build/host (Linux, simulated PC) and build/windows (MinGW)
 #   make test    deps, build, host tests (ctest), then the Wine system tests
-#   make demo    deps, build, then one silent run on the simulated PC with its run log
+#   make demo    deps, fwsim and fwimage (build/demo), then one silent run on the simulated PC
+#                with its run log
 SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
 .DEFAULT_GOAL := build
@@ -17,6 +18,7 @@ DEB_PACKAGES := cmake g++ libgtest-dev libgmock-dev g++-mingw-w64-x86-64 wine wi
 JOBS ?= $(shell nproc)
 HOST_DIR := build/host
 WINDOWS_DIR := build/windows
+DEMO_DIR := build/demo
 
 .PHONY: deps build build-host build-windows test test-host test-wine demo clean \
 	bench bench-wine soak fuzz lint release release-check mutants
@@ -121,15 +123,19 @@ bench-wine: deps build
 	@echo "==== bench-wine: the release exe through Wine's HID stack ===="
 	python3 tests/wine/bench_wine.py
 
-demo: deps build
+# The demo runs two host tools: it builds only those, without sanitizers, in a folder of its own.
+demo: deps
+	@echo "==== demo: build fwsim and fwimage ($(DEMO_DIR), no sanitizers) ===="
+	cmake -S . -B $(DEMO_DIR) -DNORVANE_SANITIZE=OFF
+	cmake --build $(DEMO_DIR) -j $(JOBS) --target fwsim fwimage
 	@echo "==== demo: one silent run on the simulated PC ===="
 	@dir=$$(mktemp -d /tmp/norvane-demo.XXXXXX); \
 	cd "$$dir"; \
 	echo "folder: $$dir"; \
 	echo "\$$ fwimage make FW.bin"; \
-	"$(CURDIR)/$(HOST_DIR)/fwimage" make FW.bin; \
+	"$(CURDIR)/$(DEMO_DIR)/fwimage" make FW.bin; \
 	echo "\$$ fwsim /s /v LOGFILE=fw.log"; \
-	status=0; "$(CURDIR)/$(HOST_DIR)/fwsim" /s /v LOGFILE=fw.log || status=$$?; \
+	status=0; "$(CURDIR)/$(DEMO_DIR)/fwsim" /s /v LOGFILE=fw.log || status=$$?; \
 	echo "---- fw.log ----"; \
 	if [ -f fw.log ]; then tr -d '\r' < fw.log; else echo "(no log written)"; fi; \
 	echo "----------------"; \
