@@ -123,10 +123,13 @@ bench-wine: deps build
 	@echo "==== bench-wine: the release exe through Wine's HID stack ===="
 	python3 tests/wine/bench_wine.py
 
-# The demo runs two host tools: it builds only those, without sanitizers, in a folder of its own.
+# The demo runs two host tools: it builds only those, in a folder of its own, without sanitizers
+# and with clang, which compiles the simulated PC's JSON-heavy sources in about two thirds of g++'s
+# time (the fuzz build holds the sources to clang's warnings already).
 demo: deps
-	@echo "==== demo: build fwsim and fwimage ($(DEMO_DIR), no sanitizers) ===="
-	cmake -S . -B $(DEMO_DIR) -DNORVANE_SANITIZE=OFF
+	@echo "==== demo: build fwsim and fwimage ($(DEMO_DIR), clang, no sanitizers) ===="
+	cmake -S . -B $(DEMO_DIR) -DNORVANE_SANITIZE=OFF -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(DEMO_DIR) -j $(JOBS) --target fwsim fwimage
 	@echo "==== demo: one silent run on the simulated PC ===="
 	@dir=$$(mktemp -d /tmp/norvane-demo.XXXXXX); \
