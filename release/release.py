@@ -397,7 +397,7 @@ def build_exe(source):
     run_or_fail(['cmake', '-S', source, '-B', build,
                  '-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake',
                  '-DCMAKE_BUILD_TYPE=Release', '-DNORVANE_WINE_TEST_TOOLS=OFF',
-                 '-DNORVANE_WINE_SIM_BUILD=OFF'], 'cmake configure', cwd=source)
+                 '-DNORVANE_WINE_VDEV=OFF'], 'cmake configure', cwd=source)
     run_or_fail(['cmake', '--build', build, '-j', str(os.cpu_count() or 1), '--target',
                  'NorvaneFwUpdater'], 'cmake build', cwd=source)
     return os.path.join(build, EXE_NAME)
