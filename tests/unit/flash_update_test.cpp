@@ -18,9 +18,7 @@ const sim::Controller& controller() {
     return sim::pc().devices.at(0).controller;
 }
 
-Bytes main_image_of(const Bytes& image) {
-    return Bytes(image.begin() + kMainImageOffset, image.begin() + kImageFileSize);
-}
+using harness::main_image_of;
 
 std::size_t count_lines(const std::string& prefix) {
     std::size_t count = 0;
@@ -137,11 +135,11 @@ class FlashFailureTest : public ::testing::TestWithParam<FailureCase> {
   protected:
     void SetUp() override {
         image_ = sandbox_.add_image();
-        std::string device = std::string(R"({"controller": )") + GetParam().controller;
+        test::Json device = {{"controller", test::Json::parse(GetParam().controller)}};
         if (GetParam().collections != nullptr) {
-            device += std::string(R"(, "collections": )") + GetParam().collections;
+            device["collections"] = test::Json::parse(GetParam().collections);
         }
-        test::load_scenario(R"({"dialog": "start", "devices": [)" + device + "}]}");
+        test::load_scenario(test::ScenarioBuilder().dialog("start").devices({device}));
     }
     test::Sandbox sandbox_;
     Bytes image_;
@@ -254,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ChunkAttemptTest,
 TEST(FlashUpdate, FailedBlockWriteWhoseReadBackMatchesCountsAsComplete) {
     test::Sandbox sandbox;
     Bytes image = test::make_image();
-    std::fill(image.begin() + kMainImageOffset + 0x8000, image.begin() + kMainImageOffset + 0x8080,
+    std::fill(image.begin() + sim::kImageMain + 0x8000, image.begin() + sim::kImageMain + 0x8080,
               0xFF); // an erased chunk stays erased
     sandbox.write_file("fw.bin", image);
     test::load_scenario(R"({"devices": [{"controller": {"faults": [
@@ -279,7 +277,7 @@ TEST(FlashUpdate, FailedBlockReadGoesToTheDebuggerAndCostsAnAttempt) {
 TEST(FlashUpdate, FailedReadBackNeverVerifiesAChunkOfZeros) {
     test::Sandbox sandbox;
     Bytes image = test::make_image();
-    std::fill(image.begin() + kMainImageOffset + 0x8000, image.begin() + kMainImageOffset + 0x8080,
+    std::fill(image.begin() + sim::kImageMain + 0x8000, image.begin() + sim::kImageMain + 0x8080,
               0x00);
     sandbox.write_file("fw.bin", image);
     test::load_scenario(R"({"devices": [{"controller": {"faults": [
@@ -367,7 +365,7 @@ class TwoDeviceTest : public ::testing::TestWithParam<TwoDeviceCase> {};
 TEST_P(TwoDeviceTest, OnlyTheCheckedControllerIsWritten) {
     test::Sandbox sandbox;
     const Bytes image = sandbox.add_image();
-    test::load_scenario(std::string(R"({"devices": )") + GetParam().devices + "}");
+    test::load_scenario(test::ScenarioBuilder().devices(test::Json::parse(GetParam().devices)));
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), GetParam().code);
     const Lines log = test::log_lines("fw.log");
     EXPECT_NE(std::find(log.begin(), log.end(), GetParam().log_line), log.end());
@@ -400,8 +398,8 @@ class StateLineTest : public ::testing::TestWithParam<StateLineCase> {};
 TEST_P(StateLineTest, LineTellsWhatTheRunLeftBehind) {
     test::Sandbox sandbox;
     const Bytes image = sandbox.add_image();
-    test::load_scenario(std::string(R"({"devices": [{"controller": )") + GetParam().controller +
-                        "}]}");
+    test::load_scenario(test::ScenarioBuilder().device(
+        test::DeviceBuilder().controller(test::Json::parse(GetParam().controller))));
     test::run_program(L"/s");
     const Bytes main = main_image_of(image);
     EXPECT_EQ(sim::device_state_line(0, sim::pc().devices[0], &main, sim::now_ms(),

@@ -5,7 +5,6 @@
 #include "host/handles.h"
 #include "sim/kept_state.h"
 #include "test_support.h"
-#include "update/fw_image.h"
 
 namespace {
 
@@ -18,9 +17,7 @@ const sim::Controller& controller() {
     return sim::pc().devices.at(0).controller;
 }
 
-Bytes main_image_of(const Bytes& image) {
-    return Bytes(image.begin() + kMainImageOffset, image.begin() + kImageFileSize);
-}
+using harness::main_image_of;
 
 struct StartCase {
     const char* name;
@@ -57,8 +54,8 @@ TEST_P(InterruptedStartTest, SilentRunDecidesByTheModeStatus) {
     if (GetParam().settings != nullptr) {
         sandbox.write_text("Setting.ini", GetParam().settings);
     }
-    test::load_scenario(std::string(R"({"devices": [{"controller": )") + GetParam().controller +
-                        "}]}");
+    test::load_scenario(test::ScenarioBuilder().device(
+        test::DeviceBuilder().controller(test::Json::parse(GetParam().controller))));
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), GetParam().code);
     const Lines log = test::log_lines("fw.log");
     ASSERT_GE(log.size(), 3u);
@@ -98,8 +95,8 @@ class UnplugWhileProgrammingTest : public ::testing::TestWithParam<const char*> 
 TEST_P(UnplugWhileProgrammingTest, SecondRunOnTheKeptStateFinishes) {
     test::Sandbox sandbox;
     const Bytes image = sandbox.add_image();
-    test::load_scenario(std::string(R"({"devices": [{"controller": {"faults": [)") + GetParam() +
-                        "]}}]}");
+    test::load_scenario(
+        test::ScenarioBuilder().device(test::DeviceBuilder().fault(test::Json::parse(GetParam()))));
     EXPECT_EQ(test::run_program(L"/s"), 1603);
     EXPECT_TRUE(controller().update_mode);
     const std::string kept = sim::save_kept_state(sim::pc());
