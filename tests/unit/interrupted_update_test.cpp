@@ -61,8 +61,7 @@ TEST_P(InterruptedStartTest, SilentRunDecidesByTheModeStatus) {
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[2] == kLeftLine, GetParam().left_line);
     if (GetParam().code == 0) {
-        EXPECT_EQ(controller().main_memory, main_image_of(image));
-        EXPECT_FALSE(controller().update_mode);
+        test::expect_updated(image);
         EXPECT_EQ(log.at(GetParam().left_line ? 3 : 2).rfind("Current FW version:", 0), 0u);
     }
     EXPECT_EQ(controller().stats.protocol_violations, 0u);
@@ -99,15 +98,9 @@ TEST_P(UnplugWhileProgrammingTest, SecondRunOnTheKeptStateFinishes) {
         test::ScenarioBuilder().device(test::DeviceBuilder().fault(test::Json::parse(GetParam()))));
     EXPECT_EQ(test::run_program(L"/s"), 1603);
     EXPECT_TRUE(controller().update_mode);
-    const std::string kept = sim::save_kept_state(sim::pc());
-    test::reset_program();
-    test::load_scenario("{}");
-    std::string error;
-    ASSERT_TRUE(sim::restore_kept_state(kept, sim::pc(), error)) << error;
+    test::restart_on_kept_state();
     EXPECT_EQ(test::run_program(L"/s"), 0);
-    EXPECT_EQ(controller().main_memory, main_image_of(image));
-    EXPECT_FALSE(controller().update_mode);
-    EXPECT_EQ(sim::controller_group_value(controller(), 0xFF8004), 0u);
+    test::expect_updated(image);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+#include "sim/kept_state.h"
 #include "sim/scenario.h"
 
 namespace test {
@@ -49,6 +50,19 @@ void load_scenario(const std::string& json) {
 
 void load_scenario(const harness::ScenarioBuilder& scenario) {
     load_scenario(scenario.json().dump());
+}
+
+void restart_on_kept_state() {
+    const std::string kept = sim::save_kept_state(sim::pc());
+    reset_program();
+    load_scenario("{}");
+    std::string error;
+    ASSERT_TRUE(sim::restore_kept_state(kept, sim::pc(), error)) << error;
+}
+
+void expect_updated(const std::vector<std::uint8_t>& image) {
+    EXPECT_EQ(harness::success_violations(harness::main_image_of(image), 0),
+              std::vector<std::string>{});
 }
 
 int run_program(const std::wstring& arguments) {

@@ -65,6 +65,14 @@ using harness::DeviceBuilder;
 using harness::Json;
 using harness::ScenarioBuilder;
 
+// Restarts the program on a fresh default PC whose controllers are as the last run left them
+// (what fwsim --keep does).
+void restart_on_kept_state();
+
+// Fails the test once for each rule a successful update of device 0 with `image` broke
+// (harness::success_violations).
+void expect_updated(const std::vector<std::uint8_t>& image);
+
 // Runs wWinMain with the argument string; returns its exit code.
 int run_program(const std::wstring& arguments);
 

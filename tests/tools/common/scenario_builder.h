@@ -13,8 +13,19 @@ namespace harness {
 
 using Json = nlohmann::json;
 
+// The JSON value a builder has put together so far.
+class JsonBuilder {
+  public:
+    const Json& json() const {
+        return value_;
+    }
+
+  protected:
+    Json value_ = Json::object();
+};
+
 // One entry of "devices"; a device with no call is the default device.
-class DeviceBuilder {
+class DeviceBuilder : public JsonBuilder {
   public:
     DeviceBuilder& product_id(const std::string& id) {
         value_["product_id"] = id;
@@ -43,15 +54,9 @@ class DeviceBuilder {
         value_["controller"]["system_memory"][std::to_string(position)] = value;
         return *this;
     }
-    const Json& json() const {
-        return value_;
-    }
-
-  private:
-    Json value_ = Json::object();
 };
 
-class ScenarioBuilder {
+class ScenarioBuilder : public JsonBuilder {
   public:
     ScenarioBuilder& dialog(const std::string& script) {
         value_["dialog"] = script;
@@ -83,12 +88,6 @@ class ScenarioBuilder {
         value_.update(keys);
         return *this;
     }
-    const Json& json() const {
-        return value_;
-    }
-
-  private:
-    Json value_ = Json::object();
 };
 
 } // namespace harness
