@@ -19,17 +19,13 @@ sim::SimDevice& device(std::size_t index = 0) {
 }
 
 // Loads the image of the folder and the scenario, then binds and opens the channels.
-void bind_and_open(const test::Sandbox& sandbox, const test::ScenarioBuilder& scenario) {
+void bind_and_open(const test::Sandbox& sandbox, const std::string& scenario) {
     sandbox.add_image();
     test::load_scenario(scenario);
     ASSERT_TRUE(_load_fw_image());
     ASSERT_TRUE(_find_target_device());
     _bind_channels();
     ASSERT_TRUE(_open_channels());
-}
-
-void bind_and_open(const test::Sandbox& sandbox, const std::string& scenario) {
-    bind_and_open(sandbox, test::ScenarioBuilder().merge(test::Json::parse(scenario)));
 }
 
 // Puts the controller where the update has unlocked it, switched access on and had the program
@@ -90,8 +86,10 @@ class RetryTest : public ::testing::TestWithParam<RetryCase> {};
 
 TEST_P(RetryTest, TwelveAttemptsPerReport) {
     test::Sandbox sandbox;
-    bind_and_open(sandbox, test::ScenarioBuilder().device(
-                               test::DeviceBuilder().fault(test::Json::parse(GetParam().rule))));
+    bind_and_open(sandbox,
+                  test::ScenarioBuilder()
+                      .device(test::DeviceBuilder().fault(test::Json::parse(GetParam().rule)))
+                      .text());
     const std::uint64_t before = device().hid.set_feature_calls;
     const std::uint64_t clock = sim::pc().virtual_ms;
     EXPECT_EQ(_write_register_byte(0x80003E, 0x09), GetParam().succeeds);
@@ -210,10 +208,11 @@ class ReportLengthTest : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(ReportLengthTest, TransfersThatWouldNotFitFail) {
     test::Sandbox sandbox;
-    bind_and_open(sandbox, test::ScenarioBuilder().device(
-                               test::DeviceBuilder()
-                                   .collection("0xFF01", 5, GetParam().control_count)
-                                   .collection("0xFF02", 6, GetParam().data_count)));
+    bind_and_open(sandbox, test::ScenarioBuilder()
+                               .device(test::DeviceBuilder()
+                                           .collection("0xFF01", 5, GetParam().control_count)
+                                           .collection("0xFF02", 6, GetParam().data_count))
+                               .text());
     ready_to_program();
     std::uint8_t value = 0;
     EXPECT_EQ(_read_register_byte(0x110002, value), GetParam().register_ok);

@@ -49,7 +49,7 @@ void load_scenario(const std::string& json) {
 }
 
 void load_scenario(const harness::ScenarioBuilder& scenario) {
-    load_scenario(scenario.json().dump());
+    load_scenario(scenario.text());
 }
 
 void restart_on_kept_state() {

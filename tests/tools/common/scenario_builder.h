@@ -19,6 +19,9 @@ class JsonBuilder {
     const Json& json() const {
         return value_;
     }
+    std::string text() const {
+        return value_.dump();
+    }
 
   protected:
     Json value_ = Json::object();
@@ -81,11 +84,6 @@ class ScenarioBuilder : public JsonBuilder {
     }
     ScenarioBuilder& mouse_devices(Json list) {
         value_["mouse_devices"] = std::move(list);
-        return *this;
-    }
-    // The keys of a scenario written out as text, over the ones built so far.
-    ScenarioBuilder& merge(const Json& keys) {
-        value_.update(keys);
         return *this;
     }
 };
