@@ -55,10 +55,10 @@ inline bool decode_image_file(const std::uint8_t* bytes, std::size_t size, Image
     image.config_version = bytes[kImageConfigVersion];
     const std::uint8_t* system = bytes + kImageSystemBlock;
     const std::uint8_t* information = bytes + kImageInformationBlock;
-    const std::uint8_t* main = bytes + kImageMain;
+    const std::uint8_t* main_section = bytes + kImageMain;
     image.system_memory.assign(system, system + kImageSystemBytes);
     image.information_memory.assign(information, information + kImageInformationBytes);
-    image.main_image.assign(main, main + kImageMainBytes);
+    image.main_image.assign(main_section, main_section + kImageMainBytes);
     return true;
 }
 
@@ -111,12 +111,12 @@ inline std::vector<std::uint8_t> make_image_file(const ImageSpec& shape = {}) {
     bytes[kImageConfigVersion] = shape.config_version;
     fill_block(bytes.data() + kImageSystemBlock, kImageSystemBytes, state);
     fill_block(bytes.data() + kImageInformationBlock, kImageInformationBytes, state);
-    std::uint8_t* main = bytes.data() + kImageMain;
+    std::uint8_t* main_section = bytes.data() + kImageMain;
     for (std::size_t i = 0; i < kImageMainBytes; ++i) {
-        main[i] = next_byte(state);
+        main_section[i] = next_byte(state);
     }
-    main[kMainVersionMajor] = shape.major;
-    main[kMainVersionMinor] = shape.minor;
+    main_section[kMainVersionMajor] = shape.major;
+    main_section[kMainVersionMinor] = shape.minor;
     return bytes;
 }
 
