@@ -80,6 +80,10 @@ if(NOT NORVANE_FUZZ)
     add_test(NAME fwsim_bad_option_is_one_line
              COMMAND sh -c "\"$0\" --no-such-option 2>&1 >/dev/null | { read -r line && ! read -r more && test \"$line\" = 'fwsim: unknown option --no-such-option (fwsim --help shows the usage)'; }"
                      $<TARGET_FILE:fwsim>)
+    # Words that are not UTF-8 reach no run: one line on standard error and exit 2.
+    add_test(NAME fwsim_refuses_words_that_are_not_utf8
+             COMMAND sh -c "\"$0\" /s \"$(printf 'fw\\303.log')\" 2>&1 >/dev/null | { read -r line && ! read -r more && test \"$line\" = 'fwsim: the words are not valid UTF-8'; } && { \"$0\" /s \"$(printf 'fw\\303.log')\" >/dev/null 2>&1; test $? -eq 2; }"
+                     $<TARGET_FILE:fwsim>)
     add_test(NAME fwimage_help COMMAND fwimage --help)
     set_tests_properties(fwimage_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwimage make")
     # "fwimage info" prints the SHA-256 a technician compares with a package's SHA256SUMS.

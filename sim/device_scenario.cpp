@@ -6,8 +6,6 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "update/fw_image.h"
-
 namespace sim {
 
 namespace {
@@ -132,13 +130,13 @@ bool read_flag(const json& object, const char* key, const std::string& where, bo
 
 // ---- defaults ----------------------------------------------------------------------------------
 
-std::uint16_t image_product_id(const FwImage* image) {
+std::uint16_t image_product_id(const ImageFile* image) {
     return image == nullptr ? 0 : image->product_id;
 }
 
-void version_below(const FwImage& image, std::uint8_t& major, std::uint8_t& minor) {
-    const auto image_major = static_cast<std::uint8_t>(image.new_version.major);
-    const auto image_minor = static_cast<std::uint8_t>(image.new_version.minor);
+void version_below(const ImageFile& image, std::uint8_t& major, std::uint8_t& minor) {
+    const std::uint8_t image_major = image.major;
+    const std::uint8_t image_minor = image.minor;
     if (image_minor > 0) {
         major = image_major;
         minor = static_cast<std::uint8_t>(image_minor - 1);
@@ -362,7 +360,7 @@ bool read_mode_status(const json& object, const std::string& where, ControllerCo
 
 // "main_memory": "erased", and "programmed_chunks": N, the first N chunks of 128 bytes of the
 // folder image programmed over the erased memory, as an interrupted update leaves it.
-bool read_interrupted_memory(const json& object, const std::string& where, const FwImage* image,
+bool read_interrupted_memory(const json& object, const std::string& where, const ImageFile* image,
                              ControllerConfig& config, std::string& error) {
     const bool erased = object.contains("main_memory");
     const bool programmed = object.contains("programmed_chunks");
@@ -387,14 +385,14 @@ bool read_interrupted_memory(const json& object, const std::string& where, const
     }
     std::vector<std::uint8_t> memory(kMainMemoryBytes, kErasedByte);
     if (chunks > 0) {
-        std::copy_n(image->main_image, std::size_t{chunks} * kInterruptedChunkBytes,
+        std::copy_n(image->main_image.begin(), std::size_t{chunks} * kInterruptedChunkBytes,
                     memory.begin());
     }
     config.main_memory = std::move(memory);
     return true;
 }
 
-bool read_controller(const json& device, const std::string& device_where, const FwImage* image,
+bool read_controller(const json& device, const std::string& device_where, const ImageFile* image,
                      SimDevice& out, std::string& error) {
     ControllerConfig config = default_controller_config(image);
     if (device.contains("controller")) {
@@ -483,7 +481,7 @@ bool read_collections(const json& device, const std::string& where, SimDevice& o
     return true;
 }
 
-bool read_product_id(const json& device, const std::string& where, const FwImage* image,
+bool read_product_id(const json& device, const std::string& where, const ImageFile* image,
                      SimDevice& out, std::string& error) {
     const json* value = device.contains("product_id") ? &device.at("product_id") : nullptr;
     if (value != nullptr && value->is_string() && value->get<std::string>() == kImageProductId) {
@@ -493,8 +491,8 @@ bool read_product_id(const json& device, const std::string& where, const FwImage
     return read_field(device, "product_id", kWordMax, where, out.product_id, error);
 }
 
-bool read_device(const json& object, const std::string& where, const FwImage* image, SimDevice& out,
-                 std::string& error) {
+bool read_device(const json& object, const std::string& where, const ImageFile* image,
+                 SimDevice& out, std::string& error) {
     out = SimDevice{};
     out.vendor_id = kDefaultVendorId;
     out.product_id = image_product_id(image);
@@ -510,7 +508,7 @@ bool read_device(const json& object, const std::string& where, const FwImage* im
            read_controller(object, where, image, out, error);
 }
 
-bool read_devices(const json& scenario, const FwImage* image, std::vector<SimDevice>& devices,
+bool read_devices(const json& scenario, const ImageFile* image, std::vector<SimDevice>& devices,
                   std::string& error) {
     if (!scenario.contains("devices")) {
         devices.push_back(default_device(image));
@@ -575,7 +573,12 @@ bool parse_firmware_version(const std::string& text, std::uint8_t& major, std::u
     return true;
 }
 
-ControllerConfig default_controller_config(const FwImage* image) {
+static_assert(kImageSystemBytes == kSystemMemoryBytes &&
+                  kImageInformationBytes == kInformationMemoryBytes &&
+                  kImageMainBytes == kMainMemoryBytes,
+              "an image's sections fill the controller's memories");
+
+ControllerConfig default_controller_config(const ImageFile* image) {
     ControllerConfig config;
     config.system_memory.assign(kSystemMemoryBytes, 0);
     config.information_memory.assign(kInformationMemoryBytes, 0);
@@ -583,14 +586,13 @@ ControllerConfig default_controller_config(const FwImage* image) {
         return config;
     }
     version_below(*image, config.firmware_major, config.firmware_minor);
-    config.config_version = static_cast<std::uint8_t>(image->config_version);
-    std::copy_n(image->system_block, kSystemMemoryBytes, config.system_memory.begin());
-    std::copy_n(image->information_block, kInformationMemoryBytes,
-                config.information_memory.begin());
+    config.config_version = image->config_version;
+    config.system_memory = image->system_memory;
+    config.information_memory = image->information_memory;
     return config;
 }
 
-SimDevice default_device(const FwImage* image) {
+SimDevice default_device(const ImageFile* image) {
     SimDevice device;
     device.vendor_id = kDefaultVendorId;
     device.product_id = image_product_id(image);
@@ -600,7 +602,7 @@ SimDevice default_device(const FwImage* image) {
     return device;
 }
 
-bool load_device_scenario(const nlohmann::json& scenario, const FwImage* image, SimulatedPc& pc,
+bool load_device_scenario(const nlohmann::json& scenario, const ImageFile* image, SimulatedPc& pc,
                           std::string& error) {
     if (!scenario.is_object()) {
         return fail(error, "scenario", "must be an object");

@@ -8,9 +8,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "sim/image_file.h"
 #include "sim/simulated_pc.h"
-
-struct FwImage;
 
 namespace sim {
 
@@ -24,17 +23,17 @@ constexpr std::uint16_t kDefaultDataReportCount = 134;
 // Fills pc.mouse_devices and pc.devices from the scenario (both replaced). `image` is the firmware
 // image the run will find, or null when there is none; defaults are derived from it. False with a
 // message naming the offending key when the scenario is malformed; pc is then left unchanged.
-bool load_device_scenario(const nlohmann::json& scenario, const FwImage* image, SimulatedPc& pc,
+bool load_device_scenario(const nlohmann::json& scenario, const ImageFile* image, SimulatedPc& pc,
                           std::string& error);
 
 // The controller that matches the image: memories as the image expects, its configuration
 // version, and the firmware version one below the image's.
-ControllerConfig default_controller_config(const FwImage* image);
+ControllerConfig default_controller_config(const ImageFile* image);
 
 // The device a scenario without "devices" has: vendor 0x044E, the image's product ID, version
 // 0x0100, a control collection (0xFF01, report ID 5, 7 values) and a data collection (0xFF02,
 // report ID 6, 134 values), and the default controller.
-SimDevice default_device(const FwImage* image);
+SimDevice default_device(const ImageFile* image);
 
 // Parses a firmware version as the system shows it: major in hex digits, '.', minor as two hex
 // digits ("3.07" is major 3, minor 0x07).

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "sim/device_scenario.h"
-#include "update/fw_image.h"
 
 namespace sim {
 
@@ -192,7 +191,7 @@ bool has_bin_extension(const std::filesystem::path& name) {
 
 } // namespace
 
-std::unique_ptr<FwImage> folder_image() {
+std::unique_ptr<ImageFile> folder_image() {
     std::vector<std::filesystem::path> matches;
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(".", ignored)) {
@@ -206,8 +205,8 @@ std::unique_ptr<FwImage> folder_image() {
     std::ifstream file(matches.front(), std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
                                     std::istreambuf_iterator<char>());
-    auto image = std::make_unique<FwImage>();
-    if (!_decode_fw_image(bytes.data(), bytes.size(), *image)) {
+    auto image = std::make_unique<ImageFile>();
+    if (!decode_image_file(bytes.data(), bytes.size(), *image)) {
         return nullptr;
     }
     return image;
@@ -238,7 +237,7 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
         !read_dialog_messages(scenario["dialog_messages"], machine, error)) {
         return false;
     }
-    const std::unique_ptr<FwImage> image = folder_image();
+    const std::unique_ptr<ImageFile> image = folder_image();
     return load_device_scenario(scenario, image.get(), machine, error);
 }
 

@@ -4,8 +4,7 @@
 #include <memory>
 #include <string>
 
-struct FwImage;
-
+#include "sim/image_file.h"
 #include "sim/simulated_pc.h"
 
 namespace sim {
@@ -16,7 +15,7 @@ namespace sim {
 bool load_scenario_file(const std::string& path, SimulatedPc& machine, std::string& error);
 
 // The single complete image of the current directory (as the device defaults use it), or null.
-std::unique_ptr<FwImage> folder_image();
+std::unique_ptr<ImageFile> folder_image();
 
 // The same from JSON text ("{}" gives every default).
 bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::string& error);

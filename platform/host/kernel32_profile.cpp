@@ -66,16 +66,6 @@ bool read_whole_file(const std::string& path, std::string& bytes) {
     return got == 0;
 }
 
-void append_code_point(Units& out, char32_t code) {
-    if (code < 0x10000) {
-        out += static_cast<char16_t>(code);
-        return;
-    }
-    code -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (code >> 10));
-    out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-}
-
 Units decode_utf16(const std::string& bytes, std::size_t start, bool big_endian) {
     Units out;
     for (std::size_t i = start; i + 1 < bytes.size(); i += 2) {
@@ -91,20 +81,13 @@ Units decode_utf8(const std::string& bytes, std::size_t start) {
     Units out;
     std::size_t at = start;
     while (at < bytes.size()) {
-        std::size_t length = 1;
-        while (at + length < bytes.size() && length < 4 &&
-               (static_cast<unsigned char>(bytes[at + length]) & 0xC0) == 0x80) {
-            ++length;
-        }
-        std::wstring wide;
-        if (host_wide_from_utf8(std::string_view(bytes).substr(at, length), wide) &&
-            wide.size() == 1) {
-            append_code_point(out, static_cast<char32_t>(wide[0]));
+        char32_t code = 0;
+        if (host_decode_utf8(bytes, at, code)) {
+            host_append_utf16(out, code);
         } else {
             out += kReplacementUnit;
-            length = 1;
+            ++at;
         }
-        at += length;
     }
     return out;
 }
@@ -310,7 +293,7 @@ std::uint32_t parse_number(const Units& text) {
 Units units_from_wide(const wchar_t* text) {
     Units out;
     for (; *text != L'\0'; ++text) {
-        append_code_point(out, static_cast<char32_t>(*text));
+        host_append_utf16(out, static_cast<char32_t>(*text));
     }
     return out;
 }

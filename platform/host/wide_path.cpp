@@ -17,6 +17,10 @@ constexpr char32_t kLastOneByte = 0x7F;
 constexpr char32_t kLastTwoBytes = 0x7FF;
 constexpr char32_t kLastThreeBytes = 0xFFFF;
 constexpr wchar_t kLastControlChar = 0x1F;
+constexpr char32_t kFirstSupplementary = 0x10000;
+constexpr char32_t kFirstLowSurrogate = 0xDC00;
+constexpr unsigned kSurrogateBits = 10;
+constexpr char32_t kSurrogateMask = 0x3FF;
 
 // ---- UTF-8 ----------------------------------------------------------------------------------
 
@@ -58,8 +62,9 @@ std::size_t utf8_sequence_length(unsigned char lead) {
     return 0;
 }
 
-// Decodes one sequence at text[at]; false for a malformed one.
-bool decode_utf8(std::string_view text, std::size_t& at, char32_t& code) {
+} // namespace
+
+bool host_decode_utf8(std::string_view text, std::size_t& at, char32_t& code) {
     const auto lead = static_cast<unsigned char>(text[at]);
     const std::size_t length = utf8_sequence_length(lead);
     if (length == 0 || at + length > text.size()) {
@@ -82,6 +87,18 @@ bool decode_utf8(std::string_view text, std::size_t& at, char32_t& code) {
     at += length;
     return true;
 }
+
+void host_append_utf16(std::u16string& units, char32_t code) {
+    if (code <= kLastThreeBytes) {
+        units += static_cast<char16_t>(code);
+        return;
+    }
+    code -= kFirstSupplementary;
+    units += static_cast<char16_t>(kFirstSurrogate + (code >> kSurrogateBits));
+    units += static_cast<char16_t>(kFirstLowSurrogate + (code & kSurrogateMask));
+}
+
+namespace {
 
 // ---- case folding ---------------------------------------------------------------------------
 
@@ -241,7 +258,7 @@ bool host_wide_from_utf8(std::string_view text, std::wstring& wide) {
     std::size_t at = 0;
     while (at < text.size()) {
         char32_t code = 0;
-        if (!decode_utf8(text, at, code)) {
+        if (!host_decode_utf8(text, at, code)) {
             return false;
         }
         wide += static_cast<wchar_t>(code);

@@ -22,6 +22,14 @@ std::string host_utf8_from_wide(std::wstring_view text);
 // UTF-8 as wide text; false (and a partial result) when the bytes are not valid UTF-8.
 bool host_wide_from_utf8(std::string_view text, std::wstring& wide);
 
+// Decodes the one UTF-8 sequence at text[at] and moves `at` past it; false for a malformed,
+// overlong or truncated sequence, a surrogate or a code point past U+10FFFF (`at` is kept).
+bool host_decode_utf8(std::string_view text, std::size_t& at, char32_t& code);
+
+// Appends a code point as the UTF-16 code units Windows holds text in (a surrogate pair past
+// U+FFFF).
+void host_append_utf16(std::u16string& units, char32_t code);
+
 // The upper-case form that name comparisons use: ASCII, Latin-1, Latin Extended-A, basic Greek
 // and basic Cyrillic letters; every other character stands for itself.
 wchar_t host_fold_case(wchar_t ch);

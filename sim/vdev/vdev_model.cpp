@@ -13,8 +13,8 @@
 
 #include "sim/device_scenario.h"
 #include "sim/hid_device.h"
+#include "sim/image_file.h"
 #include "sim/scenario.h"
-#include "update/fw_image.h"
 #include "vdev_model_api.h"
 
 namespace {
@@ -108,13 +108,14 @@ std::vector<std::uint8_t> folder_image_main() {
     }
     FindClose(search);
     std::string bytes;
-    if (!read_file(in_folder(found.cFileName), bytes, kImageFileSize + 1) ||
-        bytes.size() != kImageFileSize) {
+    sim::ImageFile image;
+    if (!read_file(in_folder(found.cFileName), bytes, sim::kImageFileBytes + 1) ||
+        bytes.size() != sim::kImageFileBytes ||
+        !sim::decode_image_file(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                                image)) {
         return {};
     }
-    std::vector<std::uint8_t> section(kMainImageSize);
-    std::memcpy(section.data(), bytes.data() + kMainImageOffset, kMainImageSize);
-    return section;
+    return image.main_image;
 }
 
 // Loads the folder's scenario the way fwsim does, with the folder as current directory so that

@@ -20,7 +20,6 @@
 #include "host/handles.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
-#include "update/fw_image.h"
 
 namespace {
 
@@ -121,7 +120,7 @@ struct Baseline {
 std::vector<std::uint8_t> image_with_zero_chunks() {
     std::vector<std::uint8_t> image = harness::make_image();
     for (const std::size_t chunk : kZeroChunks) {
-        const auto first = image.begin() + static_cast<std::ptrdiff_t>(kMainImageOffset + chunk);
+        const auto first = image.begin() + static_cast<std::ptrdiff_t>(sim::kImageMain + chunk);
         std::fill(first, first + static_cast<std::ptrdiff_t>(kChunkBytes), 0);
     }
     return image;

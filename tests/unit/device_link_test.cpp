@@ -86,8 +86,10 @@ class RetryTest : public ::testing::TestWithParam<RetryCase> {};
 
 TEST_P(RetryTest, TwelveAttemptsPerReport) {
     test::Sandbox sandbox;
-    bind_and_open(sandbox, std::string(R"({"devices": [{"controller": {"faults": [)") +
-                               GetParam().rule + "]}}]}");
+    bind_and_open(sandbox,
+                  test::ScenarioBuilder()
+                      .device(test::DeviceBuilder().fault(test::Json::parse(GetParam().rule)))
+                      .text());
     const std::uint64_t before = device().hid.set_feature_calls;
     const std::uint64_t clock = sim::pc().virtual_ms;
     EXPECT_EQ(_write_register_byte(0x80003E, 0x09), GetParam().succeeds);
@@ -206,12 +208,11 @@ class ReportLengthTest : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(ReportLengthTest, TransfersThatWouldNotFitFail) {
     test::Sandbox sandbox;
-    bind_and_open(sandbox,
-                  R"({"devices": [{"collections": [
-        {"usage_page": "0xFF01", "report_id": 5, "report_count": )" +
-                      std::to_string(GetParam().control_count) +
-                      R"(}, {"usage_page": "0xFF02", "report_id": 6, "report_count": )" +
-                      std::to_string(GetParam().data_count) + "}]}]}");
+    bind_and_open(sandbox, test::ScenarioBuilder()
+                               .device(test::DeviceBuilder()
+                                           .collection("0xFF01", 5, GetParam().control_count)
+                                           .collection("0xFF02", 6, GetParam().data_count))
+                               .text());
     ready_to_program();
     std::uint8_t value = 0;
     EXPECT_EQ(_read_register_byte(0x110002, value), GetParam().register_ok);
@@ -241,8 +242,8 @@ class UsagePageTest : public ::testing::TestWithParam<PageCase> {};
 TEST_P(UsagePageTest, ClassifiedByMaskTestsInOrder) {
     test::Sandbox sandbox;
     sandbox.add_image();
-    test::load_scenario(std::string(R"({"devices": [{"collections": [{"usage_page": ")") +
-                        GetParam().page + R"(", "report_id": 3, "report_count": 20}]}]})");
+    test::load_scenario(
+        test::ScenarioBuilder().device(test::DeviceBuilder().collection(GetParam().page, 3, 20)));
     ASSERT_TRUE(_load_fw_image());
     ASSERT_TRUE(_find_target_device());
     _bind_channels();
@@ -372,8 +373,8 @@ TEST_P(ProductFilterTest, PidSettingFiltersByTheImagesProductId) {
     test::Sandbox sandbox;
     sandbox.add_image();
     sandbox.write_text("Setting.ini", GetParam().settings);
-    test::load_scenario(std::string(R"({"devices": [{"product_id": ")") + GetParam().product_id +
-                        "\"}]}");
+    test::load_scenario(
+        test::ScenarioBuilder().device(test::DeviceBuilder().product_id(GetParam().product_id)));
     ASSERT_TRUE(_load_settings(g_setting_flags));
     ASSERT_TRUE(_load_fw_image());
     EXPECT_EQ(_find_target_device(), GetParam().found);

@@ -18,9 +18,7 @@ const sim::Controller& controller() {
     return sim::pc().devices.at(0).controller;
 }
 
-Bytes main_image_of(const Bytes& image) {
-    return Bytes(image.begin() + kMainImageOffset, image.begin() + kImageFileSize);
-}
+using harness::main_image_of;
 
 std::size_t count_lines(const std::string& prefix) {
     std::size_t count = 0;
@@ -36,14 +34,11 @@ TEST(FlashUpdate, SilentRunReplacesMainMemoryAndLogsLikeTheExample) {
     test::load_scenario("{}");
     ASSERT_NE(controller().main_memory, main_image_of(image));
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 0);
-    EXPECT_EQ(controller().main_memory, main_image_of(image));
-    EXPECT_FALSE(controller().update_mode);
-    EXPECT_EQ(sim::controller_peek(controller(), 0x80002D, sim::now_ms()), 0x11);
+    test::expect_updated(image);
     // The active-mode bytes read before the update are back.
     for (std::uint32_t i = 0; i < 4; ++i) {
         EXPECT_EQ(controller().registers.at(0x80003E + i), i + 1);
     }
-    EXPECT_EQ(sim::controller_group_value(controller(), 0xFF8004), 0u); // access enable off
     EXPECT_TRUE(test::transcript().empty());
     EXPECT_EQ(test::transcript(), Lines{});
     // Two mode changes of 1000 ms, and 2 ms after each of the run's writes.
@@ -137,11 +132,11 @@ class FlashFailureTest : public ::testing::TestWithParam<FailureCase> {
   protected:
     void SetUp() override {
         image_ = sandbox_.add_image();
-        std::string device = std::string(R"({"controller": )") + GetParam().controller;
+        test::Json device = {{"controller", test::Json::parse(GetParam().controller)}};
         if (GetParam().collections != nullptr) {
-            device += std::string(R"(, "collections": )") + GetParam().collections;
+            device["collections"] = test::Json::parse(GetParam().collections);
         }
-        test::load_scenario(R"({"dialog": "start", "devices": [)" + device + "}]}");
+        test::load_scenario(test::ScenarioBuilder().dialog("start").devices({device}));
     }
     test::Sandbox sandbox_;
     Bytes image_;
@@ -180,21 +175,14 @@ TEST_P(FlashFailureTest, SilentRunLogsTheSameAndShowsNothing) {
 // whole image is up to date, and the second run says so with 8.
 TEST_P(FlashFailureTest, SecondDefaultRunFinishesTheUpdate) {
     EXPECT_EQ(test::run_program(L"/s"), 1603);
-    const std::string kept = sim::save_kept_state(sim::pc());
-    test::reset_program();
-    test::load_scenario("{}");
-    std::string error;
-    ASSERT_TRUE(sim::restore_kept_state(kept, sim::pc(), error)) << error;
+    test::restart_on_kept_state();
     const bool complete = GetParam().programmed && !GetParam().left_in_update_mode;
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=second.log"), complete ? 8 : 0);
     const Lines log = test::log_lines("second.log");
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[2] == "Controller was left in update mode; updating again.",
               GetParam().left_in_update_mode);
-    EXPECT_EQ(controller().main_memory, main_image_of(image_));
-    EXPECT_FALSE(controller().update_mode);
-    EXPECT_EQ(sim::controller_peek(controller(), 0x80002D, sim::now_ms()), 0x11);
-    EXPECT_EQ(sim::controller_group_value(controller(), 0xFF8004), 0u);
+    test::expect_updated(image_);
     EXPECT_EQ(controller().stats.protocol_violations, 0u);
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
@@ -254,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ChunkAttemptTest,
 TEST(FlashUpdate, FailedBlockWriteWhoseReadBackMatchesCountsAsComplete) {
     test::Sandbox sandbox;
     Bytes image = test::make_image();
-    std::fill(image.begin() + kMainImageOffset + 0x8000, image.begin() + kMainImageOffset + 0x8080,
+    std::fill(image.begin() + sim::kImageMain + 0x8000, image.begin() + sim::kImageMain + 0x8080,
               0xFF); // an erased chunk stays erased
     sandbox.write_file("fw.bin", image);
     test::load_scenario(R"({"devices": [{"controller": {"faults": [
@@ -279,7 +267,7 @@ TEST(FlashUpdate, FailedBlockReadGoesToTheDebuggerAndCostsAnAttempt) {
 TEST(FlashUpdate, FailedReadBackNeverVerifiesAChunkOfZeros) {
     test::Sandbox sandbox;
     Bytes image = test::make_image();
-    std::fill(image.begin() + kMainImageOffset + 0x8000, image.begin() + kMainImageOffset + 0x8080,
+    std::fill(image.begin() + sim::kImageMain + 0x8000, image.begin() + sim::kImageMain + 0x8080,
               0x00);
     sandbox.write_file("fw.bin", image);
     test::load_scenario(R"({"devices": [{"controller": {"faults": [
@@ -367,7 +355,7 @@ class TwoDeviceTest : public ::testing::TestWithParam<TwoDeviceCase> {};
 TEST_P(TwoDeviceTest, OnlyTheCheckedControllerIsWritten) {
     test::Sandbox sandbox;
     const Bytes image = sandbox.add_image();
-    test::load_scenario(std::string(R"({"devices": )") + GetParam().devices + "}");
+    test::load_scenario(test::ScenarioBuilder().devices(test::Json::parse(GetParam().devices)));
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), GetParam().code);
     const Lines log = test::log_lines("fw.log");
     EXPECT_NE(std::find(log.begin(), log.end(), GetParam().log_line), log.end());
@@ -400,8 +388,8 @@ class StateLineTest : public ::testing::TestWithParam<StateLineCase> {};
 TEST_P(StateLineTest, LineTellsWhatTheRunLeftBehind) {
     test::Sandbox sandbox;
     const Bytes image = sandbox.add_image();
-    test::load_scenario(std::string(R"({"devices": [{"controller": )") + GetParam().controller +
-                        "}]}");
+    test::load_scenario(test::ScenarioBuilder().device(
+        test::DeviceBuilder().controller(test::Json::parse(GetParam().controller))));
     test::run_program(L"/s");
     const Bytes main = main_image_of(image);
     EXPECT_EQ(sim::device_state_line(0, sim::pc().devices[0], &main, sim::now_ms(),

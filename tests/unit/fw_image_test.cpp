@@ -64,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
             "folder_beside_file", {"fw.bin"}, {"old.bin"}, 0, false, {kSeveralBox, "answer IDOK"}},
         FolderCase{"folder_only", {}, {"old.bin"}, 0, false, {kOpenFailedBox, "answer IDOK"}},
         FolderCase{"upper_case", {"FW.BIN"}, {}, 0, true, {}},
-        FolderCase{"short", {}, {}, kImageFileSize - 1, false, {kOpenFailedBox, "answer IDOK"}},
+        FolderCase{
+            "short", {}, {}, sim::kImageFileBytes - 1, false, {kOpenFailedBox, "answer IDOK"}},
         FolderCase{"empty", {}, {}, 1, false, {kOpenFailedBox, "answer IDOK"}},
         FolderCase{"other_extension",
                    {"fw.bin.txt", "fw.binx"},
@@ -88,7 +89,7 @@ TEST(FwImage, HeaderIsBigEndianAndSectionsFollowIt) {
     shape.minor = 0x1b;
     shape.config_version = 0x42;
     std::vector<std::uint8_t> bytes = test::make_image(shape);
-    bytes.resize(kImageFileSize + 100, 0xEE); // extra bytes have no effect
+    bytes.resize(sim::kImageFileBytes + 100, 0xEE); // extra bytes have no effect
     sandbox.write_file("fw.bin", bytes);
     ASSERT_TRUE(_load_fw_image());
     EXPECT_EQ(g_fw_image.product_id, 0x0A1B);
@@ -111,7 +112,7 @@ TEST(FwImage, ReservedHeaderBytesChangeNothing) {
     FwImage changed{};
     ASSERT_TRUE(_decode_fw_image(bytes.data(), bytes.size(), changed));
     EXPECT_EQ(0, std::memcmp(&plain, &changed, sizeof(FwImage)));
-    EXPECT_FALSE(_decode_fw_image(bytes.data(), kImageFileSize - 1, changed));
+    EXPECT_FALSE(_decode_fw_image(bytes.data(), sim::kImageFileBytes - 1, changed));
     EXPECT_FALSE(_decode_fw_image(nullptr, 0, changed));
 }
 

@@ -14,7 +14,6 @@
 #include "host/handles.h"
 #include "sim/device_scenario.h"
 #include "sim/simulated_pc.h"
-#include "update/fw_image.h"
 
 namespace {
 
@@ -385,24 +384,27 @@ TEST_F(HostDeviceTree, MouseListNeedsTheMouseGuidAndIsNotAnInterfaceList) {
 
 // ---- device scenario ---------------------------------------------------------------------------
 
-std::unique_ptr<FwImage> make_image(std::uint16_t major, std::uint16_t minor) {
-    auto image = std::make_unique<FwImage>();
-    std::memset(image.get(), 0, sizeof(FwImage));
+std::unique_ptr<sim::ImageFile> make_image(std::uint8_t major, std::uint8_t minor) {
+    auto image = std::make_unique<sim::ImageFile>();
     image->product_id = 0x1234;
-    image->new_version = {major, minor};
+    image->major = major;
+    image->minor = minor;
     image->config_version = 0x21;
-    for (std::size_t i = 0; i < kSystemBlockSize; ++i) {
-        image->system_block[i] = static_cast<std::uint8_t>(i * 3);
+    image->system_memory.resize(sim::kImageSystemBytes);
+    for (std::size_t i = 0; i < image->system_memory.size(); ++i) {
+        image->system_memory[i] = static_cast<std::uint8_t>(i * 3);
     }
-    for (std::size_t i = 0; i < kInformationBlockSize; ++i) {
-        image->information_block[i] = static_cast<std::uint8_t>(i * 7);
+    image->information_memory.resize(sim::kImageInformationBytes);
+    for (std::size_t i = 0; i < image->information_memory.size(); ++i) {
+        image->information_memory[i] = static_cast<std::uint8_t>(i * 7);
     }
+    image->main_image.resize(sim::kImageMainBytes);
     return image;
 }
 
 class DeviceScenario : public HostDeviceTree {
   protected:
-    bool load(const char* text, const FwImage* image) {
+    bool load(const char* text, const sim::ImageFile* image) {
         return sim::load_device_scenario(json::parse(text), image, sim::pc(), error);
     }
     std::string error;
@@ -433,7 +435,7 @@ TEST_F(DeviceScenario, DefaultDeviceMatchesTheImage) {
 }
 
 struct VersionDefaultCase {
-    std::uint16_t major, minor;
+    std::uint8_t major, minor;
     std::uint8_t device_major, device_minor;
 };
 

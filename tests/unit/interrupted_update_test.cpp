@@ -5,7 +5,6 @@
 #include "host/handles.h"
 #include "sim/kept_state.h"
 #include "test_support.h"
-#include "update/fw_image.h"
 
 namespace {
 
@@ -18,9 +17,7 @@ const sim::Controller& controller() {
     return sim::pc().devices.at(0).controller;
 }
 
-Bytes main_image_of(const Bytes& image) {
-    return Bytes(image.begin() + kMainImageOffset, image.begin() + kImageFileSize);
-}
+using harness::main_image_of;
 
 struct StartCase {
     const char* name;
@@ -57,15 +54,14 @@ TEST_P(InterruptedStartTest, SilentRunDecidesByTheModeStatus) {
     if (GetParam().settings != nullptr) {
         sandbox.write_text("Setting.ini", GetParam().settings);
     }
-    test::load_scenario(std::string(R"({"devices": [{"controller": )") + GetParam().controller +
-                        "}]}");
+    test::load_scenario(test::ScenarioBuilder().device(
+        test::DeviceBuilder().controller(test::Json::parse(GetParam().controller))));
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), GetParam().code);
     const Lines log = test::log_lines("fw.log");
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[2] == kLeftLine, GetParam().left_line);
     if (GetParam().code == 0) {
-        EXPECT_EQ(controller().main_memory, main_image_of(image));
-        EXPECT_FALSE(controller().update_mode);
+        test::expect_updated(image);
         EXPECT_EQ(log.at(GetParam().left_line ? 3 : 2).rfind("Current FW version:", 0), 0u);
     }
     EXPECT_EQ(controller().stats.protocol_violations, 0u);
@@ -98,19 +94,13 @@ class UnplugWhileProgrammingTest : public ::testing::TestWithParam<const char*> 
 TEST_P(UnplugWhileProgrammingTest, SecondRunOnTheKeptStateFinishes) {
     test::Sandbox sandbox;
     const Bytes image = sandbox.add_image();
-    test::load_scenario(std::string(R"({"devices": [{"controller": {"faults": [)") + GetParam() +
-                        "]}}]}");
+    test::load_scenario(
+        test::ScenarioBuilder().device(test::DeviceBuilder().fault(test::Json::parse(GetParam()))));
     EXPECT_EQ(test::run_program(L"/s"), 1603);
     EXPECT_TRUE(controller().update_mode);
-    const std::string kept = sim::save_kept_state(sim::pc());
-    test::reset_program();
-    test::load_scenario("{}");
-    std::string error;
-    ASSERT_TRUE(sim::restore_kept_state(kept, sim::pc(), error)) << error;
+    test::restart_on_kept_state();
     EXPECT_EQ(test::run_program(L"/s"), 0);
-    EXPECT_EQ(controller().main_memory, main_image_of(image));
-    EXPECT_FALSE(controller().update_mode);
-    EXPECT_EQ(sim::controller_group_value(controller(), 0xFF8004), 0u);
+    test::expect_updated(image);
 }
 
 INSTANTIATE_TEST_SUITE_P(

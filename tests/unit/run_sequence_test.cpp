@@ -4,7 +4,6 @@
 
 #include "host/handles.h"
 #include "test_support.h"
-#include "update/fw_image.h"
 
 namespace {
 
@@ -232,16 +231,12 @@ TEST(RunSequence, SettingsSwitchOffTheChecks) {
 TEST(RunSequence, SystemMemoryPastPosition487IsNeverCompared) {
     test::Sandbox sandbox;
     const std::vector<std::uint8_t> image = sandbox.add_image();
-    std::string patches;
+    test::DeviceBuilder device;
     for (const std::size_t position : {488, 501, 511}) {
-        ASSERT_NE(image[kSystemBlockOffset + kSystemMemorySize + position], 0) << position;
-        const int differing = image[kSystemBlockOffset + position] ^ 0xFF;
-        patches += (patches.empty() ? "\"" : ", \"") + std::to_string(position) +
-                   "\": " + std::to_string(differing);
+        ASSERT_NE(image[sim::kImageSystemBlock + sim::kImageSystemBytes + position], 0) << position;
+        device.system_memory(position, image[sim::kImageSystemBlock + position] ^ 0xFF);
     }
-    test::load_scenario(R"({"answers": {"question": "no"}, "devices": [{"controller": {
-        "system_memory": {)" +
-                        patches + "}}}]}");
+    test::load_scenario(test::ScenarioBuilder().answer("question", "no").device(device));
     EXPECT_EQ(test::run_program(L""), 0);
 }
 
@@ -277,10 +272,9 @@ TEST_P(VersionDecisionTest, RollbackRefusesImagesThatAreNotNewer) {
     shape.major = GetParam().image_major;
     shape.minor = GetParam().image_minor;
     sandbox.add_image(shape);
-    test::load_scenario(
-        std::string(
-            R"({"answers": {"question": "no"}, "devices": [{"controller": {"firmware_version": ")") +
-        GetParam().current + "\"}}]}");
+    test::load_scenario(test::ScenarioBuilder()
+                            .answer("question", "no")
+                            .device(test::DeviceBuilder().firmware_version(GetParam().current)));
     EXPECT_EQ(test::run_program(L""), GetParam().code);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/harness.h"
+#include "common/scenario_builder.h"
 #include "sim/simulated_pc.h"
 
 namespace test {
@@ -26,11 +27,17 @@ class Sandbox {
     Sandbox& operator=(const Sandbox&) = delete;
 
     const std::filesystem::path& folder() const {
-        return folder_;
+        return scratch_.path();
     }
-    void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
-    void write_text(const std::string& name, const std::string& text) const;
-    std::string read_file(const std::string& name) const;
+    void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
+        scratch_.write_file(name, bytes);
+    }
+    void write_text(const std::string& name, const std::string& text) const {
+        scratch_.write_text(name, text);
+    }
+    std::string read_file(const std::string& name) const {
+        return scratch_.read_file(name);
+    }
     // Makes a folder inside the sandbox whose path is too long for "\Setting.ini" to fit 260
     // characters after it, and makes it the current directory.
     void enter_deep_folder() const;
@@ -43,8 +50,7 @@ class Sandbox {
     }
 
   private:
-    std::filesystem::path previous_;
-    std::filesystem::path folder_;
+    harness::ScratchFolder scratch_;
     std::uint64_t expected_violations_ = 0;
 };
 
@@ -54,6 +60,18 @@ void reset_program();
 // Sets up the simulated PC from scenario JSON (after the image is in the folder); fails the test
 // on a bad scenario.
 void load_scenario(const std::string& json);
+void load_scenario(const harness::ScenarioBuilder& scenario);
+using harness::DeviceBuilder;
+using harness::Json;
+using harness::ScenarioBuilder;
+
+// Restarts the program on a fresh default PC whose controllers are as the last run left them
+// (what fwsim --keep does).
+void restart_on_kept_state();
+
+// Fails the test once for each rule a successful update of device 0 with `image` broke
+// (harness::success_violations).
+void expect_updated(const std::vector<std::uint8_t>& image);
 
 // Runs wWinMain with the argument string; returns its exit code.
 int run_program(const std::wstring& arguments);

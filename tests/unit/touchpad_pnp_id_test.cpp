@@ -19,7 +19,8 @@ class PnpIdTest : public ::testing::TestWithParam<PnpCase> {};
 
 TEST_P(PnpIdTest, HardwareIdMatchingAndTable) {
     test::Sandbox sandbox;
-    test::load_scenario(std::string(R"({"mouse_devices": )") + GetParam().mouse_devices + "}");
+    test::load_scenario(
+        test::ScenarioBuilder().mouse_devices(test::Json::parse(GetParam().mouse_devices)));
     char buffer[kPnpIdBufferSize] = {};
     EXPECT_EQ(_get_touchpad_pnp_id(buffer), GetParam().found);
     if (GetParam().found) {
@@ -59,8 +60,8 @@ TEST(PnpId, WholeStringComparison) {
 TEST(PnpId, HardwareIdListTooLongForTheBufferContributesNothing) {
     test::Sandbox sandbox;
     const std::string filler(300, 'X');
-    test::load_scenario(R"({"mouse_devices": [[")" + filler + R"(", "ACPI*VORK0810&0"],
-                                               ["ACPI*VORK0812&0"]]})");
+    test::load_scenario(test::ScenarioBuilder().mouse_devices(
+        {{filler, "ACPI*VORK0810&0"}, test::Json::array({"ACPI*VORK0812&0"})}));
     char buffer[kPnpIdBufferSize] = {};
     EXPECT_TRUE(_get_touchpad_pnp_id(buffer));
     EXPECT_STREQ(buffer, "*VORK0812");

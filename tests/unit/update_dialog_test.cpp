@@ -143,17 +143,14 @@ TEST_P(MessagesDuringUpdateTest, AreAnsweredAtOnceAndCannotEndTheUpdate) {
     const std::uint64_t silent_ms = sim::pc().virtual_ms;
 
     test::reset_program();
-    std::string messages;
+    test::ScenarioBuilder scenario;
     for (std::uint64_t at = 100; at <= 3100; at += 250) {
-        messages += R"({"at_ms": )" + std::to_string(at) + R"(, "message": "null"}, )";
+        scenario.dialog_message(at, "null");
     }
-    test::load_scenario(R"({"dialog_messages": [)" + messages + R"({"at_ms": )" +
-                        std::to_string(GetParam().at_ms) + R"(, "message": ")" +
-                        GetParam().message + R"("}]})");
+    test::load_scenario(scenario.dialog_message(GetParam().at_ms, GetParam().message));
     EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 3010);
     const auto& device = sim::pc().devices.at(0);
-    EXPECT_EQ(device.controller.main_memory,
-              std::vector<std::uint8_t>(image.begin() + kMainImageOffset, image.end()));
+    EXPECT_EQ(device.controller.main_memory, harness::main_image_of(image));
     EXPECT_EQ(device.controller.stats.mode_changes, 2u); // one update, not two
     EXPECT_EQ(g_chunk_counter, 512u);
     // The same requests, in the same order, and no pause beyond the protocol's.

@@ -236,7 +236,8 @@ def failing_chunk_fails_the_update(ctx):
 
 @test
 def identity_check_refuses_another_controller(ctx):
-    scenario = one_device({'system_memory': {'0': '0x00'}})
+    # Position 1 is compared by the mask of the made image, whose expected byte there is 0x7e.
+    scenario = one_device({'system_memory': {'1': '0x00'}})
     update_case(ctx, 'identity', scenario, 1603,
                 ['System memory does not match.', 'Exit code = 1603', ''],
                 ['state 0 main=other mode=0x11 access=off handles=0'])

@@ -4,12 +4,13 @@
 //   fwimage make OUT.bin [--product-id 0x1234] [--version 3.08] [--config N] [--seed N]
 //   fwimage info FILE.bin
 //
-// "make" writes a complete 68,620-byte image that is the same for the same options: the header,
-// a system block and an information block with pseudo-random expected bytes and masks that
-// compare most positions but not all, and a main image of pseudo-random code followed by erased
-// (0xFF) flash, whose bytes 2 and 3 carry the version, as a programmed controller reports it.
-// Versions read and print as the updater shows them ("%x.%x%x"): "3.0a" is major 3, minor 0x0a.
-// "info" decodes a file with the updater's own decoding and prints what the checks will use.
+// "make" writes a complete 68,620-byte image that is the same for the same options, made as the
+// tests make theirs (sim/image_file.h): the header, a system block and an information block with
+// pseudo-random expected bytes and masks that compare most positions but not all, and a
+// pseudo-random main image whose bytes 2 and 3 carry the version, as a programmed controller
+// reports it. Versions read and print as the updater shows them ("%x.%x%x"): "3.0a" is major 3,
+// minor 0x0a. "info" decodes a file with the updater's own decoding and prints what the checks
+// will use.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +22,9 @@
 #include <vector>
 
 #include "fwimage/sha256.h"
+#include "sim/image_file.h"
 #include "update/fw_image.h"
+#include "update/identity_checks.h"
 
 namespace {
 
@@ -36,26 +39,7 @@ constexpr std::uint8_t kDefaultConfig = 1;
 constexpr std::uint32_t kDefaultSeed = 1;
 
 // Positions that the identity checks compare (the checks' own ranges).
-constexpr std::size_t kSystemPositionsCompared = 488;
 constexpr std::size_t kInformationPositionsCompared = kInformationMemorySize;
-
-// Mask layout of a made image: every eighth system position and the last four of every 32
-// information positions are left out, the information memory's upper half (calibration data
-// that differs from unit to unit) is not compared at all.
-constexpr std::size_t kSystemSkipEvery = 8;
-constexpr std::size_t kInformationSkipPeriod = 32;
-constexpr std::size_t kInformationSkipFrom = 28;
-constexpr std::size_t kInformationComparedPart = kInformationMemorySize / 2;
-constexpr std::uint8_t kMaskCompared = 0xFF;
-constexpr std::uint8_t kMaskSkipped = 0x00;
-
-// The main image: code in its first 48 KiB, erased flash after it; the version at bytes 2 and 3.
-constexpr std::size_t kMainCodeSize = 48 * 1024;
-constexpr std::uint8_t kErasedByte = 0xFF;
-constexpr std::size_t kMainVersionMajor = 2;
-constexpr std::size_t kMainVersionMinor = 3;
-
-constexpr std::size_t kReservedHeaderBytes[] = {4, 5, 6, 7, 8, 9, 11};
 
 constexpr unsigned kHexBase = 16;
 constexpr unsigned kDecimalBase = 10;
@@ -69,11 +53,8 @@ const char* const kUsage =
 
 struct MakeOptions {
     std::string output;
-    std::uint16_t product_id = kDefaultProductId;
-    std::uint8_t major = kDefaultMajor;
-    std::uint8_t minor = kDefaultMinor;
-    std::uint8_t config = kDefaultConfig;
-    std::uint32_t seed = kDefaultSeed;
+    sim::ImageSpec shape{kDefaultProductId, kDefaultMajor, kDefaultMinor, kDefaultConfig,
+                         kDefaultSeed};
 };
 
 // ---- numbers and versions -------------------------------------------------------------------
@@ -156,71 +137,6 @@ std::string version_text(unsigned major, unsigned minor) {
 
 // ---- making an image ------------------------------------------------------------------------
 
-// SplitMix64: the same sequence on every platform for the same seed.
-struct Generator {
-    std::uint64_t state;
-};
-
-std::uint8_t next_byte(Generator& generator) {
-    generator.state += 0x9E3779B97F4A7C15ULL;
-    std::uint64_t z = generator.state;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    z ^= z >> 31;
-    return static_cast<std::uint8_t>(z >> 56);
-}
-
-bool system_position_compared(std::size_t position) {
-    return position < kSystemPositionsCompared &&
-           position % kSystemSkipEvery != kSystemSkipEvery - 1;
-}
-
-bool information_position_compared(std::size_t position) {
-    return position < kInformationComparedPart &&
-           position % kInformationSkipPeriod < kInformationSkipFrom;
-}
-
-void fill_header(std::vector<std::uint8_t>& image, const MakeOptions& options,
-                 Generator& generator) {
-    image[kHeaderProductIdHigh] = static_cast<std::uint8_t>(options.product_id >> 8);
-    image[kHeaderProductIdLow] = static_cast<std::uint8_t>(options.product_id & 0xFF);
-    image[kHeaderVersionMajor] = options.major;
-    image[kHeaderVersionMinor] = options.minor;
-    image[kHeaderConfigVersion] = options.config;
-    for (std::size_t position : kReservedHeaderBytes) {
-        image[position] = next_byte(generator);
-    }
-}
-
-// Expected bytes, then one mask byte per expected byte.
-void fill_block(std::uint8_t* block, std::size_t memory_size, bool (*compared)(std::size_t),
-                Generator& generator) {
-    for (std::size_t i = 0; i < memory_size; ++i) {
-        block[i] = next_byte(generator);
-        block[memory_size + i] = compared(i) ? kMaskCompared : kMaskSkipped;
-    }
-}
-
-void fill_main_image(std::uint8_t* main, const MakeOptions& options, Generator& generator) {
-    for (std::size_t i = 0; i < kMainImageSize; ++i) {
-        main[i] = i < kMainCodeSize ? next_byte(generator) : kErasedByte;
-    }
-    main[kMainVersionMajor] = options.major;
-    main[kMainVersionMinor] = options.minor;
-}
-
-std::vector<std::uint8_t> make_image(const MakeOptions& options) {
-    std::vector<std::uint8_t> image(kImageFileSize);
-    Generator generator{options.seed};
-    fill_header(image, options, generator);
-    fill_block(image.data() + kSystemBlockOffset, kSystemMemorySize, system_position_compared,
-               generator);
-    fill_block(image.data() + kInformationBlockOffset, kInformationMemorySize,
-               information_position_compared, generator);
-    fill_main_image(image.data() + kMainImageOffset, options, generator);
-    return image;
-}
-
 // ---- describing an image --------------------------------------------------------------------
 
 std::size_t positions_compared(const std::uint8_t* block, std::size_t memory_size,
@@ -250,18 +166,18 @@ void print_info(const std::string& path, const FwImage& image,
               << "\n";
     std::cout << "configuration version: " << image.config_version << "\n";
     std::cout << "main image reports version: "
-              << version_text(image.main_image[kMainVersionMajor],
-                              image.main_image[kMainVersionMinor])
+              << version_text(image.main_image[sim::kMainVersionMajor],
+                              image.main_image[sim::kMainVersionMinor])
               << "\n";
     // The controller reports the version its main memory holds: an image whose two versions
     // differ is shown one version by the updater and runs another once flashed.
-    if (image.main_image[kMainVersionMajor] != image.new_version.major ||
-        image.main_image[kMainVersionMinor] != image.new_version.minor) {
+    if (image.main_image[sim::kMainVersionMajor] != image.new_version.major ||
+        image.main_image[sim::kMainVersionMinor] != image.new_version.minor) {
         std::cerr << "fwimage: warning: the header says version "
                   << version_text(image.new_version.major, image.new_version.minor)
                   << " but the main image reports "
-                  << version_text(image.main_image[kMainVersionMajor],
-                                  image.main_image[kMainVersionMinor])
+                  << version_text(image.main_image[sim::kMainVersionMajor],
+                                  image.main_image[sim::kMainVersionMinor])
                   << "\n";
     }
     std::cout << "system block: "
@@ -303,7 +219,7 @@ int run_info(const std::string& path) {
 }
 
 int run_make(const MakeOptions& options) {
-    const std::vector<std::uint8_t> image = make_image(options);
+    const std::vector<std::uint8_t> image = sim::make_image_file(options.shape);
     std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(image.data()),
               static_cast<std::streamsize>(image.size()));
@@ -313,9 +229,10 @@ int run_make(const MakeOptions& options) {
         return kExitFailed;
     }
     std::cout << "wrote " << options.output << ": " << image.size() << " bytes, product ID 0x"
-              << hex(options.product_id, 4) << ", version "
-              << version_text(options.major, options.minor) << ", configuration version "
-              << static_cast<unsigned>(options.config) << ", seed " << options.seed << "\n";
+              << hex(options.shape.product_id, 4) << ", version "
+              << version_text(options.shape.major, options.shape.minor)
+              << ", configuration version " << static_cast<unsigned>(options.shape.config_version)
+              << ", seed " << options.shape.seed << "\n";
     return kExitOk;
 }
 
@@ -332,12 +249,13 @@ bool apply_option(const std::string& name, const std::string& value, MakeOptions
                   std::string& problem) {
     std::uint64_t number = 0;
     if (name == "--product-id" && parse_number(value, UINT16_MAX, number)) {
-        options.product_id = static_cast<std::uint16_t>(number);
+        options.shape.product_id = static_cast<std::uint16_t>(number);
     } else if (name == "--config" && parse_number(value, UINT8_MAX, number)) {
-        options.config = static_cast<std::uint8_t>(number);
+        options.shape.config_version = static_cast<std::uint8_t>(number);
     } else if (name == "--seed" && parse_number(value, UINT32_MAX, number)) {
-        options.seed = static_cast<std::uint32_t>(number);
-    } else if (name == "--version" && parse_version(value, options.major, options.minor)) {
+        options.shape.seed = static_cast<std::uint32_t>(number);
+    } else if (name == "--version" &&
+               parse_version(value, options.shape.major, options.shape.minor)) {
         // parsed in place
     } else if (name == "--product-id" || name == "--config" || name == "--seed" ||
                name == "--version") {

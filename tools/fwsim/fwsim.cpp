@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "host/handles.h"
+#include "host/wide_path.h"
 #include "platform/win32.h"
 #include "sim/kept_state.h"
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
 #include "sim/wire_trace.h"
-#include "update/fw_image.h"
 
 namespace {
 
@@ -94,36 +94,19 @@ bool parse_options(int argc, char** argv, Options& options, std::string& problem
     return true;
 }
 
-// UTF-8 to the UTF-16 code units the program sees on Windows, one per wchar_t.
-std::wstring to_utf16_units(const std::string& text) {
-    std::wstring out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        char32_t c = lead;
-        std::size_t extra = 0;
-        if (lead >= 0xF0) {
-            c = lead & 0x07;
-            extra = 3;
-        } else if (lead >= 0xE0) {
-            c = lead & 0x0F;
-            extra = 2;
-        } else if (lead >= 0xC0) {
-            c = lead & 0x1F;
-            extra = 1;
+// UTF-8 to the UTF-16 code units the program sees on Windows, one per wchar_t; false when the
+// bytes are not valid UTF-8.
+bool to_utf16_units(const std::string& text, std::wstring& units) {
+    std::u16string utf16;
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t code = 0;
+        if (!host_decode_utf8(text, at, code)) {
+            return false;
         }
-        ++i;
-        for (std::size_t k = 0; k < extra && i < text.size(); ++k, ++i) {
-            c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (c >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<wchar_t>(c);
-        }
+        host_append_utf16(utf16, code);
     }
-    return out;
+    units.assign(utf16.begin(), utf16.end());
+    return true;
 }
 
 // HID feature calls and the requests the controller received, per device.
@@ -204,6 +187,11 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kExitDone;
     }
+    std::wstring arguments;
+    if (!to_utf16_units(options.arguments, arguments)) {
+        std::fputs("fwsim: the words are not valid UTF-8\n", stderr);
+        return kExitBadUsage;
+    }
     sim::SimulatedPc& machine = sim::pc();
     std::string error;
     const bool loaded = options.scenario.empty()
@@ -223,16 +211,11 @@ int main(int argc, char** argv) {
     }
     machine.on_event = [](const std::string& line) { std::cout << line << '\n' << std::flush; };
     // The image as the folder holds it before the run, for the state lines.
-    const std::unique_ptr<FwImage> image = sim::folder_image();
-    std::vector<std::uint8_t> image_main;
-    if (image != nullptr) {
-        image_main.assign(image->main_image, image->main_image + kMainImageSize);
-    }
-    std::wstring arguments = to_utf16_units(options.arguments);
+    const std::unique_ptr<sim::ImageFile> image = sim::folder_image();
     const int code = wWinMain(nullptr, nullptr, arguments.data(), kShowNormal);
     std::cout << "exit " << code << '\n' << std::flush;
     if (options.state) {
-        print_state(image == nullptr ? nullptr : &image_main);
+        print_state(image == nullptr ? nullptr : &image->main_image);
     }
     if (!options.keep.empty() && !save_kept(options.keep)) {
         std::fprintf(stderr, "fwsim: cannot write the kept state to %s\n", options.keep.c_str());

@@ -22,31 +22,8 @@ namespace harness {
 
 namespace {
 
-constexpr std::uint32_t kLcgMultiplier = 1103515245u;
-constexpr std::uint32_t kLcgIncrement = 12345u;
-constexpr unsigned kLcgOutputShift = 16;
-constexpr std::size_t kMaskedEvery = 5; // every fifth position is left uncompared
-constexpr std::uint8_t kMaskCompared = 0xFF;
-constexpr std::uint8_t kMaskIgnored = 0x00;
-constexpr std::size_t kMainVersionMajor = 2; // version bytes within the main image
-constexpr std::size_t kMainVersionMinor = 3;
-constexpr unsigned kByteBits = 8;
-constexpr std::uint16_t kLowByte = 0xFF;
 constexpr const char* kLineEnd = "\r\n";
 constexpr std::size_t kLineEndSize = 2;
-
-std::uint8_t next_byte(std::uint32_t& state) {
-    state = state * kLcgMultiplier + kLcgIncrement;
-    return static_cast<std::uint8_t>(state >> kLcgOutputShift);
-}
-
-// Expected bytes in the first half of a block, masks in the second.
-void fill_block(std::uint8_t* block, std::size_t half, std::uint32_t& state) {
-    for (std::size_t i = 0; i < half; ++i) {
-        block[i] = next_byte(state);
-        block[half + i] = (i % kMaskedEvery == 0) ? kMaskIgnored : kMaskCompared;
-    }
-}
 
 std::filesystem::path new_folder(const std::string& prefix) {
     static std::atomic<int> counter{0};
@@ -60,31 +37,12 @@ std::filesystem::path new_folder(const std::string& prefix) {
 
 } // namespace
 
-std::vector<std::uint8_t> make_image(const ImageSpec& shape) {
-    std::vector<std::uint8_t> bytes(kImageFileSize, 0);
-    std::uint32_t state = shape.seed;
-    bytes[kHeaderProductIdHigh] = static_cast<std::uint8_t>(shape.product_id >> kByteBits);
-    bytes[kHeaderProductIdLow] = static_cast<std::uint8_t>(shape.product_id & kLowByte);
-    bytes[kHeaderVersionMajor] = shape.major;
-    bytes[kHeaderVersionMinor] = shape.minor;
-    bytes[kHeaderConfigVersion] = shape.config_version;
-    fill_block(bytes.data() + kSystemBlockOffset, kSystemMemorySize, state);
-    fill_block(bytes.data() + kInformationBlockOffset, kInformationMemorySize, state);
-    std::uint8_t* main = bytes.data() + kMainImageOffset;
-    for (std::size_t i = 0; i < kMainImageSize; ++i) {
-        main[i] = next_byte(state);
-    }
-    main[kMainVersionMajor] = shape.major;
-    main[kMainVersionMinor] = shape.minor;
-    return bytes;
-}
-
 std::vector<std::uint8_t> main_image_of(const std::vector<std::uint8_t>& image) {
-    if (image.size() < kImageFileSize) {
+    if (image.size() < sim::kImageFileBytes) {
         return {};
     }
-    const auto first = image.begin() + static_cast<std::ptrdiff_t>(kMainImageOffset);
-    return {first, first + static_cast<std::ptrdiff_t>(kMainImageSize)};
+    const auto first = image.begin() + static_cast<std::ptrdiff_t>(sim::kImageMain);
+    return {first, first + static_cast<std::ptrdiff_t>(sim::kImageMainBytes)};
 }
 
 void reset_program() {

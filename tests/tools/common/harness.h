@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "sim/image_file.h"
+
 namespace harness {
 
-struct ImageSpec {
-    std::uint16_t product_id = 0x1234;
-    std::uint8_t major = 3;
-    std::uint8_t minor = 0x08;
-    std::uint8_t config_version = 1;
-    std::uint32_t seed = 7;
-};
+// Images are made, and their sections found, from the file format as sim/image_file.h describes
+// it, never from the updater's own layout: an updater that reads an image wrongly fails the tests.
+using sim::ImageSpec;
 
 // A complete 68,620-byte image: masks compare most positions, the main image is pseudo-random
 // with the version at bytes 2 and 3.
-std::vector<std::uint8_t> make_image(const ImageSpec& shape = {});
+inline std::vector<std::uint8_t> make_image(const ImageSpec& shape = {}) {
+    return sim::make_image_file(shape);
+}
 
 // The 65,536 bytes of an image that end up in the controller's main memory.
 std::vector<std::uint8_t> main_image_of(const std::vector<std::uint8_t>& image);
