@@ -36,8 +36,7 @@ set(VDEV_MODEL_SOURCES
     ${CMAKE_SOURCE_DIR}/sim/controller.cpp
     ${CMAKE_SOURCE_DIR}/sim/hid_device.cpp
     ${CMAKE_SOURCE_DIR}/sim/device_scenario.cpp
-    ${CMAKE_SOURCE_DIR}/sim/scenario.cpp
-    ${IMAGE_FORMAT_SOURCES})
+    ${CMAKE_SOURCE_DIR}/sim/scenario.cpp)
 set(VDEV_INCLUDES ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${VDEV_JSON_INCLUDE} ${VDEV_DIR})
 
 # A kernel-mode image that Wine's winedevice.exe loads: native subsystem, an entry point that
