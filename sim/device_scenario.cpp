@@ -8,6 +8,8 @@
 
 #include "update/fw_image.h"
 
+using namespace norvane;
+
 namespace sim {
 
 namespace {

@@ -10,7 +10,10 @@
 
 #include "sim/simulated_pc.h"
 
+namespace norvane {
 struct FwImage;
+}
+using norvane::FwImage;
 
 namespace sim {
 

@@ -17,6 +17,8 @@
 #include "sim/device_scenario.h"
 #include "update/fw_image.h"
 
+using namespace norvane;
+
 namespace sim {
 
 namespace {

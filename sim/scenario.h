@@ -4,7 +4,10 @@
 #include <memory>
 #include <string>
 
+namespace norvane {
 struct FwImage;
+}
+using norvane::FwImage;
 
 #include "sim/simulated_pc.h"
 

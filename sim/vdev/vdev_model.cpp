@@ -17,6 +17,8 @@
 #include "update/fw_image.h"
 #include "vdev_model_api.h"
 
+using namespace norvane;
+
 namespace {
 
 constexpr DWORD kMaxStampBytes = 64;

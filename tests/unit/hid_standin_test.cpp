@@ -16,6 +16,8 @@
 #include "sim/simulated_pc.h"
 #include "update/fw_image.h"
 
+using namespace norvane;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

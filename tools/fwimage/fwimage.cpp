@@ -23,6 +23,8 @@
 #include "fwimage/sha256.h"
 #include "update/fw_image.h"
 
+using namespace norvane;
+
 namespace {
 
 constexpr int kExitOk = 0;

@@ -16,6 +16,8 @@
 #include "sim/wire_trace.h"
 #include "update/fw_image.h"
 
+using namespace norvane;
+
 namespace {
 
 constexpr int kExitDone = 0;
