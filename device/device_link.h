@@ -42,7 +42,7 @@ struct DeviceLink {
     int targets_seen = 0;
     // The device instances counted there; only filled while a binding walks the interfaces.
     std::vector<std::wstring> seen_targets;
-    TargetFilter filter; // the filter of the last find, which later bindings count with
+    TargetFilter filter{}; // the filter of the last find, which later bindings count with
     // Milliseconds of pause after each write to the controller.
     std::uint32_t write_pause_ms = kDefaultWritePauseMs;
 };
