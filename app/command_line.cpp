@@ -6,7 +6,7 @@
 #include "app/run_options.h"
 #include "platform/win32.h"
 
-RunOptions g_run_options{};
+namespace norvane {
 
 namespace {
 
@@ -81,3 +81,5 @@ void _parse_command_line(const wchar_t* arguments) {
     take_log_path(arguments);
     log_start(arguments);
 }
+
+} // namespace norvane

@@ -9,6 +9,8 @@
 #include "app/run_options.h"
 #include "platform/win32.h"
 
+namespace norvane {
+
 namespace {
 
 constexpr unsigned char kUnmappableByte = '?';
@@ -18,6 +20,8 @@ constexpr unsigned kDecimalBase = 10;
 constexpr unsigned kHexBase = 16;
 constexpr DWORD kSingleLink = 1;
 constexpr DWORD kNotARegularFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+constexpr const wchar_t* kFormatExitCode = L"Exit code = %d";
+constexpr const wchar_t* kFormatCompleted = L"Completed:%d/%02d/%02d %02d:%02d:%02d\n";
 
 // Output cursor over a message buffer; characters past the capacity are dropped.
 struct Writer {
@@ -210,6 +214,17 @@ void _log_message(const wchar_t* format, ...) {
     _write_log(buffer);
 }
 
+void _log_exit_code(int code) {
+    _log_message(kFormatExitCode, code);
+}
+
+void _log_completed() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    _log_message(kFormatCompleted, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                 now.wSecond);
+}
+
 bool _copy_wide(wchar_t* destination, std::size_t capacity, const wchar_t* source) {
     if (capacity == 0) {
         return false;
@@ -240,3 +255,5 @@ bool _append_wide(wchar_t* destination, std::size_t capacity, const wchar_t* sou
     destination[length] = L'\0';
     return true;
 }
+
+} // namespace norvane

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace norvane {
+
 constexpr std::size_t kMessageCapacity = 512; // 511 characters and the terminator
 constexpr std::size_t kLogPathCapacity = 520; // 519 characters and the terminator
 
@@ -18,6 +20,11 @@ void _write_log(const wchar_t* text);
 // Formats a text and passes it to _write_log.
 void _log_message(const wchar_t* format, ...);
 
+// The closing entries of a run: "Exit code = N", and after an update that succeeded the local time
+// it completed at, followed by an empty entry.
+void _log_exit_code(int code);
+void _log_completed();
+
 // Copies / appends a wide string into a buffer of `capacity` characters. The destination always
 // stays terminated; false when the source had to be cut.
 bool _copy_wide(wchar_t* destination, std::size_t capacity, const wchar_t* source);
@@ -27,3 +34,5 @@ bool _append_wide(wchar_t* destination, std::size_t capacity, const wchar_t* sou
 // for any other, CR LF for every line feed. Returns the number of bytes produced (at most
 // `capacity`).
 std::size_t _encode_log_text(const wchar_t* text, unsigned char* bytes, std::size_t capacity);
+
+} // namespace norvane

@@ -3,13 +3,17 @@
 
 #include "app/run_log.h"
 
+namespace norvane {
+
 struct RunOptions {
     bool silent;                        // "/s": no boxes, no question, no dialog
     bool log_enabled;                   // "/v": _write_log writes entries
     wchar_t log_path[kLogPathCapacity]; // the value of "LOGFILE=", empty by default
 };
 
-extern RunOptions g_run_options;
+extern RunOptions& g_run_options; // part of the run's state
 
 // Fills g_run_options from the argument string and, with "/v", logs "Command:" and "Executed:".
 void _parse_command_line(const wchar_t* arguments);
+
+} // namespace norvane

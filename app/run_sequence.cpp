@@ -3,6 +3,7 @@
 #include "app/exit_codes.h"
 #include "app/run_log.h"
 #include "app/run_options.h"
+#include "app/run_state.h"
 #include "app/settings.h"
 #include "device/address_map.h"
 #include "device/device_link.h"
@@ -13,6 +14,8 @@
 #include "update/flash_update.h"
 #include "update/fw_image.h"
 #include "update/identity_checks.h"
+
+namespace norvane {
 
 namespace {
 
@@ -38,8 +41,6 @@ constexpr const wchar_t* kTextNotNewer =
 constexpr const wchar_t* kFormatQuestion =
     L"Current FW version is %x.%x%x\nWould you like to update FW to %x.%x%x ?";
 constexpr const wchar_t* kFormatVersions = L"Current FW version:%x.%x%x\nNew FW version:%x.%x%x";
-constexpr const wchar_t* kFormatExitCode = L"Exit code = %d";
-constexpr const wchar_t* kFormatCompleted = L"Completed:%d/%02d/%02d %02d:%02d:%02d\n";
 constexpr const wchar_t* kTextSettingsUnreadable = L"Setting.ini cannot be read.";
 constexpr const wchar_t* kTextWaitTooLong = L"WAIT in Setting.ini is above 1000 ms.";
 constexpr const wchar_t* kFormatChosenDevice = L"Found %d Norvane devices, updating %s";
@@ -53,12 +54,12 @@ int fail_run(const wchar_t* box_text, const wchar_t* log_text) {
         _show_warning(box_text);
     }
     _log_message(log_text);
-    _log_message(kFormatExitCode, kExitFailure);
+    _log_exit_code(kExitFailure);
     return kExitFailure;
 }
 
 int end_run(int code) {
-    _log_message(kFormatExitCode, code);
+    _log_exit_code(code);
     return code;
 }
 
@@ -121,7 +122,7 @@ int run_preflight() {
     if (!_load_fw_image()) {
         return fail_run(nullptr, kTextImageUnreadable);
     }
-    if (!_find_target_device()) {
+    if (!_find_target_device(_target_filter())) {
         return fail_run(kTextNoDevice, kTextNoDevice);
     }
     _bind_channels(); // a channel that does not bind fails the next step that talks to it
@@ -134,14 +135,11 @@ int run_preflight() {
 }
 
 int run_silent_update() {
-    if (!_update_firmware(nullptr)) {
+    if (!_update_firmware(nullptr)) { // nobody is shown progress
         return end_run(kExitFailure);
     }
-    _log_message(kFormatExitCode, kExitSuccess);
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    _log_message(kFormatCompleted, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                 now.wSecond);
+    _log_exit_code(kExitSuccess);
+    _log_completed();
     return kExitSuccess;
 }
 
@@ -198,10 +196,7 @@ int run_update(const FwVersion& current, const FwVersion& image) {
     return run_interactive_update();
 }
 
-} // namespace
-
-int WINAPI wWinMain([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] HINSTANCE previous,
-                    LPWSTR arguments, [[maybe_unused]] int show) {
+int run(const wchar_t* arguments) {
     _parse_command_line(arguments);
     if (!_load_settings(g_setting_flags)) {
         return fail_run(kTextSettingsUnreadable, kTextSettingsUnreadable);
@@ -209,8 +204,18 @@ int WINAPI wWinMain([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] HINSTA
     if (WAIT > kMaxWaitMs) {
         return fail_run(kTextWaitTooLong, kTextWaitTooLong);
     }
+    g_device_link.write_pause_ms = WAIT;
     if (const int code = run_preflight(); code != 0) {
         return code;
     }
     return run_update(g_device_identity.current_version, g_fw_image.new_version);
+}
+
+} // namespace
+
+} // namespace norvane
+
+int WINAPI wWinMain([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] HINSTANCE previous,
+                    LPWSTR arguments, [[maybe_unused]] int show) {
+    return norvane::run(arguments);
 }

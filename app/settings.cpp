@@ -4,8 +4,7 @@
 #include "app/run_log.h"
 #include "platform/win32.h"
 
-SettingFlags g_setting_flags = kDefaultSettingFlags;
-std::uint32_t WAIT = kDefaultWaitMs;
+namespace norvane {
 
 namespace {
 
@@ -66,3 +65,5 @@ bool _load_settings(SettingFlags& flags) {
     flags = mask;
     return true;
 }
+
+} // namespace norvane

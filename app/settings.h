@@ -3,6 +3,10 @@
 
 #include <cstdint>
 
+#include "device/device_link.h"
+
+namespace norvane {
+
 using SettingFlags = std::uint32_t;
 
 constexpr SettingFlags kSettingAc = 0x01;       // refuse to run on battery
@@ -13,17 +17,20 @@ constexpr SettingFlags kSettingConf = 0x10;     // compare the configuration ver
 constexpr SettingFlags kSettingRollback = 0x20; // refuse an image that is not newer
 constexpr SettingFlags kSettingPnpId = 0x40;    // the touchpad PnP ID must be an accepted one
 constexpr SettingFlags kDefaultSettingFlags = 0x3F;
-constexpr std::uint32_t kDefaultWaitMs = 2;
+constexpr std::uint32_t kDefaultWaitMs = kDefaultWritePauseMs;
 // The longest pause after a write that the controller could plausibly need. A full update makes
 // about 700 writes, so even this bound stretches it to some twelve minutes; a larger value is a
 // typing error (WAIT=-1 reads as 4294967295, a pause without end) and fails the run.
 constexpr std::uint32_t kMaxWaitMs = 1000;
 
-extern SettingFlags g_setting_flags;
-// Milliseconds of pause after each write to the controller.
-extern std::uint32_t WAIT;
+// Part of the run's state.
+extern SettingFlags& g_setting_flags;
+// Milliseconds of pause after each write to the controller. Part of the run's state.
+extern std::uint32_t& WAIT;
 
 // Reads Setting.ini of the current directory into `flags` and WAIT; without the file, the
 // defaults. False when the file is there but cannot be read (its full path does not fit), so that
 // its checks are never silently dropped; `flags` and WAIT then keep the defaults.
 bool _load_settings(SettingFlags& flags);
+
+} // namespace norvane

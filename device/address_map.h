@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace norvane {
+
 using DeviceAddress = std::uint32_t;
 
 // Control registers (32-bit groups take their value most significant byte first).
@@ -49,3 +51,5 @@ constexpr std::uint32_t kRegisterOff = 0x00000000;
 constexpr std::uint8_t kUpdateModeStatus = 0x10;
 constexpr std::uint8_t kNormalModeStatus = 0x11;
 constexpr std::uint8_t kBlankByte = 0xFF;
+
+} // namespace norvane

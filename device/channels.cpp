@@ -2,6 +2,8 @@
 // needs and closes both channels before it returns; no handle outlives one operation.
 #include "device/device_link.h"
 
+namespace norvane {
+
 namespace {
 
 HANDLE open_channel_path(const HidChannel& channel) {
@@ -47,3 +49,5 @@ void _close_channels() {
     close_channel(g_device_link.control);
     close_channel(g_device_link.data);
 }
+
+} // namespace norvane

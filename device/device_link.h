@@ -4,12 +4,23 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
+
+namespace norvane {
 
 constexpr std::uint16_t kTargetVendorId = 0x044E;
 constexpr std::uint16_t kExcludedProductId = 0x1212;
 constexpr std::uint16_t kRelaxedHidVersion = 0xFFFF; // status bytes are not examined
+// The pause after each write that the controller needs unless the run asks for another.
+constexpr std::uint32_t kDefaultWritePauseMs = 2;
+
+// Which devices of the vendor discovery accepts: with `match_product`, only those of `product_id`.
+struct TargetFilter {
+    bool match_product;
+    std::uint16_t product_id;
+};
 
 struct HidChannel {
     std::wstring path;           // device interface path; empty until a binding sets it
@@ -29,13 +40,19 @@ struct DeviceLink {
     std::wstring target_path;
     // Devices that passed discovery's filter at the last binding, the chosen one included.
     int targets_seen = 0;
+    // The device instances counted there; only filled while a binding walks the interfaces.
+    std::vector<std::wstring> seen_targets;
+    TargetFilter filter{}; // the filter of the last find, which later bindings count with
+    // Milliseconds of pause after each write to the controller.
+    std::uint32_t write_pause_ms = kDefaultWritePauseMs;
 };
 
-extern DeviceLink g_device_link;
+// Part of the run's state (the application holds it).
+extern DeviceLink& g_device_link;
 
-// True when a target device is present (with the product filter when PID is set); the first in
-// enumeration order becomes the chosen device.
-bool _find_target_device();
+// True when a device that passes `filter` is present; the first in enumeration order becomes the
+// chosen device.
+bool _find_target_device(const TargetFilter& filter);
 // Binds the control and data channels from the collections of the chosen device only. A channel
 // of another device is never kept; one of the chosen device that is not seen again keeps its
 // earlier binding, whose open fails when the device is gone.
@@ -48,3 +65,5 @@ bool _open_control_channel();
 bool _open_channels();
 // Closes both channels.
 void _close_channels();
+
+} // namespace norvane

@@ -5,11 +5,9 @@
 #include <cwctype>
 #include <vector>
 
-#include "app/settings.h"
 #include "device/device_link.h"
-#include "update/fw_image.h"
 
-DeviceLink g_device_link{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0, L"", L"", 0};
+namespace norvane {
 
 namespace {
 
@@ -31,9 +29,6 @@ constexpr wchar_t kIdSeparator = L'&';
 constexpr std::wstring_view kCollectionToken = L"col";
 constexpr std::size_t kHardwareField = 1;
 constexpr std::size_t kInstanceField = 2;
-
-// Device instances that passed the filter during one bind walk.
-std::vector<std::wstring> g_seen_targets;
 
 std::vector<std::wstring> split(const std::wstring& text, wchar_t separator) {
     std::vector<std::wstring> fields(1);
@@ -78,7 +73,8 @@ bool matches_filter(const HIDD_ATTRIBUTES& attributes) {
     if (!is_target(attributes)) {
         return false;
     }
-    return (g_setting_flags & kSettingPid) == 0 || attributes.ProductID == g_fw_image.product_id;
+    return !g_device_link.filter.match_product ||
+           attributes.ProductID == g_device_link.filter.product_id;
 }
 
 // Access 0: the handle serves attribute queries and feature reports only, and opens even when
@@ -127,9 +123,9 @@ void bind_from_preparsed(PHIDP_PREPARSED_DATA preparsed, const wchar_t* path) {
 
 // Counts the devices that pass the filter, so that the run can say which of several it chose.
 void note_target(const HIDD_ATTRIBUTES& attributes, const std::wstring& instance) {
-    if (matches_filter(attributes) &&
-        std::find(g_seen_targets.begin(), g_seen_targets.end(), instance) == g_seen_targets.end()) {
-        g_seen_targets.push_back(instance);
+    std::vector<std::wstring>& seen = g_device_link.seen_targets;
+    if (matches_filter(attributes) && std::find(seen.begin(), seen.end(), instance) == seen.end()) {
+        seen.push_back(instance);
     }
 }
 
@@ -255,7 +251,8 @@ std::wstring _device_instance_of(const wchar_t* path) {
     return join(fields, kPathFieldSeparator);
 }
 
-bool _find_target_device() {
+bool _find_target_device(const TargetFilter& filter) {
+    g_device_link.filter = filter;
     g_device_link.target_instance.clear();
     g_device_link.target_path.clear();
     return _enumerate_hid_interfaces(WalkMode::Find);
@@ -280,8 +277,10 @@ void _bind_channels() {
     if (g_device_link.control.path.empty() && g_device_link.data.path.empty()) {
         g_device_link.hid_version = 0;
     }
-    g_seen_targets.clear();
+    g_device_link.seen_targets.clear();
     _enumerate_hid_interfaces(WalkMode::Bind);
-    g_device_link.targets_seen = static_cast<int>(g_seen_targets.size());
-    g_seen_targets.clear();
+    g_device_link.targets_seen = static_cast<int>(g_device_link.seen_targets.size());
+    g_device_link.seen_targets.clear();
 }
+
+} // namespace norvane

@@ -2,6 +2,8 @@
 // protocol asks and makes no extra call.
 #include "device/pause.h"
 
+namespace norvane {
+
 namespace {
 
 void sleep_pause(DWORD milliseconds) {
@@ -21,3 +23,5 @@ void _set_pause_function(PauseFunction pause) {
 void _pause(DWORD milliseconds) {
     g_pause_function(milliseconds);
 }
+
+} // namespace norvane

@@ -5,6 +5,8 @@
 
 #include "platform/win32.h"
 
+namespace norvane {
+
 // Waits at least `milliseconds`. With 0 it does not wait; a pause function that keeps a window
 // alive still answers the messages that are waiting.
 using PauseFunction = void (*)(DWORD milliseconds);
@@ -14,3 +16,5 @@ void _set_pause_function(PauseFunction pause);
 
 // Waits with the installed pause function.
 void _pause(DWORD milliseconds);
+
+} // namespace norvane

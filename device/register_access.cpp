@@ -2,6 +2,8 @@
 // read-back, and the ready poll.
 #include "device/transport.h"
 
+namespace norvane {
+
 namespace {
 
 constexpr int kPollPasses = 3;
@@ -78,3 +80,5 @@ bool _apply_mode_change() {
 bool _write_mode_change_code(std::uint32_t value) {
     return _write_register_group(kModeChangeRegister, value);
 }
+
+} // namespace norvane

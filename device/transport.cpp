@@ -4,20 +4,16 @@
 
 #include <cstring>
 
-#include "app/settings.h"
 #include "device/device_link.h"
 #include "device/pause.h"
 
+namespace norvane {
+
 namespace {
 
-constexpr std::size_t kMaxReportLength = 0xFFFF; // the largest length a channel can report
 constexpr unsigned kChecksumBias = 2;
 constexpr unsigned kBitsPerByte = 8;
 constexpr std::uint8_t kByteMask = 0xFF;
-
-// Set up once; a transfer never allocates.
-std::uint8_t g_request[kMaxReportLength];
-std::uint8_t g_response[kMaxReportLength];
 
 bool send_report(const HidChannel& channel) {
     for (int attempt = 0; attempt < kTransferAttempts; ++attempt) {
@@ -61,8 +57,8 @@ bool send_request(const HidChannel& channel, std::uint8_t command, DeviceAddress
 }
 
 void pause_after_write() {
-    if (WAIT > 0) {
-        _pause(WAIT);
+    if (g_device_link.write_pause_ms > 0) {
+        _pause(g_device_link.write_pause_ms);
     }
 }
 
@@ -145,3 +141,5 @@ bool _read_memory_block(DeviceAddress address, std::uint8_t* block) {
     std::memcpy(block, g_response + kPayloadByte, block_length());
     return arrived && response_good();
 }
+
+} // namespace norvane

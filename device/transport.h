@@ -1,9 +1,12 @@
 // Feature-report transport and register access on the two bound channels.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "device/address_map.h"
+
+namespace norvane {
 
 constexpr std::uint8_t kCommandWriteByte = 0xD2;
 constexpr std::uint8_t kCommandReadByte = 0xD1;
@@ -13,6 +16,11 @@ constexpr std::uint8_t kStatusSuccess = 0xD7;
 constexpr int kTransferAttempts = 12;
 constexpr int kMaxBlockPayload = 128;
 constexpr std::uint16_t kMinControlReportLength = 8;
+constexpr std::size_t kMaxReportLength = 0xFFFF; // the largest length a channel can report
+
+// One request and one response, set up once: a transfer never allocates. Part of the run's state.
+extern std::uint8_t (&g_request)[kMaxReportLength];
+extern std::uint8_t (&g_response)[kMaxReportLength];
 
 // Report layout.
 constexpr std::size_t kReportIdByte = 0;
@@ -47,3 +55,5 @@ bool _write_unlock_key();
 bool _trigger_operation();
 bool _apply_mode_change();
 bool _write_mode_change_code(std::uint32_t value);
+
+} // namespace norvane

@@ -7,6 +7,8 @@
 
 #include "platform/win32.h"
 
+namespace norvane {
+
 namespace {
 
 // GUID_DEVINTERFACE_MOUSE {378DE44C-56EF-11D1-BC8C-00A0C91405DD}
@@ -95,3 +97,5 @@ bool _is_target_pnp_id(const char* pnp_id) {
     }
     return false;
 }
+
+} // namespace norvane

@@ -2,6 +2,8 @@
 
 #include "app/run_options.h"
 
+namespace norvane {
+
 int _show_box(const wchar_t* text, const wchar_t* title, UINT style) {
     if (g_run_options.silent) {
         return 0;
@@ -12,6 +14,10 @@ int _show_box(const wchar_t* text, const wchar_t* title, UINT style) {
 
 void _show_warning(const wchar_t* text) {
     _show_box(text, kTitleWarning, kBoxWarning);
+}
+
+void _show_plain_warning(const wchar_t* text) {
+    _show_box(text, kTitleWarning, kBoxPlain);
 }
 
 void _show_information(const wchar_t* text) {
@@ -27,3 +33,5 @@ bool _ask_question(const wchar_t* text, bool& yes) {
     yes = answer == IDYES;
     return answer != 0; // MessageBoxW answers 0 when it could not show the box
 }
+
+} // namespace norvane

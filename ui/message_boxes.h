@@ -3,6 +3,8 @@
 
 #include "platform/win32.h"
 
+namespace norvane {
+
 constexpr const wchar_t* kTitleWarning = L"Warning";
 constexpr const wchar_t* kTitleInformation = L"Information";
 constexpr const wchar_t* kTitleQuestion = L"Question";
@@ -19,8 +21,11 @@ int _show_box(const wchar_t* text, const wchar_t* title, UINT style);
 
 // The common kinds.
 void _show_warning(const wchar_t* text);
+void _show_plain_warning(const wchar_t* text);
 void _show_information(const wchar_t* text);
 void _show_result(const wchar_t* text, bool success);
 // The update question. False when the box could not be shown; otherwise `yes` is true only for an
 // explicit Yes.
 bool _ask_question(const wchar_t* text, bool& yes);
+
+} // namespace norvane

@@ -5,10 +5,8 @@
 #include "app/run_log.h"
 #include "device/pause.h"
 #include "ui/resource_ids.h"
-#include "update/flash_update.h"
 
-int g_update_outcome = kExitRestartNeeded;
-UpdateDialogState g_update_dialog_state{};
+namespace norvane {
 
 namespace {
 
@@ -57,6 +55,10 @@ bool set_title(HWND dialog) {
     }
     LocalFree(block);
     return true;
+}
+
+void step_progress_bar() {
+    SendMessageW(GetDlgItem(g_update_dialog_state.window, IDC_PROGRESS), PBM_STEPIT, 0, 0);
 }
 
 void set_up_progress(HWND dialog) {
@@ -139,20 +141,17 @@ void start_update(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDC_START_UPDATE), FALSE); // never enabled again
     enable_close_box(dialog, false);
     _set_pause_function(pause_answering_messages);
-    const bool updated = _update_firmware(dialog);
+    const bool updated = g_dialog_update(step_progress_bar);
     _set_pause_function(nullptr);
     g_update_dialog_state.updating = false;
     enable_close_box(dialog, true);
     if (!updated) {
-        _log_message(L"Exit code = %d", kExitFailure);
+        _log_exit_code(kExitFailure);
         g_update_outcome = kExitFailure;
         return; // the dialog stays open; the user can only close it
     }
-    _log_message(L"Exit code = %d", kExitRestartNeeded);
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    _log_message(L"Completed:%d/%02d/%02d %02d:%02d:%02d\n", now.wYear, now.wMonth, now.wDay,
-                 now.wHour, now.wMinute, now.wSecond);
+    _log_exit_code(kExitRestartNeeded);
+    _log_completed();
     DestroyWindow(dialog);
 }
 
@@ -198,3 +197,5 @@ bool _run_update_dialog(int& outcome) {
     outcome = g_update_outcome;
     return g_update_dialog_state.shown;
 }
+
+} // namespace norvane

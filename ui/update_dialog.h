@@ -3,11 +3,21 @@
 
 #include "platform/win32.h"
 
+namespace norvane {
+
 constexpr int kProgressMaximum = 19;
 constexpr int kProgressStep = 1;
 
+// Steps the dialog's progress bar once.
+using ProgressStep = void (*)();
+// The update the Start Update button runs, told how to show its progress; true when it succeeded.
+using DialogUpdate = bool (*)(ProgressStep step);
+// Defined by the application: the dialog knows of no update engine.
+extern const DialogUpdate g_dialog_update;
+
 // The exit code of the update started from the dialog: 3010 until an update fails, then 1603.
-extern int g_update_outcome;
+// Part of the run's state, as is the dialog's state below.
+extern int& g_update_outcome;
 // What the dialog knows of itself and its update: shown once it received WM_INITDIALOG (that is,
 // once it was created), started once at most, and running while the flash sequence runs (the
 // dialog keeps answering messages then, and refuses to close).
@@ -18,10 +28,12 @@ struct UpdateDialogState {
     HWND window;
     bool quit_seen; // a quit message came while it ran: left for the dialog's own loop
 };
-extern UpdateDialogState g_update_dialog_state;
+extern UpdateDialogState& g_update_dialog_state;
 
 INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Makes the progress-bar class available, runs the dialog modally without an owner and returns
 // the update outcome once it has closed. False when the dialog could not be created.
 bool _run_update_dialog(int& outcome);
+
+} // namespace norvane

@@ -5,7 +5,7 @@
 #include "device/transport.h"
 #include "update/flash_update.h"
 
-SavedActiveMode g_saved_active_mode{};
+namespace norvane {
 
 bool _save_active_mode() {
     if (!_open_control_channel()) {
@@ -41,3 +41,5 @@ bool _restore_active_mode() {
     _close_channels();
     return written;
 }
+
+} // namespace norvane

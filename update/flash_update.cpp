@@ -8,10 +8,10 @@
 #include "device/device_link.h"
 #include "device/pause.h"
 #include "device/transport.h"
-#include "ui/message_boxes.h"
 #include "update/fw_image.h"
+#include "update/update_notices.h"
 
-std::uint32_t g_chunk_counter = 0;
+namespace norvane {
 
 namespace {
 
@@ -30,10 +30,6 @@ constexpr const wchar_t* kStepClear = L"Fail - _clear_memory_segment.";
 constexpr const wchar_t* kStepCheckClear = L"Fail - _check_clear_memory.";
 constexpr const wchar_t* kStepProgram = L"Fail - _write_read_memory_segment.";
 constexpr const wchar_t* kStepRestore = L"Fail - _restore_active_mode.";
-
-// Set up once for the run; programming allocates nothing per chunk.
-std::uint8_t g_write_buffer[kMainImageSize];
-std::uint8_t g_read_buffer[kMainImageSize];
 
 // Opens both channels and makes sure the data channel can carry the whole image in equal chunks
 // before anything is written: a chunk size that does not divide main memory would leave its end
@@ -108,11 +104,11 @@ bool fail_step(const wchar_t* text) {
     return false;
 }
 
-bool run_steps(HWND dialog) {
+bool run_steps(ProgressSink progress) {
     if (!_access_target_device()) {
         return fail_step(kStepAccess);
     }
-    _step_progress(dialog);
+    _step_progress(progress);
     if (!_fw_mode_change(true)) {
         return fail_step(kStepModeChange);
     }
@@ -123,8 +119,8 @@ bool run_steps(HWND dialog) {
         return fail_step(kStepCheckClear);
     }
     std::memcpy(g_write_buffer, g_fw_image.main_image, kMainImageSize);
-    _step_progress(dialog);
-    if (!_write_read_memory_segment(g_write_buffer, g_read_buffer, dialog)) {
+    _step_progress(progress);
+    if (!_write_read_memory_segment(g_write_buffer, g_read_buffer, progress)) {
         return fail_step(kStepProgram);
     }
     if (!_fw_mode_change(false)) {
@@ -133,17 +129,17 @@ bool run_steps(HWND dialog) {
     if (!_restore_active_mode()) {
         return fail_step(kStepRestore);
     }
-    _step_progress(dialog);
+    _step_progress(progress);
     return true;
 }
 
 void report_outcome(bool success) {
     if (success) {
-        _show_result(kTextSuccess, true);
+        g_update_notices.show_result(kTextSuccess, true);
         _log_message(kLogSuccess);
-        _show_result(kTextRestart, true);
+        g_update_notices.show_result(kTextRestart, true);
     } else {
-        _show_result(kTextFailure, false);
+        g_update_notices.show_result(kTextFailure, false);
         _log_message(kLogFailure);
     }
 }
@@ -166,7 +162,7 @@ bool _clear_memory_segment() {
 }
 
 bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer,
-                                HWND dialog) {
+                                ProgressSink progress) {
     if (!_data_payload_usable()) {
         return false; // a chunk must fit the chunk buffer and advance the offset
     }
@@ -180,25 +176,33 @@ bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_b
     const auto chunk_size = static_cast<std::size_t>(g_device_link.data.payload_length);
     for (std::size_t offset = 0; offset + chunk_size <= kMainImageSize; offset += chunk_size) {
         if (!program_chunk(offset, chunk_size, write_buffer, read_buffer)) {
-            _show_warning(kTextVerifyFailed);
+            g_update_notices.show_warning(kTextVerifyFailed);
             return false; // the access enable stays on: the controller is left as it stands
         }
         if (++g_chunk_counter % kProgressInterval == 0) {
-            _step_progress(dialog);
+            _step_progress(progress);
         }
         _pause(0); // a dialog answers its messages between chunks, also with WAIT 0
     }
-    _step_progress(dialog);
+    _step_progress(progress);
     // The controller must not be left open for programming once the update reports success.
     return _set_access_enable(false);
 }
 
-bool _update_firmware(HWND dialog) {
+void _step_progress(ProgressSink progress) {
+    if (progress != nullptr) {
+        progress();
+    }
+}
+
+bool _update_firmware(ProgressSink progress) {
     std::memset(g_write_buffer, 0, sizeof(g_write_buffer));
     std::memset(g_read_buffer, 0, sizeof(g_read_buffer));
     _bind_channels();
-    const bool success = run_steps(dialog);
+    const bool success = run_steps(progress);
     _close_channels();
     report_outcome(success);
     return success;
 }
+
+} // namespace norvane

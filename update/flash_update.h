@@ -5,31 +5,44 @@
 #include <cstdint>
 
 #include "device/address_map.h"
+#include "update/fw_image.h"
 #include "platform/win32.h"
+
+namespace norvane {
 
 constexpr int kAttemptsPerChunk = 3;
 constexpr std::uint32_t kProgressInterval = 35; // one progress step per 35 completed chunks
 constexpr DWORD kModeChangeWaitMs = 1000;
 
-// Chunks completed over the whole process (never reset; the sequence runs once per process).
-extern std::uint32_t g_chunk_counter;
+// Told of each step of progress; null where nobody shows progress (a silent run).
+using ProgressSink = void (*)();
 
-// Runs the whole sequence; shows the result boxes and writes the failure and result lines. The
-// dialog window is null in a silent run.
-bool _update_firmware(HWND dialog);
+// Chunks completed over the whole run (the sequence runs once per run). Part of the run's state.
+extern std::uint32_t& g_chunk_counter;
+
+// The image as written and as read back, set up once: programming allocates nothing per chunk.
+// Part of the run's state.
+extern std::uint8_t (&g_write_buffer)[kMainImageSize];
+extern std::uint8_t (&g_read_buffer)[kMainImageSize];
+
+// Runs the whole sequence; shows the result boxes and writes the failure and result lines.
+bool _update_firmware(ProgressSink progress);
 
 bool _clear_memory_segment();
-bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer, HWND dialog);
+bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer,
+                                ProgressSink progress);
 
-// One step of the dialog's progress bar; nothing without a dialog.
-void _step_progress(HWND dialog);
+// One step of progress; nothing without a sink.
+void _step_progress(ProgressSink progress);
 
 // The four active-mode bytes, read before the update and written back at its end.
 struct SavedActiveMode {
     std::uint8_t bytes[kActiveModeByteCount];
     std::size_t count; // bytes actually read; only these are written back
 };
-extern SavedActiveMode g_saved_active_mode;
+extern SavedActiveMode& g_saved_active_mode; // part of the run's state
 
 bool _save_active_mode();
 bool _restore_active_mode();
+
+} // namespace norvane

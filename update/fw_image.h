@@ -6,6 +6,8 @@
 
 #include "update/fw_version.h"
 
+namespace norvane {
+
 constexpr std::size_t kImageHeaderSize = 12;
 constexpr std::size_t kSystemBlockSize = 1024;      // 512 expected bytes, then 512 mask bytes
 constexpr std::size_t kInformationBlockSize = 2048; // 1024 expected bytes, then 1024 mask bytes
@@ -37,7 +39,10 @@ struct FwImage {
     std::uint8_t main_image[kMainImageSize];
 };
 
-extern FwImage g_fw_image;
+// The image of this run, and the file's bytes it was decoded from (68 KB, read once per run).
+// Part of the run's state.
+extern FwImage& g_fw_image;
+extern std::uint8_t (&g_image_bytes)[kImageFileSize];
 
 // Decodes a complete image held in memory; no I/O. False when fewer than kImageFileSize bytes are
 // given (bytes past kImageFileSize are ignored). The file name is left untouched.
@@ -48,3 +53,5 @@ bool _find_bin_file();
 
 // Finds, reads and decodes the image into g_fw_image; shows its own boxes in interactive runs.
 bool _load_fw_image();
+
+} // namespace norvane

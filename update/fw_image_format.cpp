@@ -3,6 +3,8 @@
 
 #include "update/fw_image.h"
 
+namespace norvane {
+
 bool _decode_fw_image(const std::uint8_t* bytes, std::size_t size, FwImage& image) {
     if (bytes == nullptr || size < kImageFileSize) {
         return false; // a short image is never programmed with filler bytes
@@ -17,3 +19,5 @@ bool _decode_fw_image(const std::uint8_t* bytes, std::size_t size, FwImage& imag
     std::memcpy(image.main_image, bytes + kMainImageOffset, kMainImageSize);
     return true;
 }
+
+} // namespace norvane

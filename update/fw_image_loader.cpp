@@ -4,10 +4,10 @@
 
 #include "app/run_log.h"
 #include "platform/win32.h"
-#include "ui/message_boxes.h"
 #include "update/fw_image.h"
+#include "update/update_notices.h"
 
-FwImage g_fw_image{};
+namespace norvane {
 
 namespace {
 
@@ -19,9 +19,6 @@ constexpr const wchar_t* kTextNoImage =
 constexpr const wchar_t* kTextSeveralImages =
     L"Found two or more .bin files.\nPlease locate one .bin file to the folder.";
 constexpr const wchar_t* kTextOpenFailed = L"Failed bin file open";
-
-// The image file's bytes; static because the image is read once per run and is 68 KB.
-std::uint8_t g_image_bytes[kImageFileSize];
 
 // Reads exactly the image's size; a shorter file or a failing read refuses the image.
 bool read_image_bytes(HANDLE file) {
@@ -64,7 +61,7 @@ bool _find_bin_file() {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(kImagePattern, &found);
     if (search == INVALID_HANDLE_VALUE) {
-        _show_box(kTextNoImage, kTitleWarning, kBoxWarning);
+        g_update_notices.show_warning(kTextNoImage);
         return false;
     }
     // Folders count as matches too, and the count runs to the end of the search.
@@ -80,11 +77,11 @@ bool _find_bin_file() {
     } while (FindNextFileW(search, &found));
     FindClose(search);
     if (matches == 0) {
-        _show_box(kTextNoImage, kTitleWarning, kBoxWarning);
+        g_update_notices.show_warning(kTextNoImage);
         return false;
     }
     if (matches >= 2) {
-        _show_box(kTextSeveralImages, kTitleWarning, kBoxPlain);
+        g_update_notices.show_plain_warning(kTextSeveralImages);
         return false;
     }
     _copy_wide(g_fw_image.file_name, kImageNameCapacity, first_name);
@@ -98,7 +95,7 @@ bool _load_fw_image() {
     HANDLE file = CreateFileW(g_fw_image.file_name, GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        _show_box(kTextOpenFailed, kTitleWarning, kBoxWarning);
+        g_update_notices.show_warning(kTextOpenFailed);
         return false;
     }
     const bool complete = read_image_bytes(file);
@@ -106,8 +103,10 @@ bool _load_fw_image() {
     // A short or unreadable file is refused like one that cannot be opened: programming it would
     // put bytes into main memory that the image never held.
     if (!complete || !_decode_fw_image(g_image_bytes, kImageFileSize, g_fw_image)) {
-        _show_box(kTextOpenFailed, kTitleWarning, kBoxWarning);
+        g_update_notices.show_warning(kTextOpenFailed);
         return false;
     }
     return true;
 }
+
+} // namespace norvane

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace norvane {
+
 struct FwVersion {
     std::uint16_t major;
     std::uint16_t minor;
@@ -31,3 +33,5 @@ constexpr std::uint16_t kErasedVersionByte = 0xFF;
 constexpr bool version_erased(const FwVersion& v) {
     return v.major == kErasedVersionByte && v.minor == kErasedVersionByte;
 }
+
+} // namespace norvane

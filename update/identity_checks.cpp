@@ -9,7 +9,7 @@
 #include "device/transport.h"
 #include "update/fw_image.h"
 
-DeviceIdentity g_device_identity{};
+namespace norvane {
 
 namespace {
 
@@ -132,3 +132,5 @@ bool _read_mode_status(std::uint8_t& status) {
     _close_channels();
     return read;
 }
+
+} // namespace norvane

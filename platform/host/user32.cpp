@@ -10,11 +10,11 @@
 #include "sim/simulated_pc.h"
 #include "sim/transcript_text.h"
 
-struct HWND__ {
+struct HostWindow {
     int id;
 };
 
-struct HMENU__ {
+struct HostMenu {
     int id;
 };
 
@@ -30,9 +30,9 @@ constexpr WORD kClickedNotification = 0;
 constexpr int kMaxScriptedMessages = 8;
 
 struct DialogState {
-    HWND__ window{0};
-    HWND__ button{kButtonId};
-    HWND__ progress{kProgressId};
+    HostWindow window{0};
+    HostWindow button{kButtonId};
+    HostWindow progress{kProgressId};
     DLGPROC procedure = nullptr;
     bool alive = false;
     bool quit = false;
@@ -44,7 +44,7 @@ struct DialogState {
 };
 
 DialogState g_dialog;
-HMENU__ g_system_menu{0};
+HostMenu g_system_menu{0};
 
 // The scripted message taken from the queue and not yet handed to the dialog, or none.
 std::optional<std::size_t> g_taken_message;

@@ -51,10 +51,10 @@ using LPARAM = LONG_PTR;
 using LRESULT = LONG_PTR;
 using SIZE_T = std::size_t;
 
-struct HWND__;
-struct HINSTANCE__;
-using HWND = HWND__*;
-using HINSTANCE = HINSTANCE__*;
+struct HostWindow;
+struct HostModule;
+using HWND = HostWindow*;
+using HINSTANCE = HostModule*;
 using HMODULE = HINSTANCE;
 
 constexpr BOOL TRUE = 1;
@@ -234,8 +234,8 @@ constexpr UINT MF_GRAYED = 0x0001;
 constexpr UINT PM_REMOVE = 0x0001;
 constexpr DWORD QS_ALLINPUT = 0x04FF;
 
-struct HMENU__;
-using HMENU = HMENU__*;
+struct HostMenu;
+using HMENU = HostMenu*;
 
 struct POINT {
     LONG x;

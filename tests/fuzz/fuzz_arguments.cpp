@@ -7,6 +7,8 @@
 #include "app/run_options.h"
 #include "fuzz_support.h"
 
+using namespace norvane;
+
 namespace {
 
 constexpr const wchar_t* kLogFileKey = L"LOGFILE=";

@@ -12,6 +12,8 @@
 #include "sim/simulated_pc.h"
 #include "update/fw_image.h"
 
+using namespace norvane;
+
 namespace {
 
 constexpr int kExitSuccess = 0;

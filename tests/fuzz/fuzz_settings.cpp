@@ -6,6 +6,8 @@
 #include "app/settings.h"
 #include "fuzz_support.h"
 
+using namespace norvane;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const harness::ScratchFolder& folder = fuzz::scratch_folder();
     harness::reset_program();

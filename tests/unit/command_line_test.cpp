@@ -4,6 +4,8 @@
 #include "app/run_options.h"
 #include "test_support.h"
 
+using namespace norvane;
+
 namespace {
 
 struct LogPathCase {

@@ -2,13 +2,15 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "app/run_state.h"
 #include "device/device_link.h"
 #include "device/transport.h"
 #include "host/device_tree.h"
 #include "host/handles.h"
 #include "test_support.h"
 #include "update/fw_image.h"
+
+using namespace norvane;
 
 namespace {
 
@@ -23,7 +25,7 @@ void bind_and_open(const test::Sandbox& sandbox, const std::string& scenario) {
     sandbox.add_image();
     test::load_scenario(scenario);
     ASSERT_TRUE(_load_fw_image());
-    ASSERT_TRUE(_find_target_device());
+    ASSERT_TRUE(_find_target_device(_target_filter()));
     _bind_channels();
     ASSERT_TRUE(_open_channels());
 }
@@ -167,11 +169,11 @@ TEST(Transport, KeyRegisterTakesTheKeyLeastSignificantByteFirst) {
 TEST(Transport, WaitZeroMeansNoPause) {
     test::Sandbox sandbox;
     bind_and_open(sandbox, "{}");
-    WAIT = 0;
+    g_device_link.write_pause_ms = 0;
     const std::uint64_t calls = sim::pc().sleep_calls;
     EXPECT_TRUE(_set_access_enable(false));
     EXPECT_EQ(sim::pc().sleep_calls, calls);
-    WAIT = 7;
+    g_device_link.write_pause_ms = 7;
     EXPECT_TRUE(_set_access_enable(false));
     EXPECT_EQ(sim::pc().virtual_ms, 28u);
     _close_channels();
@@ -245,7 +247,7 @@ TEST_P(UsagePageTest, ClassifiedByMaskTestsInOrder) {
     test::load_scenario(
         test::ScenarioBuilder().device(test::DeviceBuilder().collection(GetParam().page, 3, 20)));
     ASSERT_TRUE(_load_fw_image());
-    ASSERT_TRUE(_find_target_device());
+    ASSERT_TRUE(_find_target_device(_target_filter()));
     _bind_channels();
     EXPECT_EQ(!g_device_link.control.path.empty(), GetParam().control);
     EXPECT_EQ(!g_device_link.data.path.empty(), GetParam().data);
@@ -273,7 +275,7 @@ TEST(Discovery, CollectionWithoutFeatureValuesIsNotBound) {
         {"usage_page": "0xFF01", "report_id": 5, "report_count": 7, "feature_value_caps": 0},
         {"usage_page": "0xFF02", "report_id": 6, "report_count": 134, "feature_value_caps": 3}]}]})");
     ASSERT_TRUE(_load_fw_image());
-    ASSERT_TRUE(_find_target_device());
+    ASSERT_TRUE(_find_target_device(_target_filter()));
     _bind_channels();
     EXPECT_TRUE(g_device_link.control.path.empty());
     EXPECT_EQ(g_device_link.data.report_length, 135);
@@ -299,7 +301,7 @@ TEST(Discovery, BindingTakesBothChannelsFromTheChosenDeviceOnly) {
         {"product_id": "0x1212", "version_number": "0x0404", "collections": [
             {"usage_page": "0xFF02", "report_id": 8, "report_count": 134}]}]})");
     ASSERT_TRUE(_load_fw_image());
-    EXPECT_TRUE(_find_target_device());
+    EXPECT_TRUE(_find_target_device(_target_filter()));
     _bind_channels();
     EXPECT_EQ(g_device_link.control.report_id, 1);
     EXPECT_EQ(g_device_link.data.report_id, 2);
@@ -321,7 +323,7 @@ TEST(Discovery, BindingWithoutAChosenDeviceBindsNothing) {
     EXPECT_TRUE(g_device_link.data.path.empty());
     // A device gone between discovery and a later binding: nothing else is bound in its place,
     // and its own channels no longer open.
-    ASSERT_TRUE(_find_target_device());
+    ASSERT_TRUE(_find_target_device(_target_filter()));
     _bind_channels();
     ASSERT_FALSE(g_device_link.control.path.empty());
     const std::wstring control = g_device_link.control.path;
@@ -377,7 +379,7 @@ TEST_P(ProductFilterTest, PidSettingFiltersByTheImagesProductId) {
         test::ScenarioBuilder().device(test::DeviceBuilder().product_id(GetParam().product_id)));
     ASSERT_TRUE(_load_settings(g_setting_flags));
     ASSERT_TRUE(_load_fw_image());
-    EXPECT_EQ(_find_target_device(), GetParam().found);
+    EXPECT_EQ(_find_target_device(_target_filter()), GetParam().found);
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
@@ -392,7 +394,7 @@ TEST(Discovery, UnpluggedDeviceIsNeitherListedNorOpened) {
     bind_and_open(sandbox, "{}");
     _close_channels();
     device().unplugged = true;
-    EXPECT_FALSE(_find_target_device());
+    EXPECT_FALSE(_find_target_device(_target_filter()));
     EXPECT_FALSE(_open_channels());
     _close_channels();
     EXPECT_EQ(host_handles_open_total(), 0u);

@@ -2,12 +2,15 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+#include "app/run_state.h"
 #include "device/device_link.h"
 #include "host/handles.h"
 #include "sim/kept_state.h"
 #include "test_support.h"
 #include "update/flash_update.h"
 #include "update/fw_image.h"
+
+using namespace norvane;
 
 namespace {
 
@@ -419,7 +422,7 @@ TEST(FlashUpdate, StateLineCountsHandlesOpenOnTheDevice) {
     sandbox.add_image();
     test::load_scenario("{}");
     ASSERT_TRUE(_load_fw_image());
-    ASSERT_TRUE(_find_target_device());
+    ASSERT_TRUE(_find_target_device(_target_filter()));
     _bind_channels();
     ASSERT_TRUE(_open_channels());
     EXPECT_EQ(sim::device_state_line(3, sim::pc().devices[0], nullptr, sim::now_ms(),

@@ -8,6 +8,8 @@
 #include "test_support.h"
 #include "update/fw_image.h"
 
+using namespace norvane;
+
 namespace {
 
 using Lines = std::vector<std::string>;

@@ -8,6 +8,8 @@
 #include "platform/win32.h"
 #include "test_support.h"
 
+using namespace norvane;
+
 namespace {
 
 struct FormatCase {

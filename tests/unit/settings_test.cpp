@@ -6,6 +6,8 @@
 #include "host/handles.h"
 #include "test_support.h"
 
+using namespace norvane;
+
 namespace {
 
 struct SettingsCase {

@@ -5,6 +5,8 @@
 #include "target/touchpad_pnp_id.h"
 #include "test_support.h"
 
+using namespace norvane;
+
 namespace {
 
 struct PnpCase {

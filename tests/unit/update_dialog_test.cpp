@@ -7,6 +7,8 @@
 #include "update/flash_update.h"
 #include "update/fw_image.h"
 
+using namespace norvane;
+
 namespace {
 
 using Lines = std::vector<std::string>;

@@ -26,6 +26,8 @@
 #include "update/fw_image.h"
 #include "update/identity_checks.h"
 
+using namespace norvane;
+
 namespace {
 
 constexpr int kExitOk = 0;

@@ -8,6 +8,7 @@
 
 #include "app/exit_codes.h"
 #include "app/run_options.h"
+#include "app/run_state.h"
 #include "app/settings.h"
 #include "device/device_link.h"
 #include "device/pause.h"
@@ -17,6 +18,8 @@
 #include "update/flash_update.h"
 #include "update/fw_image.h"
 #include "update/identity_checks.h"
+
+using namespace norvane;
 
 namespace harness {
 
@@ -46,17 +49,8 @@ std::vector<std::uint8_t> main_image_of(const std::vector<std::uint8_t>& image) 
 }
 
 void reset_program() {
-    g_run_options = RunOptions{};
-    g_setting_flags = kDefaultSettingFlags;
-    WAIT = kDefaultWaitMs;
-    std::memset(&g_fw_image, 0, sizeof(g_fw_image));
-    g_device_link = DeviceLink{{L"", 0, 0, 0, nullptr}, {L"", 0, 0, 0, nullptr}, 0, L"", L"", 0};
-    g_device_identity = DeviceIdentity{};
-    g_saved_active_mode = SavedActiveMode{};
-    g_chunk_counter = 0;
-    g_update_outcome = kExitRestartNeeded;
-    g_update_dialog_state = UpdateDialogState{};
-    _set_pause_function(nullptr);
+    g_run = RunState{};
+    _set_pause_function(nullptr); // the seam a test may have left installed, not run state
     sim::reset_pc();
 }
 

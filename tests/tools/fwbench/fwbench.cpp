@@ -11,6 +11,8 @@
 #include "sim/scenario.h"
 #include "sim/simulated_pc.h"
 
+using namespace norvane;
+
 namespace {
 
 constexpr int kExitHelp = 0;

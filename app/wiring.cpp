@@ -1,0 +1,14 @@
+// Where the update engine and the user interface meet; neither knows the other. The engine's
+// notices are the interface's message boxes, and the dialog's Start Update button runs the
+// engine's update with the dialog's progress bar as its progress.
+#include "ui/message_boxes.h"
+#include "ui/update_dialog.h"
+#include "update/flash_update.h"
+#include "update/update_notices.h"
+
+namespace norvane {
+
+const UpdateNotices g_update_notices{_show_warning, _show_plain_warning, _show_result};
+const DialogUpdate g_dialog_update = _update_firmware;
+
+} // namespace norvane
