@@ -84,6 +84,8 @@ if(NOT NORVANE_FUZZ)
     add_test(NAME fwsim_refuses_words_that_are_not_utf8
              COMMAND sh -c "\"$0\" /s \"$(printf 'fw\\303.log')\" 2>&1 >/dev/null | { read -r line && ! read -r more && test \"$line\" = 'fwsim: the words are not valid UTF-8'; } && { \"$0\" /s \"$(printf 'fw\\303.log')\" >/dev/null 2>&1; test $? -eq 2; }"
                      $<TARGET_FILE:fwsim>)
+    # The product's folders include one another one way only.
+    add_test(NAME includes_run_one_way COMMAND sh ${CMAKE_SOURCE_DIR}/tests/include_directions.sh)
     add_test(NAME fwimage_help COMMAND fwimage --help)
     set_tests_properties(fwimage_help PROPERTIES PASS_REGULAR_EXPRESSION "usage: fwimage make")
     # "fwimage info" prints the SHA-256 a technician compares with a package's SHA256SUMS.
