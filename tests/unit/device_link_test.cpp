@@ -242,9 +242,7 @@ struct PageCase {
 class UsagePageTest : public ::testing::TestWithParam<PageCase> {};
 
 TEST_P(UsagePageTest, ClassifiedByMaskTestsInOrder) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(
+    test::Sandbox sandbox(
         test::ScenarioBuilder().device(test::DeviceBuilder().collection(GetParam().page, 3, 20)));
     ASSERT_TRUE(_load_fw_image());
     ASSERT_TRUE(_find_target_device(_target_filter()));
@@ -269,9 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PageCase{"0x0001", false, false}));
 
 TEST(Discovery, CollectionWithoutFeatureValuesIsNotBound) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"collections": [
+    test::Sandbox sandbox(R"({"devices": [{"collections": [
         {"usage_page": "0xFF01", "report_id": 5, "report_count": 7, "feature_value_caps": 0},
         {"usage_page": "0xFF02", "report_id": 6, "report_count": 134, "feature_value_caps": 3}]}]})");
     ASSERT_TRUE(_load_fw_image());
@@ -287,9 +283,7 @@ TEST(Discovery, CollectionWithoutFeatureValuesIsNotBound) {
 
 // Only the device that discovery chose is bound, whatever other target devices follow it.
 TEST(Discovery, BindingTakesBothChannelsFromTheChosenDeviceOnly) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"devices": [
+    test::Sandbox sandbox(R"({"devices": [
         {"product_id": "image", "version_number": "0x0101", "collections": [
             {"usage_page": "0xFF01", "report_id": 1, "report_count": 7},
             {"usage_page": "0xFF02", "report_id": 2, "report_count": 134}]},
@@ -314,9 +308,7 @@ TEST(Discovery, BindingTakesBothChannelsFromTheChosenDeviceOnly) {
 }
 
 TEST(Discovery, BindingWithoutAChosenDeviceBindsNothing) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
     ASSERT_TRUE(_load_fw_image());
     _bind_channels();
     EXPECT_TRUE(g_device_link.control.path.empty());

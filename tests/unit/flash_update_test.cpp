@@ -32,9 +32,8 @@ std::size_t count_lines(const std::string& prefix) {
 }
 
 TEST(FlashUpdate, SilentRunReplacesMainMemoryAndLogsLikeTheExample) {
-    test::Sandbox sandbox;
-    const Bytes image = sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
+    const Bytes& image = sandbox.image();
     ASSERT_NE(controller().main_memory, main_image_of(image));
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 0);
     test::expect_updated(image);
@@ -60,9 +59,8 @@ TEST(FlashUpdate, SilentRunReplacesMainMemoryAndLogsLikeTheExample) {
 }
 
 TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimes) {
-    test::Sandbox sandbox;
-    const Bytes image = sandbox.add_image();
-    test::load_scenario(R"({"dialog": "start"})");
+    test::Sandbox sandbox(R"({"dialog": "start"})");
+    const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 3010);
     Lines expected = {
         "box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to 3.08 ?",
@@ -194,9 +192,7 @@ INSTANTIATE_TEST_SUITE_P(Table, FlashFailureTest, ::testing::ValuesIn(kFailureCa
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FlashUpdate, VerifyFailureLeavesAccessEnableOn) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+    test::Sandbox sandbox(R"({"devices": [{"controller": {"faults": [
         {"on": "read_block", "address": "0x110000", "corrupt": true}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 1603);
     EXPECT_EQ(sim::controller_group_value(controller(), 0xFF8004), 1u);
@@ -204,9 +200,7 @@ TEST(FlashUpdate, VerifyFailureLeavesAccessEnableOn) {
 }
 
 TEST(FlashUpdate, RefusedChunkSizeWritesNothingToTheController) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"collections": [
+    test::Sandbox sandbox(R"({"devices": [{"collections": [
         {"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
         {"usage_page": "0xFF02", "report_id": 6, "report_count": 300}]}]})");
     EXPECT_EQ(test::run_program(L"/s"), 1603);
@@ -225,11 +219,10 @@ struct RetryChunkCase {
 class ChunkAttemptTest : public ::testing::TestWithParam<RetryChunkCase> {};
 
 TEST_P(ChunkAttemptTest, ChunkVerifiesWithinThreeAttempts) {
-    test::Sandbox sandbox;
-    const Bytes image = sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+    test::Sandbox sandbox(R"({"devices": [{"controller": {"faults": [
         {"on": "read_block", "address": "0x114000", "corrupt": true, "times": )" +
-                        std::to_string(GetParam().times) + "}]}}]}");
+                          std::to_string(GetParam().times) + "}]}}]}");
+    const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/s"), GetParam().success ? 0 : 1603);
     EXPECT_EQ(controller().main_memory == main_image_of(image), GetParam().success);
     // Neither the debugger nor a box hears of a chunk that verified on a later attempt.
@@ -256,10 +249,9 @@ TEST(FlashUpdate, FailedBlockWriteWhoseReadBackMatchesCountsAsComplete) {
 }
 
 TEST(FlashUpdate, FailedBlockReadGoesToTheDebuggerAndCostsAnAttempt) {
-    test::Sandbox sandbox;
-    const Bytes image = sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+    test::Sandbox sandbox(R"({"devices": [{"controller": {"faults": [
         {"on": "read_block", "address": "0x110080", "fail_get": true, "times": 12}]}}]})");
+    const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/s"), 0);
     EXPECT_EQ(test::transcript(), Lines{"debug Fail - read main memory"});
     EXPECT_EQ(controller().main_memory, main_image_of(image));
@@ -294,9 +286,7 @@ TEST(FlashUpdate, FailedReadBackNeverVerifiesAChunkOfZeros) {
 }
 
 TEST(FlashUpdate, RelaxedHidVersionAcceptsAnyNormalModeStatus) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"version_number": "0xFFFF", "controller": {"faults": [
+    test::Sandbox sandbox(R"({"devices": [{"version_number": "0xFFFF", "controller": {"faults": [
         {"on": "read", "address": "0x80002D", "skip": 2, "value": "0x42"}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 0);
 
@@ -356,9 +346,8 @@ const TwoDeviceCase kTwoDeviceCases[] = {
 class TwoDeviceTest : public ::testing::TestWithParam<TwoDeviceCase> {};
 
 TEST_P(TwoDeviceTest, OnlyTheCheckedControllerIsWritten) {
-    test::Sandbox sandbox;
-    const Bytes image = sandbox.add_image();
-    test::load_scenario(test::ScenarioBuilder().devices(test::Json::parse(GetParam().devices)));
+    test::Sandbox sandbox(test::ScenarioBuilder().devices(test::Json::parse(GetParam().devices)));
+    const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), GetParam().code);
     const Lines log = test::log_lines("fw.log");
     EXPECT_NE(std::find(log.begin(), log.end(), GetParam().log_line), log.end());
@@ -389,10 +378,9 @@ struct StateLineCase {
 class StateLineTest : public ::testing::TestWithParam<StateLineCase> {};
 
 TEST_P(StateLineTest, LineTellsWhatTheRunLeftBehind) {
-    test::Sandbox sandbox;
-    const Bytes image = sandbox.add_image();
-    test::load_scenario(test::ScenarioBuilder().device(
+    test::Sandbox sandbox(test::ScenarioBuilder().device(
         test::DeviceBuilder().controller(test::Json::parse(GetParam().controller))));
+    const Bytes& image = sandbox.image();
     test::run_program(L"/s");
     const Bytes main = main_image_of(image);
     EXPECT_EQ(sim::device_state_line(0, sim::pc().devices[0], &main, sim::now_ms(),
@@ -418,9 +406,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FlashUpdate, StateLineCountsHandlesOpenOnTheDevice) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
     ASSERT_TRUE(_load_fw_image());
     ASSERT_TRUE(_find_target_device(_target_filter()));
     _bind_channels();
@@ -432,9 +418,7 @@ TEST(FlashUpdate, StateLineCountsHandlesOpenOnTheDevice) {
 }
 
 TEST(FlashUpdate, EraseCommandNotConfirmedLeavesTheBlankCheckToDecide) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"controller": {"faults": [
+    test::Sandbox sandbox(R"({"devices": [{"controller": {"faults": [
         {"on": "read", "address": "0xFF8003", "skip": 2, "value": 0, "times": 1}]}}]})");
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 1603);
     const Lines log = test::log_lines("fw.log");
@@ -442,9 +426,7 @@ TEST(FlashUpdate, EraseCommandNotConfirmedLeavesTheBlankCheckToDecide) {
 }
 
 TEST(FlashUpdate, PartlySavedActiveModeWritesBackOnlyWhatWasRead) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"controller": {"active_mode": [9, 8, 7, 6], "faults": [
+    test::Sandbox sandbox(R"({"devices": [{"controller": {"active_mode": [9, 8, 7, 6], "faults": [
         {"on": "read", "address": "0x800040", "fail_get": true, "times": 12}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 0);
     std::vector<std::uint32_t> restored;
@@ -460,9 +442,7 @@ TEST(FlashUpdate, PartlySavedActiveModeWritesBackOnlyWhatWasRead) {
 }
 
 TEST(FlashUpdate, ModeChangeWaitsASecondBeforeReadingTheStatus) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
     EXPECT_EQ(test::run_program(L"/s"), 0);
     // 2 mode changes x 1000 ms, plus 2 ms after every register and block write.
     const auto& stats = controller().stats;

@@ -72,9 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Table, InterruptedStartTest, ::testing::ValuesIn(kStart
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(InterruptedUpdate, InteractiveRunStillAsksBeforeUpdatingAgain) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"answers": {"question": "no"}, "devices": [{"controller":
+    test::Sandbox sandbox(R"({"answers": {"question": "no"}, "devices": [{"controller":
         {"mode_status": "0x10", "programmed_chunks": 1}}]})");
     EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 0);
     ASSERT_FALSE(test::transcript().empty());
@@ -92,10 +90,9 @@ TEST(InterruptedUpdate, InteractiveRunStillAsksBeforeUpdatingAgain) {
 class UnplugWhileProgrammingTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UnplugWhileProgrammingTest, SecondRunOnTheKeptStateFinishes) {
-    test::Sandbox sandbox;
-    const Bytes image = sandbox.add_image();
-    test::load_scenario(
+    test::Sandbox sandbox(
         test::ScenarioBuilder().device(test::DeviceBuilder().fault(test::Json::parse(GetParam()))));
+    const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/s"), 1603);
     EXPECT_TRUE(controller().update_mode);
     test::restart_on_kept_state();
@@ -112,9 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                       R"({"on": "write_block", "skip": 511, "unplug": true})"));
 
 TEST(KeptState, MalformedTextIsRefusedAndLeavesTheControllerAsItWas) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
     const Bytes before = controller().main_memory;
     std::string error;
     for (const char* text :

@@ -207,9 +207,7 @@ TEST(RunSequence, TargetSystemCheckRunsBeforePowerCheck) {
 }
 
 TEST(RunSequence, FailingPowerQueryPassesTheStep) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"power": {"fails": true}, "answers": {"question": "no"}})");
+    test::Sandbox sandbox(R"({"power": {"fails": true}, "answers": {"question": "no"}})");
     EXPECT_EQ(test::run_program(L""), 0);
 }
 
@@ -241,9 +239,7 @@ TEST(RunSequence, SystemMemoryPastPosition487IsNeverCompared) {
 }
 
 TEST(RunSequence, ConfigurationThatCannotBeReadPassesTheStep) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario(R"({"answers": {"question": "no"}, "devices": [{"controller": {
+    test::Sandbox sandbox(R"({"answers": {"question": "no"}, "devices": [{"controller": {
         "config_version": 77, "faults": [
           {"on": "read", "address": "0x110004", "fail_get": true},
           {"on": "read", "address": "0x110006", "fail_get": true},
@@ -288,9 +284,8 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"ff.fe", 3, 0x08, 8}));
 
 TEST(RunSequence, ErasedControllerIsUpdatedSilentlyAndShownAsItReads) {
-    test::Sandbox sandbox;
-    const std::vector<std::uint8_t> image = sandbox.add_image();
-    test::load_scenario(R"({"devices": [{"controller": {"firmware_version": "ff.ff"}}]})");
+    test::Sandbox sandbox(R"({"devices": [{"controller": {"firmware_version": "ff.ff"}}]})");
+    const std::vector<std::uint8_t>& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 0);
     const Lines log = test::log_lines("fw.log");
     ASSERT_GE(log.size(), 5u);

@@ -17,18 +17,14 @@ sim::SimDevice& device() {
 constexpr std::uint64_t kCallsBackIntoProgramming = 800;
 
 std::uint64_t clean_run_calls() {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
     EXPECT_EQ(test::run_program(L"/s"), 0);
     return device().hid_call_count;
 }
 
 TEST(CallIndexKnobs, CleanRunCountsEveryHidCallOnTheDevice) {
     const std::uint64_t calls = clean_run_calls();
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
     EXPECT_EQ(test::run_program(L"/s"), 0);
     EXPECT_EQ(device().hid_call_count, calls);
     EXPECT_GT(calls, device().hid.set_feature_calls + device().hid.get_feature_calls);
@@ -37,9 +33,8 @@ TEST(CallIndexKnobs, CleanRunCountsEveryHidCallOnTheDevice) {
 
 TEST(CallIndexKnobs, OneFailingFeatureCallIsRetried) {
     const std::uint64_t calls = clean_run_calls();
-    test::Sandbox sandbox;
-    const std::vector<std::uint8_t> image = sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
+    const std::vector<std::uint8_t>& image = sandbox.image();
     device().fail_call_index = calls - kCallsBackIntoProgramming;
     EXPECT_EQ(test::run_program(L"/s"), 0);
     EXPECT_EQ(device().hid.faults_applied, 1u);
@@ -49,9 +44,7 @@ TEST(CallIndexKnobs, OneFailingFeatureCallIsRetried) {
 }
 
 TEST(CallIndexKnobs, UnplugAtTheFirstCallHidesTheDevice) {
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
     device().unplug_at_call = 0;
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 1603);
     EXPECT_TRUE(device().unplugged);
@@ -63,9 +56,7 @@ TEST(CallIndexKnobs, UnplugAtTheFirstCallHidesTheDevice) {
 
 TEST(CallIndexKnobs, UnplugDuringProgrammingFailsThatStep) {
     const std::uint64_t calls = clean_run_calls();
-    test::Sandbox sandbox;
-    sandbox.add_image();
-    test::load_scenario("{}");
+    test::Sandbox sandbox("{}");
     device().unplug_at_call = calls - kCallsBackIntoProgramming;
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 1603);
     const Lines log = test::log_lines("fw.log");

@@ -13,6 +13,13 @@ Sandbox::Sandbox() : scratch_("norvane-test") {
     reset_program();
 }
 
+Sandbox::Sandbox(const std::string& scenario) : Sandbox() {
+    image_ = add_image();
+    load_scenario(scenario);
+}
+
+Sandbox::Sandbox(const harness::ScenarioBuilder& scenario) : Sandbox(scenario.text()) {}
+
 Sandbox::~Sandbox() {
     std::uint64_t violations = 0;
     for (const sim::SimDevice& device : sim::pc().devices) {

@@ -22,6 +22,10 @@ using harness::make_image;
 class Sandbox {
   public:
     Sandbox();
+    // The same with image.bin (the default image) in the folder and the simulated PC set up from
+    // `scenario`: the set-up most tests of a run begin with.
+    explicit Sandbox(const std::string& scenario);
+    explicit Sandbox(const harness::ScenarioBuilder& scenario);
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
@@ -38,6 +42,10 @@ class Sandbox {
     std::string read_file(const std::string& name) const {
         return scratch_.read_file(name);
     }
+    // The bytes of image.bin as the scenario constructor wrote them.
+    const std::vector<std::uint8_t>& image() const {
+        return image_;
+    }
     // Makes a folder inside the sandbox whose path is too long for "\Setting.ini" to fit 260
     // characters after it, and makes it the current directory.
     void enter_deep_folder() const;
@@ -51,6 +59,7 @@ class Sandbox {
 
   private:
     harness::ScratchFolder scratch_;
+    std::vector<std::uint8_t> image_;
     std::uint64_t expected_violations_ = 0;
 };
 
