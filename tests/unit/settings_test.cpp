@@ -15,6 +15,9 @@ struct SettingsCase {
     const char* text; // null: no file at all
     SettingFlags mask;
     std::uint32_t wait;
+    // Where the file is put: the name is matched without regard to case, as on Windows, and only
+    // the current folder is looked in, not the program's.
+    const char* file = "Setting.ini";
 };
 
 class SettingsTest : public ::testing::TestWithParam<SettingsCase> {};
@@ -22,7 +25,8 @@ class SettingsTest : public ::testing::TestWithParam<SettingsCase> {};
 TEST_P(SettingsTest, MaskAndWait) {
     test::Sandbox sandbox;
     if (GetParam().text != nullptr) {
-        sandbox.write_text("Setting.ini", GetParam().text);
+        std::filesystem::create_directories((sandbox.folder() / GetParam().file).parent_path());
+        sandbox.write_text(GetParam().file, GetParam().text);
     }
     SettingFlags mask = 0;
     EXPECT_TRUE(_load_settings(mask));
@@ -33,42 +37,25 @@ TEST_P(SettingsTest, MaskAndWait) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SettingsTest,
-    ::testing::Values(SettingsCase{"no_file", nullptr, 0x3F, 2},
-                      SettingsCase{"empty_file", "", 0x3F, 2},
-                      SettingsCase{"other_section", "[Other]\nAC=0\nWAIT=9\n", 0x3F, 2},
-                      SettingsCase{"ac_pid_off", "[Setting]\r\nAC=0\r\nPID=0\r\n", 0x3C, 2},
-                      SettingsCase{"ac_two", "[Setting]\nAC=2\nPID=0\n", 0x3E, 2},
-                      SettingsCase{"ac_three", "[Setting]\nAC=3\nPID=0\n", 0x3F, 2},
-                      SettingsCase{"conf_two", "[Setting]\nCONF=2\nROLLBACK=0\n", 0x2F, 2},
-                      SettingsCase{"pnpid_two", "[Setting]\nPNPID=2\n", 0xBF, 2},
-                      SettingsCase{"pnpid_on", "[Setting]\nPNPID=1\nWAIT=5\n", 0x7F, 5},
-                      SettingsCase{"rollback_off", "[Setting]\nROLLBACK=0\nPNPID=1\nWAIT=5\n", 0x5F,
-                                   5},
-                      SettingsCase{"wait_zero", "[Setting]\nWAIT=0\n", 0x3F, 0},
-                      SettingsCase{"all_off",
-                                   "[Setting]\nAC=0\nPID=0\nSYS=0\nINFO=0\nCONF=0\n"
-                                   "ROLLBACK=0\nPNPID=0\n",
-                                   0x00, 2}),
+    ::testing::Values(
+        SettingsCase{"no_file", nullptr, 0x3F, 2}, SettingsCase{"empty_file", "", 0x3F, 2},
+        SettingsCase{"other_section", "[Other]\nAC=0\nWAIT=9\n", 0x3F, 2},
+        SettingsCase{"ac_pid_off", "[Setting]\r\nAC=0\r\nPID=0\r\n", 0x3C, 2},
+        SettingsCase{"ac_two", "[Setting]\nAC=2\nPID=0\n", 0x3E, 2},
+        SettingsCase{"ac_three", "[Setting]\nAC=3\nPID=0\n", 0x3F, 2},
+        SettingsCase{"conf_two", "[Setting]\nCONF=2\nROLLBACK=0\n", 0x2F, 2},
+        SettingsCase{"pnpid_two", "[Setting]\nPNPID=2\n", 0xBF, 2},
+        SettingsCase{"pnpid_on", "[Setting]\nPNPID=1\nWAIT=5\n", 0x7F, 5},
+        SettingsCase{"rollback_off", "[Setting]\nROLLBACK=0\nPNPID=1\nWAIT=5\n", 0x5F, 5},
+        SettingsCase{"wait_zero", "[Setting]\nWAIT=0\n", 0x3F, 0},
+        SettingsCase{"all_off",
+                     "[Setting]\nAC=0\nPID=0\nSYS=0\nINFO=0\nCONF=0\n"
+                     "ROLLBACK=0\nPNPID=0\n",
+                     0x00, 2},
+        SettingsCase{"lower_case_name", "[Setting]\nWAIT=7\n", 0x3F, 7, "setting.ini"},
+        SettingsCase{"beside_the_program_only", "[Setting]\nAC=0\nWAIT=9\n", 0x3F, 2,
+                     "program/Setting.ini"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Settings, LowerCaseFileNameIsFoundAsOnWindows) {
-    test::Sandbox sandbox;
-    sandbox.write_text("setting.ini", "[Setting]\nWAIT=7\n");
-    SettingFlags mask = 0;
-    EXPECT_TRUE(_load_settings(mask));
-    EXPECT_EQ(mask, 0x3Fu);
-    EXPECT_EQ(WAIT, 7u);
-}
-
-TEST(Settings, FileBesideTheProgramButNotInTheCurrentFolderIsNotRead) {
-    test::Sandbox sandbox;
-    std::filesystem::create_directory("program");
-    sandbox.write_text("program/Setting.ini", "[Setting]\nAC=0\nWAIT=9\n");
-    SettingFlags mask = 0;
-    EXPECT_TRUE(_load_settings(mask));
-    EXPECT_EQ(mask, 0x3Fu);
-    EXPECT_EQ(WAIT, 2u);
-}
 
 TEST(Settings, FolderTooDeepForThePathIsAFailureNotTheDefaults) {
     test::Sandbox sandbox;
