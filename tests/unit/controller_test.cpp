@@ -62,13 +62,20 @@ struct Rig {
         now += sent ? pause : 0;
         return sent;
     }
+    // Sends a report on the control collection as it is.
+    bool send(const Bytes& report) {
+        return device_set_feature(device, kControl, report.data(), report.size(), now);
+    }
+    // Fetches an answer of `length` bytes under report ID `id` from the control collection.
+    bool fetch(Bytes& response, std::size_t length = kControlLength, std::uint8_t id = kControlId) {
+        response.assign(length, 0);
+        response[0] = id;
+        return device_get_feature(device, kControl, response.data(), response.size(), now);
+    }
     // Sends a read request and fetches its answer; false when either call fails.
     bool read(std::uint32_t address, Bytes& response) {
-        Bytes r = make_request(kControlId, kCommandReadRegister, address, {}, kControlLength);
-        response.assign(kControlLength, 0);
-        response[0] = kControlId;
-        return device_set_feature(device, kControl, r.data(), r.size(), now) &&
-               device_get_feature(device, kControl, response.data(), response.size(), now);
+        return send(make_request(kControlId, kCommandReadRegister, address, {}, kControlLength)) &&
+               fetch(response);
     }
     std::uint8_t value(std::uint32_t address) {
         Bytes response;
@@ -175,14 +182,13 @@ Bytes data_of(const Bytes& response) {
 
 // ---- request format ----------------------------------------------------------------------------
 
-TEST(SimController, WriteRequestMatchesTheDocumentedBytes) {
-    EXPECT_EQ(make_request(0x05, kCommandWriteRegister, 0xFF8007, {0x01}, 8),
-              (Bytes{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68}));
-}
+// Switching access on, and reading the mode status, as the protocol's examples write them.
+const Bytes kDocumentedWrite{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68};
+const Bytes kDocumentedRead{0x05, 0xD1, 0x2D, 0x00, 0x80, 0x00, 0x00, 0x8D};
 
-TEST(SimController, ReadRequestMatchesTheDocumentedBytes) {
-    EXPECT_EQ(make_request(0x05, kCommandReadRegister, 0x80002D, {}, 8),
-              (Bytes{0x05, 0xD1, 0x2D, 0x00, 0x80, 0x00, 0x00, 0x8D}));
+TEST(SimController, RequestsMatchTheDocumentedBytes) {
+    EXPECT_EQ(make_request(0x05, kCommandWriteRegister, 0xFF8007, {0x01}, 8), kDocumentedWrite);
+    EXPECT_EQ(make_request(0x05, kCommandReadRegister, 0x80002D, {}, 8), kDocumentedRead);
 }
 
 TEST(SimController, ChecksumCountsReportIdAndLength) {
@@ -198,15 +204,11 @@ TEST(SimController, DeviceAcceptsTheDocumentedRequestBytes) {
     Rig rig;
     rig.mode(kModeChangeEnterCode); // access is switched on only once unlocked in update mode
     rig.unlock();
-    Bytes write{0x05, 0xD2, 0x07, 0x80, 0xFF, 0x00, 0x01, 0x68};
-    ASSERT_TRUE(device_set_feature(rig.device, kControl, write.data(), write.size(), rig.now));
+    ASSERT_TRUE(rig.send(kDocumentedWrite));
     EXPECT_EQ(controller_group_value(rig.device.controller, kEnableRegister), 1u);
-    Bytes read{0x05, 0xD1, 0x2D, 0x00, 0x80, 0x00, 0x00, 0x8D};
-    ASSERT_TRUE(device_set_feature(rig.device, kControl, read.data(), read.size(), rig.now));
-    Bytes response(8, 0);
-    response[0] = 0x05;
-    ASSERT_TRUE(
-        device_get_feature(rig.device, kControl, response.data(), response.size(), rig.now));
+    ASSERT_TRUE(rig.send(kDocumentedRead));
+    Bytes response;
+    ASSERT_TRUE(rig.fetch(response));
     EXPECT_EQ(response[kStatusByte], kStatusSuccess);
     EXPECT_EQ(response[kPayloadByte], kModeStatusUpdate);
 }
@@ -279,45 +281,38 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SimController, VendorPageOtherThanTheTwoAcceptsNothingUnlessOverridden) {
     Rig rig;
     rig.device.collections[kControl].usage_page = 0xFF03;
-    Bytes r = sample_write();
-    EXPECT_FALSE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    EXPECT_FALSE(rig.send(sample_write()));
     rig.device.collections[kControl].accepts = CollectionKind::Control;
-    EXPECT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    EXPECT_TRUE(rig.send(sample_write()));
     rig.device.collections[kControl].usage_page = kControlUsagePage;
     rig.device.collections[kControl].accepts = CollectionKind::None;
-    EXPECT_FALSE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    EXPECT_FALSE(rig.send(sample_write()));
     EXPECT_EQ(rig.stats().refused_requests, 2u);
 }
 
 TEST(SimController, FetchWithoutPendingReadIsAViolation) {
     Rig rig;
-    Bytes response(kControlLength, 0);
-    response[0] = kControlId;
-    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    Bytes response;
+    EXPECT_FALSE(rig.fetch(response));
     EXPECT_EQ(rig.stats().protocol_violations, 1u);
     // A read is answered once; a write in between drops the pending read.
     ASSERT_TRUE(rig.read(kModeStatusAddress, response));
-    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
-    Bytes r = make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8);
-    ASSERT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
+    EXPECT_FALSE(rig.fetch(response));
+    ASSERT_TRUE(
+        rig.send(make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8)));
     ASSERT_TRUE(rig.write(0x80003D, 0));
-    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    EXPECT_FALSE(rig.fetch(response));
     EXPECT_EQ(rig.stats().protocol_violations, 3u);
 }
 
 TEST(SimController, FetchWithWrongLengthOrReportIdFails) {
     Rig rig;
-    Bytes r = make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8);
-    ASSERT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
-    Bytes longer(kControlLength + 1, 0);
-    longer[0] = kControlId;
-    EXPECT_FALSE(device_get_feature(rig.device, kControl, longer.data(), longer.size(), 0));
-    Bytes other_id(kControlLength, 0);
-    other_id[0] = kDataId;
-    EXPECT_FALSE(device_get_feature(rig.device, kControl, other_id.data(), other_id.size(), 0));
-    Bytes good(kControlLength, 0);
-    good[0] = kControlId;
-    EXPECT_TRUE(device_get_feature(rig.device, kControl, good.data(), good.size(), 0));
+    ASSERT_TRUE(
+        rig.send(make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8)));
+    Bytes response;
+    EXPECT_FALSE(rig.fetch(response, kControlLength + 1));
+    EXPECT_FALSE(rig.fetch(response, kControlLength, kDataId));
+    EXPECT_TRUE(rig.fetch(response));
 }
 
 // ---- registers and modes -----------------------------------------------------------------------
@@ -780,13 +775,12 @@ TEST(SimHidDevice, UnplugMakesEveryLaterCallFail) {
 TEST(SimHidDevice, FailGetKeepsTheReadPending) {
     Rig rig;
     rig.device.faults = {rule(FaultTarget::Read, FaultEffect::FailGet, kModeStatusAddress, 0, 2)};
-    Bytes r = make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8);
-    ASSERT_TRUE(device_set_feature(rig.device, kControl, r.data(), r.size(), 0));
-    Bytes response(kControlLength, 0);
-    response[0] = kControlId;
-    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
-    EXPECT_FALSE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
-    EXPECT_TRUE(device_get_feature(rig.device, kControl, response.data(), response.size(), 0));
+    ASSERT_TRUE(
+        rig.send(make_request(kControlId, kCommandReadRegister, kModeStatusAddress, {}, 8)));
+    Bytes response;
+    EXPECT_FALSE(rig.fetch(response));
+    EXPECT_FALSE(rig.fetch(response));
+    EXPECT_TRUE(rig.fetch(response));
     EXPECT_EQ(response[kPayloadByte], kModeStatusNormal);
     EXPECT_EQ(rig.device.hid.get_feature_failures, 2u);
     EXPECT_EQ(rig.device.hid.get_feature_calls, 3u);
