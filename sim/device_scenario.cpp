@@ -225,6 +225,21 @@ bool read_active_mode(const json& object, const std::string& where, ControllerCo
     return true;
 }
 
+// A value that must be one of a few names; the refusal lists them all.
+template <typename T, std::size_t N, typename Out>
+bool read_choice(const json& value, const std::string& where,
+                 const std::pair<const char*, T> (&names)[N], Out& out, std::string& error) {
+    std::string choices;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (value.is_string() && value.get<std::string>() == names[i].first) {
+            out = names[i].second;
+            return true;
+        }
+        choices += std::string(i == 0 ? "" : i + 1 == N ? " or " : ", ") + names[i].first;
+    }
+    return fail(error, where, "must be " + choices);
+}
+
 bool read_target(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
     if (!rule.contains("on")) {
         return true;
@@ -236,14 +251,7 @@ bool read_target(const json& rule, const std::string& where, FaultRule& out, std
         {"read_block", FaultTarget::ReadBlock},
         {"any", FaultTarget::Any},
     };
-    const json& value = rule.at("on");
-    for (const auto& [name, target] : names) {
-        if (value.is_string() && value.get<std::string>() == name) {
-            out.on = target;
-            return true;
-        }
-    }
-    return fail(error, at(where, "on"), "must be write, read, write_block, read_block or any");
+    return read_choice(rule.at("on"), at(where, "on"), names, out.on, error);
 }
 
 bool read_effect(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
@@ -437,14 +445,7 @@ bool read_accepts(const json& object, const std::string& where, SimCollection& o
         {"data", CollectionKind::Data},
         {"none", CollectionKind::None},
     };
-    const json& value = object.at("accepts");
-    for (const auto& [name, kind] : names) {
-        if (value.is_string() && value.get<std::string>() == name) {
-            out.accepts = kind;
-            return true;
-        }
-    }
-    return fail(error, at(where, "accepts"), "must be control, data or none");
+    return read_choice(object.at("accepts"), at(where, "accepts"), names, out.accepts, error);
 }
 
 bool read_collection(const json& object, const std::string& where, SimCollection& out,

@@ -569,7 +569,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadScenarioCase{"UnknownTarget",
                         R"({"devices": [{"controller": {"faults": [
                             {"on": "poll", "fail_get": true}]}}]})",
-                        "on: must be"},
+                        "on: must be write, read, write_block, read_block or any"},
         BadScenarioCase{"VersionFormat",
                         R"({"devices": [{"controller": {"firmware_version": "3.7"}}]})",
                         "firmware_version"},
@@ -584,7 +584,7 @@ INSTANTIATE_TEST_SUITE_P(
                         R"({"devices": [{"controller": {"active_mode": [1, 2, 3]}}]})",
                         "active_mode"},
         BadScenarioCase{"Accepts", R"({"devices": [{"collections": [{"accepts": "both"}]}]})",
-                        "accepts"},
+                        "collections[0].accepts: must be control, data or none"},
         BadScenarioCase{"MouseIds", R"({"mouse_devices": ["ACPI"]})", "mouse_devices[0]"},
         BadScenarioCase{"DevicesNotAList", R"({"devices": {}})", "devices: must be a list"}),
     [](const ::testing::TestParamInfo<BadScenarioCase>& info) { return info.param.name; });
