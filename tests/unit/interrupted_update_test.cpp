@@ -17,8 +17,6 @@ const sim::Controller& controller() {
     return sim::pc().devices.at(0).controller;
 }
 
-using harness::main_image_of;
-
 struct StartCase {
     const char* name;
     const char* controller;
