@@ -41,11 +41,11 @@ std::filesystem::path new_folder(const std::string& prefix) {
 } // namespace
 
 std::vector<std::uint8_t> main_image_of(const std::vector<std::uint8_t>& image) {
-    if (image.size() < sim::kImageFileBytes) {
+    sim::ImageFile decoded;
+    if (!sim::decode_image_file(image.data(), image.size(), decoded)) {
         return {};
     }
-    const auto first = image.begin() + static_cast<std::ptrdiff_t>(sim::kImageMain);
-    return {first, first + static_cast<std::ptrdiff_t>(sim::kImageMainBytes)};
+    return decoded.main_image;
 }
 
 void reset_program() {
