@@ -23,7 +23,8 @@ namespace {
 using nlohmann::json;
 
 const std::set<std::string> kTopLevelKeys = {
-    "time", "power", "answers", "dialog", "dialog_messages", "devices", "mouse_devices"};
+    "time",           "power",       "answers",      "dialog",  "dialog_messages",
+    "window_station", "session_end", "updater_lock", "devices", "mouse_devices"};
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
@@ -141,16 +142,14 @@ bool read_dialog(const json& value, SimulatedPc& machine, std::string& error) {
 }
 
 // "dialog_messages": [{"at_ms": N, "message": "null" | "close" | "start" | "escape" |
-// "alt_f4"}]; they are posted in order of time (in list order at the same time).
+// "alt_f4" | "quit"}]; they are posted in order of time (in list order at the same time).
 bool read_dialog_messages(const json& value, SimulatedPc& machine, std::string& error) {
     static const std::pair<const char*, DialogMessageKind> kNames[] = {
-        {"null", DialogMessageKind::Null},
-        {"close", DialogMessageKind::Close},
-        {"start", DialogMessageKind::Start},
-        {"escape", DialogMessageKind::Escape},
-        {"alt_f4", DialogMessageKind::SystemClose}};
+        {"null", DialogMessageKind::Null},          {"close", DialogMessageKind::Close},
+        {"start", DialogMessageKind::Start},        {"escape", DialogMessageKind::Escape},
+        {"alt_f4", DialogMessageKind::SystemClose}, {"quit", DialogMessageKind::Quit}};
     error = "\"dialog_messages\" must be a list of {\"at_ms\": N, \"message\": \"null\" | "
-            "\"close\" | \"start\" | \"escape\" | \"alt_f4\"}";
+            "\"close\" | \"start\" | \"escape\" | \"alt_f4\" | \"quit\"}";
     if (!value.is_array()) {
         return false;
     }
@@ -179,6 +178,41 @@ bool read_dialog_messages(const json& value, SimulatedPc& machine, std::string& 
                      [](const auto& a, const auto& b) { return a.at_ms < b.at_ms; });
     machine.dialog_messages = std::move(messages);
     error.clear();
+    return true;
+}
+
+// "window_station": "visible" | "hidden" (a service's, or SYSTEM's in session 0: nobody sees it).
+bool read_window_station(const json& value, SimulatedPc& machine, std::string& error) {
+    if (value != "visible" && value != "hidden") {
+        error = "\"window_station\" must be \"visible\" or \"hidden\"";
+        return false;
+    }
+    machine.window_station_visible = value == "visible";
+    return true;
+}
+
+// "session_end": {"at_ms": N, "forced": false}: the session ends at that virtual time.
+bool read_session_end(const json& value, SimulatedPc& machine, std::string& error) {
+    error = "\"session_end\" must be {\"at_ms\": N, \"forced\": true | false}";
+    if (!value.is_object() || !value.contains("at_ms") || !value["at_ms"].is_number_unsigned() ||
+        (value.contains("forced") && !value["forced"].is_boolean()) ||
+        !refuse_unknown(value, {"at_ms", "forced"}, "session_end", error)) {
+        return false;
+    }
+    machine.session_end =
+        SessionEnd{value["at_ms"].get<std::uint64_t>(), value.value("forced", false), false};
+    error.clear();
+    return true;
+}
+
+// "updater_lock": "held" (another updater runs) | "abandoned" (one was killed holding it).
+bool read_updater_lock(const json& value, SimulatedPc& machine, std::string& error) {
+    if (value != "held" && value != "abandoned") {
+        error = "\"updater_lock\" must be \"held\" or \"abandoned\"";
+        return false;
+    }
+    machine.named_mutexes[kUpdaterLockName].holder =
+        value == "held" ? MutexHolder::OtherProcess : MutexHolder::Abandoned;
     return true;
 }
 
@@ -235,6 +269,18 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
     }
     if (scenario.contains("dialog_messages") &&
         !read_dialog_messages(scenario["dialog_messages"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("window_station") &&
+        !read_window_station(scenario["window_station"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("session_end") &&
+        !read_session_end(scenario["session_end"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("updater_lock") &&
+        !read_updater_lock(scenario["updater_lock"], machine, error)) {
         return false;
     }
     const std::unique_ptr<ImageFile> image = folder_image();

@@ -2,6 +2,7 @@
 
 #include "host/device_tree.h"
 #include "host/handles.h"
+#include "host/process.h"
 
 namespace sim {
 
@@ -14,6 +15,7 @@ void reset_pc() {
     pc() = SimulatedPc{};
     host_handles_reset();
     host_device_api_reset();
+    host_windows_reset();
 }
 
 void record_event(const std::string& line) {
@@ -26,6 +28,15 @@ void record_event(const std::string& line) {
 
 std::uint64_t now_ms() {
     return pc().virtual_ms;
+}
+
+void record_guard_event(const std::string& what) {
+    SimulatedPc& machine = pc();
+    std::uint64_t requests = 0;
+    for (const SimDevice& device : machine.devices) {
+        requests += device.request_log.size();
+    }
+    machine.guard_events.push_back({what, machine.virtual_ms, requests});
 }
 
 } // namespace sim

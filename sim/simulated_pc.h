@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,36 @@
 
 namespace sim {
 
+// Who holds a named mutex of the system: nobody, this program, another process, or nobody since
+// its holder ended without giving it back (the next waiter gets it as abandoned).
+enum class MutexHolder { Nobody, ThisProcess, OtherProcess, Abandoned };
+
+struct NamedMutex {
+    MutexHolder holder = MutexHolder::Nobody;
+    int handles = 0; // this program's open handles on it
+};
+
+// The name under which updaters keep one another out (the lock another updater holds).
+inline const std::wstring kUpdaterLockName = L"Global\\NorvaneFwUpdater";
+
+// A session end the system starts at a virtual time: every top-level window of the program is
+// asked (WM_QUERYENDSESSION) and the session ends when all agree. Forced, it ends whatever they
+// answer, as when the user chooses to shut down anyway.
+struct SessionEnd {
+    std::uint64_t at_ms = 0;
+    bool forced = false;
+    bool delivered = false;
+};
+
+// One thing the program did to keep the machine and its session up ("power-request on", "power-
+// request off", "shutdown-block on REASON", "shutdown-block off", "session-end refused", ...), with
+// the virtual time and the number of requests in all devices' request logs by then.
+struct GuardEvent {
+    std::string what;
+    std::uint64_t at_ms = 0;
+    std::uint64_t requests_sent = 0;
+};
+
 // Start: press Start Update once. StartTwice: press it, then send its command once more (a second
 // click, or a command posted by another program). Close: close without starting. Fail: the dialog
 // cannot be created (DialogBoxParamW answers -1).
@@ -20,8 +51,9 @@ enum class DialogAction { Start, Close, StartTwice, Fail };
 
 // A message another program or the user sends the update dialog while it is up: WM_NULL (what
 // Windows sends to see whether a window still answers), the close box (WM_CLOSE), the Start Update
-// command again, the Escape key, or Alt+F4 / the system menu's Close (WM_SYSCOMMAND SC_CLOSE).
-enum class DialogMessageKind { Null, Close, Start, Escape, SystemClose };
+// command again, the Escape key, Alt+F4 / the system menu's Close (WM_SYSCOMMAND SC_CLOSE), or a
+// WM_QUIT posted to the dialog's thread.
+enum class DialogMessageKind { Null, Close, Start, Escape, SystemClose, Quit };
 
 struct ScriptedMessage {
     std::uint64_t at_ms = 0; // virtual time at which it is posted
@@ -70,6 +102,16 @@ struct SimulatedPc {
     std::vector<SimDevice> devices;
     std::vector<std::vector<std::string>> mouse_devices;
 
+    // The system around the run: named mutexes (another updater's lock among them), whether the
+    // window station is visible (it is not for a service or SYSTEM in session 0), a session end.
+    std::map<std::wstring, NamedMutex> named_mutexes;
+    bool window_station_visible = true;
+    std::optional<SessionEnd> session_end;
+    // Power requests set and shutdown block reasons registered now, and their history.
+    int power_requests_set = 0;
+    int shutdown_blocks = 0;
+    std::vector<GuardEvent> guard_events;
+
     // Every event the program showed, one transcript line each, in order.
     std::vector<std::string> transcript;
     // Called with each new transcript line as it happens (fwsim prints it at once).
@@ -87,5 +129,8 @@ void record_event(const std::string& line);
 
 // Milliseconds since the simulated PC started, as the virtual clock counts them.
 std::uint64_t now_ms();
+
+// Appends one guard event, stamped with the time and the requests sent so far.
+void record_guard_event(const std::string& what);
 
 } // namespace sim

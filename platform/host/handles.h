@@ -10,20 +10,30 @@
 #include "host/win32_host.h"
 #include "sim/setupapi_lists.h"
 
-enum class HandleKind { File, Device, Search, DeviceList, Preparsed, LocalMemory };
+enum class HandleKind {
+    File,
+    Device,
+    Search,
+    DeviceList,
+    Preparsed,
+    LocalMemory,
+    Mutex,
+    PowerRequest
+};
 
 struct HandleEntry {
     HandleKind kind;
-    int fd = -1;                     // File: the POSIX descriptor
-    std::wstring path;               // File: the path as opened (sharing checks); Device: path
-    DWORD access = 0;                // File: requested access
-    DWORD share = 0;                 // File: share mode
-    std::size_t device = 0;          // Device, Preparsed: index into the simulated device tree
+    int fd = -1;            // File: the POSIX descriptor
+    std::wstring path;      // File: the path as opened (sharing checks); Device: path; Mutex: name
+    DWORD access = 0;       // File: requested access
+    DWORD share = 0;        // File: share mode
+    std::size_t device = 0; // Device, Preparsed: index into the simulated device tree
     std::size_t collection = 0;      // Device, Preparsed: collection of that device
     std::vector<std::wstring> names; // Search: the matching names
     std::vector<DWORD> attributes;   // Search: attributes of each name
     std::size_t position = 0;        // Search: next name to return
     sim::DeviceInfoList device_list; // DeviceList: the snapshot
+    int requests_set = 0;            // PowerRequest: set and not yet cleared
 };
 
 // Registers a new object and returns its handle (never null or INVALID_HANDLE_VALUE).

@@ -33,6 +33,7 @@
 
 #include "host/device_tree.h"
 #include "host/handles.h"
+#include "host/process.h"
 #include "host/wide_path.h"
 
 namespace {
@@ -40,7 +41,7 @@ namespace {
 constexpr DWORD kErrorInvalidFunction = 1;
 constexpr DWORD kErrorFileExists = 80;
 constexpr DWORD kErrorDiskFull = 112;
-constexpr DWORD kErrorAlreadyExists = 183;
+constexpr DWORD kErrorAlreadyExists = ERROR_ALREADY_EXISTS;
 constexpr DWORD kTruncateExisting = 5;
 constexpr DWORD kFileWriteData = 0x0002;
 constexpr DWORD kFlagBackupSemantics = 0x02000000;
@@ -558,14 +559,17 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD to_write, LPDWORD written,
     return TRUE;
 }
 
-// Kernel handles only: files and devices. Searches, device lists, preparsed data and local memory
-// have their own release calls, and CloseHandle refuses them as Windows does.
+// Kernel handles only: files, devices, mutexes and power requests. Searches, device lists,
+// preparsed data and local memory have their own release calls, and CloseHandle refuses them as
+// Windows does.
 BOOL CloseHandle(HANDLE handle) {
     const HandleEntry* entry = host_handle_find(handle);
     if (entry == nullptr ||
-        (entry->kind != HandleKind::File && entry->kind != HandleKind::Device)) {
+        (entry->kind != HandleKind::File && entry->kind != HandleKind::Device &&
+         entry->kind != HandleKind::Mutex && entry->kind != HandleKind::PowerRequest)) {
         return fail(ERROR_INVALID_HANDLE);
     }
+    host_close_kernel_object(*entry);
     host_handle_release(handle);
     return TRUE;
 }

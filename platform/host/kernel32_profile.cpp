@@ -1,4 +1,5 @@
-// kernel32 stand-in for GetPrivateProfileIntW, reading an ini file the way Wine 8.0 reads it.
+// kernel32 stand-ins for GetPrivateProfileIntW and GetPrivateProfileStringW, reading an ini file
+// the way Wine 8.0 reads it.
 // tests/tools/wine/profile_probe.c asked Wine about every shape in
 // tests/tools/wine/profile_cases.h, and docs/profile-parsing.md explains the rules; in short:
 // - the file is UTF-16 LE or BE, or UTF-8, by its byte-order mark, and Windows-1252 without one;
@@ -12,7 +13,10 @@
 //   RtlUnicodeStringToInteger reads it with base 0: leading characters up to the blank skipped,
 //   one sign, "0x" / "0o" / "0b" (lower case only), digits up to the first one the base does not
 //   have, wrapping modulo 2^32;
-// - a path without a folder names a file in the Windows folder, which the host does not have.
+// - a path without a folder names a file in the Windows folder, which the host does not have;
+// - GetPrivateProfileStringW gives the value as the file holds it, one pair of matching quotes
+//   removed, cut to the buffer; a key without "=" gives an empty text, a missing one the default.
+#include <algorithm>
 #include <cstdint>
 #include <fcntl.h>
 #include <string>
@@ -345,4 +349,28 @@ extern "C" UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, int default_
     }
     const Units value = value_text(entry.value);
     return value.empty() ? fallback : parse_number(value);
+}
+
+extern "C" DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR default_value,
+                                          LPWSTR out, DWORD size, LPCWSTR path) {
+    if (out == nullptr || size == 0) {
+        return 0;
+    }
+    Units value = default_value == nullptr ? Units{} : units_from_wide(default_value);
+    Units text;
+    KeyLine entry;
+    if (section != nullptr && key != nullptr && path != nullptr && load_profile(path, text) &&
+        find_entry(text, units_from_wide(section), units_from_wide(key), entry)) {
+        const bool quoted = entry.value.size() >= 2 &&
+                            (entry.value[0] == u'"' || entry.value[0] == u'\'') &&
+                            entry.value.back() == entry.value[0];
+        value = quoted ? entry.value.substr(1, entry.value.size() - 2) : entry.value;
+    }
+    const std::size_t length = std::min<std::size_t>(value.size(), size - 1);
+    for (std::size_t i = 0; i < length; ++i) {
+        out[i] =
+            static_cast<wchar_t>(value[i]); // UTF-16 code units, as a Windows program sees them
+    }
+    out[length] = L'\0';
+    return static_cast<DWORD>(length);
 }

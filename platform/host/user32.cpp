@@ -1,16 +1,30 @@
 // user32 and comctl32 stand-ins: message boxes answered by the simulated user, and the update
 // dialog run from the scenario's script (press Start Update, or close it), with its button,
-// title and progress bar recorded in the transcript.
+// title and progress bar recorded in the transcript. Besides the dialog, the program's own
+// top-level windows (CreateWindowExW of a registered class), the window station it runs in, and a
+// session end the scenario starts, delivered as Windows sends it: to every top-level window, when
+// the program looks at its messages.
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "host/process.h"
 #include "host/win32_host.h"
 #include "sim/simulated_pc.h"
 #include "sim/transcript_text.h"
 
 struct HostWindow {
+    int id;
+    WNDPROC procedure = nullptr; // windows of a registered class
+    LONG_PTR message_result = 0; // a dialog's DWLP_MSGRESULT
+    bool shutdown_block = false; // a shutdown block reason is registered for it
+};
+
+struct HostWindowStation {
     int id;
 };
 
@@ -45,6 +59,12 @@ struct DialogState {
 
 DialogState g_dialog;
 HostMenu g_system_menu{0};
+HostWindowStation g_window_station{0};
+
+// The program's own windows (CreateWindowExW) and the classes they come from.
+constexpr int kFirstCreatedWindowId = 100;
+std::vector<std::unique_ptr<HostWindow>> g_created_windows;
+std::map<std::wstring, WNDPROC> g_window_classes;
 
 // The scripted message taken from the queue and not yet handed to the dialog, or none.
 std::optional<std::size_t> g_taken_message;
@@ -65,6 +85,8 @@ MessageShape shape_of(sim::DialogMessageKind kind) {
         return {WM_KEYDOWN, VK_ESCAPE, "WM_KEYDOWN"};
     case sim::DialogMessageKind::SystemClose:
         return {WM_SYSCOMMAND, SC_CLOSE, "WM_SYSCOMMAND"};
+    case sim::DialogMessageKind::Quit:
+        return {WM_QUIT, 0, "WM_QUIT"};
     case sim::DialogMessageKind::Null:
         break;
     }
@@ -92,6 +114,11 @@ std::string style_hex(UINT style) {
 }
 
 int answer_box(UINT type) {
+    if (g_dialog.quit) {
+        // A WM_QUIT waiting in the thread's queue ends the box's own loop at once: nobody sees it.
+        sim::record_event("answer quit");
+        return 0;
+    }
     if ((type & kButtonTypeMask) == MB_YESNO && sim::pc().question_box_fails) {
         sim::record_event("answer none");
         return 0; // the box could not be shown
@@ -155,10 +182,83 @@ void deliver(UINT message, WPARAM wparam) {
         break;
     case WM_NULL:
         break;
+    case WM_QUIT:
+        g_dialog.quit = true; // the dialog's own loop ends
+        break;
     default:
         send_to_dialog(message, wparam, 0);
         break;
     }
+}
+
+// The program's top-level windows: the update dialog while it is up, and its own windows.
+std::vector<HostWindow*> top_level_windows() {
+    std::vector<HostWindow*> windows;
+    if (g_dialog.alive && !g_dialog.quit) {
+        windows.push_back(&g_dialog.window);
+    }
+    for (const auto& window : g_created_windows) {
+        windows.push_back(window.get());
+    }
+    return windows;
+}
+
+bool is_top_level_window(HWND window) {
+    const std::vector<HostWindow*> windows = top_level_windows();
+    return std::find(windows.begin(), windows.end(), window) != windows.end();
+}
+
+// What a top-level window answers a session message: a window of a class through its procedure,
+// the dialog through its dialog procedure and, where that leaves the message, the dialog
+// manager's default (TRUE for WM_QUERYENDSESSION).
+LRESULT send_session_message(HostWindow* window, UINT message, WPARAM wparam) {
+    if (window->procedure != nullptr) {
+        return window->procedure(window, message, wparam, 0);
+    }
+    window->message_result = 0;
+    if (g_dialog.procedure(window, message, wparam, 0) != 0) {
+        return window->message_result;
+    }
+    return message == WM_QUERYENDSESSION ? TRUE : 0;
+}
+
+// A session end that is due: every top-level window is asked; one that refuses keeps the session
+// (unless the end is forced). Otherwise each is told that the session ends, and the system ends
+// the process, with exit code 0, as Wine does with a program that has not ended itself by then.
+void deliver_session_end() {
+    std::optional<sim::SessionEnd>& end = sim::pc().session_end;
+    if (!end.has_value() || end->delivered || end->at_ms > sim::pc().virtual_ms) {
+        return;
+    }
+    end->delivered = true;
+    bool agreed = true;
+    for (HostWindow* window : top_level_windows()) {
+        agreed = send_session_message(window, WM_QUERYENDSESSION, 0) != FALSE && agreed;
+    }
+    sim::record_guard_event(agreed ? "session-end agreed" : "session-end refused");
+    if (!agreed && !end->forced) {
+        return;
+    }
+    for (HostWindow* window : top_level_windows()) {
+        send_session_message(window, WM_ENDSESSION, TRUE);
+    }
+    host_end_process();
+    throw HostProcessExit{0};
+}
+
+// The earliest time at which a scripted message or the session end is due, if any.
+std::optional<std::uint64_t> next_due_time(std::uint64_t time) {
+    std::optional<std::uint64_t> due;
+    if (g_dialog.alive && !g_dialog.quit) {
+        if (const std::optional<std::size_t> message = next_message_due(time)) {
+            due = sim::pc().dialog_messages[*message].at_ms;
+        }
+    }
+    const std::optional<sim::SessionEnd>& end = sim::pc().session_end;
+    if (end.has_value() && !end->delivered && end->at_ms <= time) {
+        due = due.has_value() ? std::min(*due, end->at_ms) : end->at_ms;
+    }
+    return due;
 }
 
 // Marks a scripted message as taken by the dialog's thread now and hands it to the dialog.
@@ -227,6 +327,11 @@ INT_PTR DialogBoxParamW([[maybe_unused]] HINSTANCE instance, [[maybe_unused]] LP
     sim::record_event("dialog open");
     procedure(&g_dialog.window, WM_INITDIALOG, 0, init_param);
     run_dialog_script();
+    if (g_dialog.alive && g_dialog.quit) {
+        sim::record_event("dialog quit"); // a WM_QUIT ended the dialog's loop
+        g_dialog.alive = false;
+        return 0;
+    }
     if (g_dialog.alive) {
         sim::record_event("dialog stuck");
         g_dialog.alive = false;
@@ -275,6 +380,16 @@ BOOL SetWindowTextW(HWND window, LPCWSTR text) {
 }
 
 BOOL DestroyWindow(HWND window) {
+    const auto created =
+        std::find_if(g_created_windows.begin(), g_created_windows.end(),
+                     [window](const auto& candidate) { return candidate.get() == window; });
+    if (created != g_created_windows.end()) {
+        if ((*created)->shutdown_block) {
+            --sim::pc().shutdown_blocks; // the reason goes with its window
+        }
+        g_created_windows.erase(created);
+        return TRUE;
+    }
     if (window != &g_dialog.window || !g_dialog.alive) {
         return FALSE;
     }
@@ -288,8 +403,11 @@ void PostQuitMessage([[maybe_unused]] int exit_code) {
     g_dialog.quit = true;
 }
 
+// Sent messages (a session end) are delivered first, as Windows delivers them inside the call;
+// then the first scripted message that is due. A WM_QUIT taken here leaves the queue at once.
 BOOL PeekMessageW(MSG* message, [[maybe_unused]] HWND window, [[maybe_unused]] UINT first,
                   [[maybe_unused]] UINT last, [[maybe_unused]] UINT remove) {
+    deliver_session_end();
     if (message == nullptr || !g_dialog.alive || g_dialog.quit) {
         return FALSE;
     }
@@ -299,9 +417,17 @@ BOOL PeekMessageW(MSG* message, [[maybe_unused]] HWND window, [[maybe_unused]] U
     }
     const MessageShape shape = shape_of(sim::pc().dialog_messages[*due].kind);
     *message = MSG{};
-    message->hwnd = &g_dialog.window;
+    message->hwnd = shape.message == WM_QUIT ? nullptr : &g_dialog.window;
     message->message = shape.message;
     message->wParam = shape.wparam;
+    if (shape.message == WM_QUIT) {
+        sim::ScriptedMessage& scripted = sim::pc().dialog_messages[*due];
+        scripted.dispatched_ms = sim::pc().virtual_ms;
+        scripted.close_box_enabled_then = sim::pc().close_box_enabled;
+        sim::record_event("message WM_QUIT after " +
+                          std::to_string(sim::pc().virtual_ms - scripted.at_ms) + " ms");
+        return TRUE;
+    }
     g_taken_message = due;
     return TRUE;
 }
@@ -332,17 +458,16 @@ LRESULT DispatchMessageW(const MSG* message) {
     return 0;
 }
 
-// Waits on the virtual clock until a scripted message is posted or the time is up.
+// Waits on the virtual clock until a scripted message or a session end is due, or the time is up.
 DWORD MsgWaitForMultipleObjects([[maybe_unused]] DWORD count,
                                 [[maybe_unused]] const HANDLE* handles,
                                 [[maybe_unused]] BOOL wait_all, DWORD milliseconds,
                                 [[maybe_unused]] DWORD wake_mask) {
     const std::uint64_t now = sim::pc().virtual_ms;
-    const std::optional<std::size_t> due = next_message_due(now + milliseconds);
+    const std::optional<std::uint64_t> due = next_due_time(now + milliseconds);
     if (due.has_value()) {
-        const std::uint64_t at = sim::pc().dialog_messages[*due].at_ms;
-        if (at > now) {
-            Sleep(static_cast<DWORD>(at - now));
+        if (*due > now) {
+            Sleep(static_cast<DWORD>(*due - now));
         }
         return WAIT_OBJECT_0;
     }
@@ -364,8 +489,97 @@ BOOL EnableMenuItem(HMENU menu, UINT item, UINT enable) {
     return previous;
 }
 
+// A dialog's message result; no other index is kept.
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
+    if (!is_top_level_window(window) || index != DWLP_MSGRESULT) {
+        return 0;
+    }
+    const LONG_PTR previous = window->message_result;
+    window->message_result = value;
+    return previous;
+}
+
+ATOM RegisterClassW(const WNDCLASSW* window_class) {
+    if (window_class == nullptr || window_class->lpszClassName == nullptr ||
+        window_class->lpfnWndProc == nullptr ||
+        !g_window_classes.emplace(window_class->lpszClassName, window_class->lpfnWndProc).second) {
+        return 0;
+    }
+    return static_cast<ATOM>(g_window_classes.size());
+}
+
+// Top-level windows of a registered class only; none is ever shown here.
+HWND CreateWindowExW(DWORD /*ex_style*/, LPCWSTR class_name, LPCWSTR /*window_name*/,
+                     DWORD /*style*/, int /*x*/, int /*y*/, int /*width*/, int /*height*/,
+                     HWND parent, HMENU /*menu*/, HINSTANCE /*instance*/, LPVOID /*parameter*/) {
+    const auto known =
+        class_name == nullptr ? g_window_classes.end() : g_window_classes.find(class_name);
+    if (known == g_window_classes.end() || parent != nullptr) {
+        return nullptr;
+    }
+    const int id = kFirstCreatedWindowId + static_cast<int>(g_created_windows.size());
+    g_created_windows.push_back(std::make_unique<HostWindow>(HostWindow{id, known->second}));
+    return g_created_windows.back().get();
+}
+
+LRESULT DefWindowProcW(HWND /*window*/, UINT message, WPARAM /*wparam*/, LPARAM /*lparam*/) {
+    return message == WM_QUERYENDSESSION ? TRUE : 0;
+}
+
+// A reason for one live top-level window of the program, as Windows takes it.
+BOOL ShutdownBlockReasonCreate(HWND window, LPCWSTR reason) {
+    if (reason == nullptr || !is_top_level_window(window)) {
+        return FALSE;
+    }
+    if (!window->shutdown_block) {
+        ++sim::pc().shutdown_blocks;
+    }
+    window->shutdown_block = true;
+    sim::record_guard_event("shutdown-block on " + sim::transcript_text(reason));
+    return TRUE;
+}
+
+BOOL ShutdownBlockReasonDestroy(HWND window) {
+    if (!is_top_level_window(window) || !window->shutdown_block) {
+        return FALSE;
+    }
+    window->shutdown_block = false;
+    --sim::pc().shutdown_blocks;
+    sim::record_guard_event("shutdown-block off");
+    return TRUE;
+}
+
+HWINSTA GetProcessWindowStation() {
+    return &g_window_station;
+}
+
+// UOI_FLAGS of the window station: visible unless the scenario runs the program where nobody sees
+// its windows.
+BOOL GetUserObjectInformationW(HANDLE object, int index, PVOID information, DWORD length,
+                               LPDWORD needed) {
+    if (object != &g_window_station || index != UOI_FLAGS) {
+        return FALSE;
+    }
+    if (needed != nullptr) {
+        *needed = sizeof(USEROBJECTFLAGS);
+    }
+    if (information == nullptr || length < sizeof(USEROBJECTFLAGS)) {
+        return FALSE;
+    }
+    auto* flags = static_cast<USEROBJECTFLAGS*>(information);
+    *flags = USEROBJECTFLAGS{TRUE, FALSE, sim::pc().window_station_visible ? WSF_VISIBLE : 0};
+    return TRUE;
+}
+
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
     return init != nullptr && init->dwSize == sizeof(INITCOMMONCONTROLSEX) ? TRUE : FALSE;
 }
 
 } // extern "C"
+
+void host_windows_reset() {
+    g_dialog = DialogState{};
+    g_taken_message.reset();
+    g_created_windows.clear();
+    g_window_classes.clear();
+}

@@ -88,6 +88,8 @@ constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 
 struct SYSTEMTIME {
@@ -171,7 +173,33 @@ struct LARGE_INTEGER {
 };
 
 constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_ABANDONED = 0x80;
 constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+// Power requests.
+constexpr ULONG POWER_REQUEST_CONTEXT_VERSION = 0;
+constexpr DWORD POWER_REQUEST_CONTEXT_SIMPLE_STRING = 0x1;
+enum POWER_REQUEST_TYPE {
+    PowerRequestDisplayRequired,
+    PowerRequestSystemRequired,
+    PowerRequestAwayModeRequired,
+    PowerRequestExecutionRequired
+};
+struct REASON_CONTEXT {
+    ULONG Version;
+    DWORD Flags;
+    union {
+        struct {
+            HMODULE LocalizedReasonModule;
+            ULONG LocalizedReasonId;
+            ULONG ReasonStringCount;
+            LPWSTR* ReasonStrings;
+        } Detailed;
+        LPWSTR SimpleReasonString;
+    } Reason;
+};
+using PREASON_CONTEXT = REASON_CONTEXT*;
 
 extern "C" {
 void Sleep(DWORD milliseconds);
@@ -187,6 +215,8 @@ BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE search);
 DWORD GetCurrentDirectoryW(DWORD length, LPWSTR buffer);
 UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, int default_value, LPCWSTR path);
+DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR default_value, LPWSTR out,
+                               DWORD size, LPCWSTR path);
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped);
@@ -198,11 +228,20 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR module_name);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES security, BOOL initial_owner, LPCWSTR name);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+BOOL ReleaseMutex(HANDLE mutex);
+HANDLE PowerCreateRequest(PREASON_CONTEXT context);
+BOOL PowerSetRequest(HANDLE request, POWER_REQUEST_TYPE type);
+BOOL PowerClearRequest(HANDLE request, POWER_REQUEST_TYPE type);
+[[noreturn]] void ExitProcess(UINT exit_code);
 }
 
 // ---- user32 ------------------------------------------------------------------------------------
 
 using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
+using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+using ATOM = WORD;
 
 constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_YESNO = 0x00000004;
@@ -218,6 +257,8 @@ constexpr int IDNO = 7;
 constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUERYENDSESSION = 0x0011;
+constexpr UINT WM_ENDSESSION = 0x0016;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_SYSKEYDOWN = 0x0104;
@@ -236,6 +277,37 @@ constexpr DWORD QS_ALLINPUT = 0x04FF;
 
 struct HostMenu;
 using HMENU = HostMenu*;
+struct HostWindowStation;
+using HWINSTA = HostWindowStation*;
+struct HostIcon;
+using HICON = HostIcon*;
+using HCURSOR = HICON;
+struct HostBrush;
+using HBRUSH = HostBrush*;
+
+constexpr DWORD WS_OVERLAPPED = 0x00000000;
+constexpr int DWLP_MSGRESULT = 0;
+constexpr int UOI_FLAGS = 1;
+constexpr DWORD WSF_VISIBLE = 0x0001;
+
+struct USEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+};
+
+struct WNDCLASSW {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCWSTR lpszMenuName;
+    LPCWSTR lpszClassName;
+};
 
 struct POINT {
     LONG x;
@@ -269,6 +341,17 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_al
                                 DWORD milliseconds, DWORD wake_mask);
 HMENU GetSystemMenu(HWND window, BOOL revert);
 BOOL EnableMenuItem(HMENU menu, UINT item, UINT enable);
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
+ATOM RegisterClassW(const WNDCLASSW* window_class);
+HWND CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_name, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID parameter);
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+BOOL ShutdownBlockReasonCreate(HWND window, LPCWSTR reason);
+BOOL ShutdownBlockReasonDestroy(HWND window);
+HWINSTA GetProcessWindowStation();
+BOOL GetUserObjectInformationW(HANDLE object, int index, PVOID information, DWORD length,
+                               LPDWORD needed);
 }
 
 // ---- comctl32 ----------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/handles.h"
+#include "host/process.h"
 #include "host/wide_path.h"
 #include "platform/win32.h"
 #include "sim/kept_state.h"
@@ -20,7 +21,6 @@ namespace {
 
 constexpr int kExitDone = 0;
 constexpr int kExitBadUsage = 2;
-constexpr int kShowNormal = 1;
 constexpr const char* kUsage =
     "usage: fwsim [--scenario FILE.json] [--real-time] [--stats] [--state] [--trace FILE]\n"
     "             [--keep FILE] [--] WORDS...\n"
@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
     machine.on_event = [](const std::string& line) { std::cout << line << '\n' << std::flush; };
     // The image as the folder holds it before the run, for the state lines.
     const std::unique_ptr<sim::ImageFile> image = sim::folder_image();
-    const int code = wWinMain(nullptr, nullptr, arguments.data(), kShowNormal);
+    const int code = host_run_entry_point(arguments);
     std::cout << "exit " << code << '\n' << std::flush;
     if (options.state) {
         print_state(image == nullptr ? nullptr : &image->main_image);

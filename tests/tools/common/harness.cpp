@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "device/device_link.h"
 #include "device/pause.h"
+#include "host/process.h"
 #include "platform/win32.h"
 #include "sim/simulated_pc.h"
 #include "ui/update_dialog.h"
@@ -79,8 +80,7 @@ std::vector<std::string> success_violations(const std::vector<std::uint8_t>& mai
 }
 
 int run_program(const std::wstring& arguments) {
-    std::wstring copy = arguments;
-    return wWinMain(nullptr, nullptr, copy.data(), 1);
+    return host_run_entry_point(arguments);
 }
 
 ScratchFolder::ScratchFolder(const std::string& prefix)

@@ -73,6 +73,10 @@ class ScenarioBuilder : public JsonBuilder {
         value_["dialog_messages"].push_back({{"at_ms", at_ms}, {"message", message}});
         return *this;
     }
+    ScenarioBuilder& session_end(std::uint64_t at_ms, bool forced) {
+        value_["session_end"] = {{"at_ms", at_ms}, {"forced", forced}};
+        return *this;
+    }
     ScenarioBuilder& device(const DeviceBuilder& device) {
         value_["devices"].push_back(device.json());
         return *this;
