@@ -5,11 +5,13 @@
 #include "app/run_options.h"
 #include "app/run_state.h"
 #include "app/settings.h"
+#include "app/updater_lock.h"
 #include "device/address_map.h"
 #include "device/device_link.h"
 #include "platform/win32.h"
 #include "target/touchpad_pnp_id.h"
 #include "ui/message_boxes.h"
+#include "ui/message_pump.h"
 #include "ui/update_dialog.h"
 #include "update/flash_update.h"
 #include "update/fw_image.h"
@@ -46,16 +48,19 @@ constexpr const wchar_t* kTextWaitTooLong = L"WAIT in Setting.ini is above 1000 
 constexpr const wchar_t* kFormatChosenDevice = L"Found %d Norvane devices, updating %s";
 constexpr const wchar_t* kTextQuestionFailed = L"The update question could not be shown.";
 constexpr const wchar_t* kTextDialogFailed = L"The update dialog could not be shown.";
+constexpr const wchar_t* kTextNobodyToAsk = L"No one can answer the update question: run with /s.";
+constexpr const wchar_t* kTextAnotherUpdater = L"Another Norvane FW Updater is running.";
+constexpr const wchar_t* kTextModeUnreadable = L"Controller mode could not be read.";
 
 // A step's failure: its warning box (interactive runs, when it has one), its log line, the exit
-// code line, and 1603.
-int fail_run(const wchar_t* box_text, const wchar_t* log_text) {
+// code line, and the code (1603 unless the step says otherwise).
+int fail_run(const wchar_t* box_text, const wchar_t* log_text, int code = kExitFailure) {
     if (box_text != nullptr) {
         _show_warning(box_text);
     }
     _log_message(log_text);
-    _log_exit_code(kExitFailure);
-    return kExitFailure;
+    _log_exit_code(code);
+    return code;
 }
 
 int end_run(int code) {
@@ -135,7 +140,11 @@ int run_preflight() {
 }
 
 int run_silent_update() {
-    if (!_update_firmware(nullptr)) { // nobody is shown progress
+    // Nobody is shown progress, but the session's questions are answered while the flash pauses.
+    _begin_answering_messages(nullptr);
+    const bool updated = _update_firmware(nullptr);
+    _end_answering_messages();
+    if (!updated) {
         return end_run(kExitFailure);
     }
     _log_exit_code(kExitSuccess);
@@ -143,16 +152,37 @@ int run_silent_update() {
     return kExitSuccess;
 }
 
+// The mode status, read once before the version decision: the controller's own word on whether
+// it runs its firmware.
+struct ModeStatus {
+    bool read;
+    std::uint8_t value;
+};
+
+ModeStatus read_mode_status() {
+    ModeStatus status{false, 0};
+    status.read = _read_mode_status(status.value);
+    return status;
+}
+
 // A controller still in firmware-update mode was left there by an interrupted update: its main
 // memory is erased or only partly programmed, whatever its version bytes say, so the update is
-// due. A status that cannot be read leaves the decision to the versions.
-bool left_in_update_mode() {
-    std::uint8_t status = 0;
-    if (!_read_mode_status(status) || status != kUpdateModeStatus) {
+// due.
+bool left_in_update_mode(const ModeStatus& status) {
+    if (!status.read || status.value != kUpdateModeStatus) {
         return false;
     }
     _log_message(kTextLeftInUpdateMode);
     return true;
+}
+
+// "Up to date" is said only of a controller that reports running its firmware (normal mode): one
+// interrupted while programming already shows the new version bytes (chunk 0 is written first),
+// so its versions prove nothing. A controller whose HID version relaxes the status tests is taken
+// by its versions.
+bool runs_its_firmware(const ModeStatus& status) {
+    return g_device_link.hid_version == kRelaxedHidVersion ||
+           (status.read && status.value == kNormalModeStatus);
 }
 
 int run_interactive_update() {
@@ -166,9 +196,13 @@ int run_interactive_update() {
 int run_update(const FwVersion& current, const FwVersion& image) {
     // An interrupted update, or an erased controller that runs no firmware at all: the update is
     // due whatever the versions say.
-    const bool interrupted = left_in_update_mode();
+    const ModeStatus status = read_mode_status();
+    const bool interrupted = left_in_update_mode(status);
     if (!interrupted && flag_set(kSettingRollback) && !version_erased(current) &&
         version_not_newer(current, image)) {
+        if (!runs_its_firmware(status)) {
+            return fail_run(kTextModeUnreadable, kTextModeUnreadable);
+        }
         _show_information(kTextNotNewer);
         return end_run(kExitNotNewer);
     }
@@ -196,8 +230,8 @@ int run_update(const FwVersion& current, const FwVersion& image) {
     return run_interactive_update();
 }
 
-int run(const wchar_t* arguments) {
-    _parse_command_line(arguments);
+// The run once it holds the one-updater lock.
+int run_with_lock() {
     if (!_load_settings(g_setting_flags)) {
         return fail_run(kTextSettingsUnreadable, kTextSettingsUnreadable);
     }
@@ -209,6 +243,20 @@ int run(const wchar_t* arguments) {
         return code;
     }
     return run_update(g_device_identity.current_version, g_fw_image.new_version);
+}
+
+int run(const wchar_t* arguments) {
+    _parse_command_line(arguments);
+    // A question nobody can see would hold the run until the deployment tool's own timeout.
+    if (!g_run_options.silent && !_boxes_can_be_answered()) {
+        return fail_run(nullptr, kTextNobodyToAsk);
+    }
+    if (!_take_updater_lock()) {
+        return fail_run(kTextAnotherUpdater, kTextAnotherUpdater, kExitAnotherUpdater);
+    }
+    const int code = run_with_lock();
+    _release_updater_lock();
+    return code;
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 // The run's one record, and the names each folder knows its part of it by.
 #include "app/run_state.h"
 
+#include "app/updater_lock.h"
+
 namespace norvane {
 
 RunState g_run{};
 
 RunOptions& g_run_options = g_run.run_options;
+HANDLE& g_updater_lock = g_run.updater_lock;
 SettingFlags& g_setting_flags = g_run.setting_flags;
 std::uint32_t& WAIT = g_run.wait_ms;
 FwImage& g_fw_image = g_run.fw_image;
@@ -20,6 +23,8 @@ std::uint8_t (&g_write_buffer)[kMainImageSize] = g_run.write_buffer;
 std::uint8_t (&g_read_buffer)[kMainImageSize] = g_run.read_buffer;
 int& g_update_outcome = g_run.update_outcome;
 UpdateDialogState& g_update_dialog_state = g_run.update_dialog_state;
+MessagePumpState& g_message_pump = g_run.message_pump;
+SessionGuardState& g_session_guard = g_run.session_guard;
 
 TargetFilter _target_filter() {
     return TargetFilter{(g_setting_flags & kSettingPid) != 0, g_fw_image.product_id};

@@ -11,6 +11,8 @@
 #include "app/settings.h"
 #include "device/device_link.h"
 #include "device/transport.h"
+#include "ui/message_pump.h"
+#include "ui/session_guard.h"
 #include "ui/update_dialog.h"
 #include "update/flash_update.h"
 #include "update/fw_image.h"
@@ -20,6 +22,7 @@ namespace norvane {
 
 struct RunState {
     RunOptions run_options{};
+    HANDLE updater_lock = nullptr;
     SettingFlags setting_flags = kDefaultSettingFlags;
     std::uint32_t wait_ms = kDefaultWaitMs;
     FwImage fw_image{};
@@ -34,6 +37,8 @@ struct RunState {
     std::uint8_t read_buffer[kMainImageSize]{};
     int update_outcome = kExitRestartNeeded;
     UpdateDialogState update_dialog_state{};
+    MessagePumpState message_pump{};
+    SessionGuardState session_guard{};
 };
 
 extern RunState g_run;

@@ -29,8 +29,10 @@ extern SettingFlags& g_setting_flags;
 extern std::uint32_t& WAIT;
 
 // Reads Setting.ini of the current directory into `flags` and WAIT; without the file, the
-// defaults. False when the file is there but cannot be read (its full path does not fit), so that
-// its checks are never silently dropped; `flags` and WAIT then keep the defaults.
+// defaults. False when the file is there but cannot be read (its full path does not fit, another
+// program holds it without sharing, no access, a folder of that name), so that its checks are
+// never silently dropped; `flags` and WAIT then keep the defaults. A WAIT that does not fit 32 bits
+// reads as the largest pause of all.
 bool _load_settings(SettingFlags& flags);
 
 } // namespace norvane

@@ -34,4 +34,15 @@ bool _ask_question(const wchar_t* text, bool& yes) {
     return answer != 0; // MessageBoxW answers 0 when it could not show the box
 }
 
+bool _boxes_can_be_answered() {
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    HWINSTA station = GetProcessWindowStation();
+    if (station == nullptr ||
+        !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &needed)) {
+        return true; // nothing says otherwise: the run asks as it always has
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 } // namespace norvane

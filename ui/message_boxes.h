@@ -28,4 +28,8 @@ void _show_result(const wchar_t* text, bool success);
 // explicit Yes.
 bool _ask_question(const wchar_t* text, bool& yes);
 
+// False when nobody could see a box: the process runs in a window station that is not visible (a
+// service, or a deployment tool's SYSTEM account in session 0), where a box waits for ever.
+bool _boxes_can_be_answered();
+
 } // namespace norvane

@@ -3,8 +3,9 @@
 
 #include "app/exit_codes.h"
 #include "app/run_log.h"
-#include "device/pause.h"
+#include "ui/message_pump.h"
 #include "ui/resource_ids.h"
+#include "ui/session_guard.h"
 
 namespace norvane {
 
@@ -17,7 +18,6 @@ constexpr const wchar_t* kProductNamePath =
 constexpr const wchar_t* kProductVersionPath =
     L"\\StringFileInfo\\" NORVANE_VERSION_BLOCK_KEY_W L"\\ProductVersion";
 constexpr const wchar_t* kTitleSeparator = L" ";
-constexpr LONGLONG kMsPerSecond = 1000;
 
 const wchar_t* query_string(const void* block, const wchar_t* path) {
     void* value = nullptr;
@@ -67,60 +67,6 @@ void set_up_progress(HWND dialog) {
     SendMessageW(progress, PBM_SETSTEP, kProgressStep, 0);
 }
 
-// Dispatches every message waiting for this thread; the dialog's own keyboard handling (Escape,
-// Tab) goes through IsDialogMessageW as in the modal loop. A quit message is left for that loop.
-void pump_messages() {
-    HWND dialog = g_update_dialog_state.window;
-    MSG message;
-    while (!g_update_dialog_state.quit_seen && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            // Put back for the modal loop; taking it again would only spin.
-            g_update_dialog_state.quit_seen = true;
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        if (dialog == nullptr || !IsDialogMessageW(dialog, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-}
-
-LONGLONG counter_now() {
-    LARGE_INTEGER now{};
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-// The pause of the update while the dialog runs it: at least `milliseconds` long, measured with
-// the performance counter (the tick count is too coarse for 2 ms pauses), answering messages as
-// they arrive instead of sleeping through them.
-void pause_answering_messages(DWORD milliseconds) {
-    pump_messages();
-    if (milliseconds == 0) {
-        return;
-    }
-    LARGE_INTEGER frequency{};
-    QueryPerformanceFrequency(&frequency);
-    const LONGLONG wanted = static_cast<LONGLONG>(milliseconds) * frequency.QuadPart;
-    const LONGLONG start = counter_now();
-    for (;;) {
-        const LONGLONG elapsed = (counter_now() - start) * kMsPerSecond;
-        if (elapsed >= wanted) {
-            return;
-        }
-        // Round the rest up to whole milliseconds, so the wait never ends early.
-        const auto rest =
-            static_cast<DWORD>((wanted - elapsed + frequency.QuadPart - 1) / frequency.QuadPart);
-        if (g_update_dialog_state.quit_seen) {
-            Sleep(rest);
-            continue;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, rest, QS_ALLINPUT);
-        pump_messages();
-    }
-}
-
 // Greys the close box while the update runs: nothing may end the program half way.
 void enable_close_box(HWND dialog, bool enable) {
     // MF_BYCOMMAND is 0, written out because SC_CLOSE is a command, not a position.
@@ -140,9 +86,9 @@ void start_update(HWND dialog) {
     g_update_dialog_state.window = dialog;
     EnableWindow(GetDlgItem(dialog, IDC_START_UPDATE), FALSE); // never enabled again
     enable_close_box(dialog, false);
-    _set_pause_function(pause_answering_messages);
+    _begin_answering_messages(dialog);
     const bool updated = g_dialog_update(step_progress_bar);
-    _set_pause_function(nullptr);
+    _end_answering_messages();
     g_update_dialog_state.updating = false;
     enable_close_box(dialog, true);
     if (!updated) {
@@ -182,6 +128,16 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION: {
+        // While the flash runs the session must not end; otherwise the dialog manager answers.
+        LRESULT answer = 0;
+        if (!_answer_session_message(message, wparam, answer)) {
+            return 0;
+        }
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, answer);
+        return TRUE;
+    }
     default:
         return 0;
     }

@@ -20,13 +20,12 @@ extern const DialogUpdate g_dialog_update;
 extern int& g_update_outcome;
 // What the dialog knows of itself and its update: shown once it received WM_INITDIALOG (that is,
 // once it was created), started once at most, and running while the flash sequence runs (the
-// dialog keeps answering messages then, and refuses to close).
+// dialog keeps answering messages then, refuses to close and carries the session guard).
 struct UpdateDialogState {
     bool shown;
     bool started;
     bool updating;
     HWND window;
-    bool quit_seen; // a quit message came while it ran: left for the dialog's own loop
 };
 extern UpdateDialogState& g_update_dialog_state;
 

@@ -198,9 +198,11 @@ void _step_progress(ProgressSink progress) {
 bool _update_firmware(ProgressSink progress) {
     std::memset(g_write_buffer, 0, sizeof(g_write_buffer));
     std::memset(g_read_buffer, 0, sizeof(g_read_buffer));
+    g_flash_guard.hold();
     _bind_channels();
     const bool success = run_steps(progress);
     _close_channels();
+    g_flash_guard.release();
     report_outcome(success);
     return success;
 }

@@ -17,6 +17,15 @@ constexpr DWORD kModeChangeWaitMs = 1000;
 // Told of each step of progress; null where nobody shows progress (a silent run).
 using ProgressSink = void (*)();
 
+// What keeps the machine and the session up while main memory is rewritten, supplied by the
+// application: held before the first write to the controller, released when the sequence ends,
+// before its result is shown.
+struct FlashGuard {
+    void (*hold)();
+    void (*release)();
+};
+extern const FlashGuard g_flash_guard;
+
 // Chunks completed over the whole run (the sequence runs once per run). Part of the run's state.
 extern std::uint32_t& g_chunk_counter;
 

@@ -141,3 +141,25 @@ NORVANE_FORWARD_IMPORT(user32_module, BOOL, SetWindowTextW, (HWND window, LPCWST
                        (window, text), FALSE)
 NORVANE_FORWARD_IMPORT(user32_module, BOOL, TranslateMessage, (const MSG* message), (message),
                        FALSE)
+NORVANE_FORWARD_IMPORT(user32_module, LONG_PTR, SetWindowLongPtrW,
+                       (HWND window, int index, LONG_PTR value), (window, index, value), 0)
+NORVANE_FORWARD_IMPORT(user32_module, ATOM, RegisterClassW, (const WNDCLASSW* window_class),
+                       (window_class), 0)
+NORVANE_FORWARD_IMPORT(user32_module, HWND, CreateWindowExW,
+                       (DWORD ex_style, LPCWSTR class_name, LPCWSTR window_name, DWORD style, int x,
+                        int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                        LPVOID parameter),
+                       (ex_style, class_name, window_name, style, x, y, width, height, parent, menu,
+                        instance, parameter),
+                       nullptr)
+NORVANE_FORWARD_IMPORT(user32_module, LRESULT, DefWindowProcW,
+                       (HWND window, UINT message, WPARAM wparam, LPARAM lparam),
+                       (window, message, wparam, lparam), 0)
+NORVANE_FORWARD_IMPORT(user32_module, BOOL, ShutdownBlockReasonCreate,
+                       (HWND window, LPCWSTR reason), (window, reason), FALSE)
+NORVANE_FORWARD_IMPORT(user32_module, BOOL, ShutdownBlockReasonDestroy, (HWND window), (window),
+                       FALSE)
+NORVANE_FORWARD_IMPORT(user32_module, HWINSTA, GetProcessWindowStation, (), (), nullptr)
+NORVANE_FORWARD_IMPORT(user32_module, BOOL, GetUserObjectInformationW,
+                       (HANDLE object, int index, PVOID information, DWORD length, LPDWORD needed),
+                       (object, index, information, length, needed), FALSE)

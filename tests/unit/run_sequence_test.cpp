@@ -117,6 +117,32 @@ const ExitCase kExitCases[] = {
       "answer none"},
      {"The update question could not be shown.", "Exit code = 1603"},
      1603},
+    // Another updater holds the one-updater lock: retry later, nothing touched.
+    {"another_updater",
+     nullptr,
+     R"({"updater_lock": "held"})",
+     true,
+     {"box Warning 0x30 Another Norvane FW Updater is running.", "answer IDOK"},
+     {"Another Norvane FW Updater is running.", "Exit code = 1618"},
+     1618},
+    // A window station nobody sees (SYSTEM in session 0): no question that would wait for ever.
+    {"nobody_to_answer",
+     nullptr,
+     R"({"window_station": "hidden"})",
+     true,
+     {},
+     {"No one can answer the update question: run with /s.", "Exit code = 1603"},
+     1603},
+    // Versions that say "up to date" prove nothing of a controller that does not report normal
+    // mode.
+    {"mode_unreadable",
+     nullptr,
+     R"({"devices": [{"controller": {"firmware_version": "3.08",
+         "faults": [{"on": "read", "address": "0x80002D", "value": "0x30"}]}}]})",
+     true,
+     {"box Warning 0x30 Controller mode could not be read.", "answer IDOK"},
+     {"Controller mode could not be read.", "Exit code = 1603"},
+     1603},
     // WAIT=-1 reads as 4294967295, a pause without end: refused before the device is touched.
     {"wait_unbounded",
      "[Setting]\nWAIT=-1\n",
@@ -157,7 +183,8 @@ TEST_P(RunExitTest, SilentRunShowsNothingAndLogsTheSame) {
     test::Sandbox sandbox;
     prepare(sandbox);
     const std::string name = GetParam().name;
-    const bool declined = name == "declined" || name == "question_failed";
+    const bool declined =
+        name == "declined" || name == "question_failed" || name == "nobody_to_answer";
     // A silent run asks no question: where the user would have declined, it updates.
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), declined ? 0 : GetParam().code);
     for (const std::string& line : test::transcript()) {
@@ -310,19 +337,42 @@ TEST_P(WaitBoundTest, PauseAboveTheBoundFailsBeforeTheDeviceIsTouched) {
     EXPECT_EQ(sim::pc().devices[0].hid.set_feature_calls == 0, GetParam().code != 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, WaitBoundTest,
-                         ::testing::Values(WaitBoundCase{"1000", 0}, WaitBoundCase{"1001", 1603},
-                                           WaitBoundCase{"4294967295", 1603},
-                                           WaitBoundCase{"-1", 1603}));
+// A number too large for 32 bits wraps in the profile reader (4294968295 reads as 999, and
+// -4294966296 as 1000): it is above the bound all the same.
+INSTANTIATE_TEST_SUITE_P(
+    Table, WaitBoundTest,
+    ::testing::Values(WaitBoundCase{"1000", 0}, WaitBoundCase{"1001", 1603},
+                      WaitBoundCase{"4294967295", 1603}, WaitBoundCase{"-1", 1603},
+                      WaitBoundCase{"4294968295", 1603}, WaitBoundCase{"-4294966296", 1603},
+                      WaitBoundCase{"0x1000003E8", 1603}, WaitBoundCase{"\"0x3E8\"", 0}));
 
-// A folder so deep that the full path of Setting.ini does not fit: the file is there, so its
-// checks (here the target-system check) must not be dropped for the defaults.
-TEST(RunSequence, SettingsThatCannotBeReadFailTheRun) {
+// A Setting.ini that is there but cannot be read: its checks (here the target-system check) must
+// not be dropped for the defaults. Each case leaves the folder with the file and the image.
+struct UnreadableSettingsCase {
+    const char* name;
+    void (*prepare)(const test::Sandbox& sandbox);
+};
+
+const UnreadableSettingsCase kUnreadableSettingsCases[] = {
+    // So deep that the full path of Setting.ini does not fit.
+    {"folder_too_deep", [](const test::Sandbox& sandbox) { sandbox.enter_deep_folder(); }},
+    // Held by another program that shares nothing with the run.
+    {"held_without_sharing",
+     [](const test::Sandbox&) {
+         std::ofstream("Setting.ini") << "[Setting]\nPNPID=1\n";
+         ASSERT_NE(CreateFileW(L"Setting.ini", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                   INVALID_HANDLE_VALUE);
+     }},
+    {"a_folder", [](const test::Sandbox&) { std::filesystem::create_directory("Setting.ini"); }},
+};
+
+class UnreadableSettingsTest : public ::testing::TestWithParam<UnreadableSettingsCase> {};
+
+TEST_P(UnreadableSettingsTest, FailTheRunBeforeTheDevice) {
     test::Sandbox sandbox;
-    sandbox.enter_deep_folder();
-    {
-        std::ofstream file("Setting.ini");
-        file << "[Setting]\nPNPID=1\n";
+    GetParam().prepare(sandbox);
+    if (!std::filesystem::exists("Setting.ini")) {
+        std::ofstream("Setting.ini") << "[Setting]\nPNPID=1\n";
     }
     {
         std::ofstream file("fw.bin", std::ios::binary);
@@ -339,6 +389,29 @@ TEST(RunSequence, SettingsThatCannotBeReadFailTheRun) {
                      "Setting.ini cannot be read.", "Exit code = 1603"}));
     EXPECT_EQ(sim::pc().devices[0].hid.set_feature_calls, 0u);
     std::filesystem::current_path(sandbox.folder());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, UnreadableSettingsTest,
+                         ::testing::ValuesIn(kUnreadableSettingsCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// One updater at a time: a lock another run holds keeps this one off the device; one a killed
+// run left is taken over, the run finishes its update, and the lock is given back at the end.
+TEST(RunSequence, OneUpdaterAtATime) {
+    test::Sandbox sandbox(R"({"updater_lock": "held"})");
+    EXPECT_EQ(test::run_program(L"/s"), 1618);
+    EXPECT_EQ(sim::pc().devices[0].request_log.size(), 0u);
+    EXPECT_EQ(sim::pc().named_mutexes.at(sim::kUpdaterLockName).holder,
+              sim::MutexHolder::OtherProcess);
+
+    test::reset_program();
+    sandbox.add_image();
+    test::load_scenario(R"({"updater_lock": "abandoned",
+        "devices": [{"controller": {"mode_status": "0x10", "programmed_chunks": 100}}]})");
+    EXPECT_EQ(test::run_program(L"/s"), 0);
+    test::expect_updated(sandbox.image());
+    EXPECT_EQ(sim::pc().named_mutexes.at(sim::kUpdaterLockName).holder, sim::MutexHolder::Nobody);
+    EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -70,6 +71,32 @@ void restart_on_kept_state() {
 void expect_updated(const std::vector<std::uint8_t>& image) {
     EXPECT_EQ(harness::success_violations(harness::main_image_of(image), 0),
               std::vector<std::string>{});
+}
+
+void expect_flash_guarded() {
+    const std::vector<sim::RequestRecord>& requests = sim::pc().devices.at(0).request_log;
+    const auto first_flash_write =
+        std::find_if(requests.begin(), requests.end(), [](const sim::RequestRecord& request) {
+            return request.address == sim::kModeChangeRegister;
+        });
+    const auto before_flash = static_cast<std::uint64_t>(first_flash_write - requests.begin());
+    std::vector<std::string> held;
+    for (const sim::GuardEvent& event : sim::pc().guard_events) {
+        if (event.what.starts_with("session-end")) {
+            continue;
+        }
+        held.push_back(event.what);
+        if (event.what.find(" on ") != std::string::npos) {
+            EXPECT_LE(event.requests_sent, before_flash) << event.what << ": after the first write";
+        } else {
+            EXPECT_EQ(event.requests_sent, requests.size()) << event.what << ": before the end";
+        }
+    }
+    EXPECT_EQ(held, (std::vector<std::string>{"power-request on system Updating touchpad firmware",
+                                              "shutdown-block on Updating touchpad firmware",
+                                              "power-request off system", "shutdown-block off"}));
+    EXPECT_EQ(sim::pc().power_requests_set, 0);
+    EXPECT_EQ(sim::pc().shutdown_blocks, 0);
 }
 
 int run_program(const std::wstring& arguments) {

@@ -82,6 +82,11 @@ void restart_on_kept_state();
 // (harness::success_violations).
 void expect_updated(const std::vector<std::uint8_t>& image);
 
+// Fails the test unless the run kept the machine awake and the session from ending (the power
+// request and the shutdown block reason) from before the flash's first write to the controller to
+// after its last request, and gave both back.
+void expect_flash_guarded();
+
 // Runs wWinMain with the argument string; returns its exit code.
 int run_program(const std::wstring& arguments);
 

@@ -157,6 +157,8 @@ TEST_P(MessagesDuringUpdateTest, AreAnsweredAtOnceAndCannotEndTheUpdate) {
         EXPECT_FALSE(message.close_box_enabled_then) << message.at_ms;
     }
     EXPECT_EQ(index_of("dialog closed"), test::transcript().size() - 1);
+    EXPECT_EQ(index_of("answer IDOK"), index_of("box Result 0x40 Update success!!!") + 1);
+    EXPECT_EQ(index_of("answer quit"), test::transcript().size()); // no box lost
     EXPECT_EQ(test::log_lines("fw.log").at(5), "Exit code = 3010");
     EXPECT_TRUE(sim::pc().close_box_enabled);
 }
@@ -166,7 +168,9 @@ INSTANTIATE_TEST_SUITE_P(Table, MessagesDuringUpdateTest,
                                            DialogMessageCase{"alt_f4", "alt_f4", 2300},
                                            DialogMessageCase{"escape", "escape", 400},
                                            DialogMessageCase{"start_again", "start", 1800},
-                                           DialogMessageCase{"null", "null", 3000}),
+                                           DialogMessageCase{"null", "null", 3000},
+                                           // Kept, and posted again after the flash.
+                                           DialogMessageCase{"quit", "quit", 1500}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpdateDialog, AfterAFailedUpdateTheCloseBoxWorksAndStartIsIgnored) {

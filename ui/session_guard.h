@@ -1,0 +1,34 @@
+// While the controller's main memory is rewritten (10 to 20 s on a real controller, and the
+// touchpad has no firmware meanwhile), nothing outside the run may end it: the machine is kept
+// awake and the session is kept from ending.
+#pragma once
+
+#include "platform/win32.h"
+
+namespace norvane {
+
+// What Windows shows beside the program in its shutdown screen and in "powercfg /requests".
+constexpr const wchar_t* kSessionGuardReason = L"Updating touchpad firmware";
+
+// The guard as it is held. Part of the run's state.
+struct SessionGuardState {
+    bool flashing;
+    HANDLE power_request; // a system-required power request, or null
+    HWND window;          // the top-level window that carries the shutdown block reason
+    bool own_window;      // made for a silent run, destroyed with the guard
+};
+extern SessionGuardState& g_session_guard;
+
+// Before the first write of the flash: a system-required power request and a shutdown block
+// reason on the update dialog or, in a silent run, on a hidden top-level window of its own. A part
+// the system refuses is left out; the flash goes on as it would have without it.
+void _hold_session();
+// When the flash sequence has ended, successfully or not: both given back.
+void _release_session();
+
+// The answer of the program's top-level windows to the session's messages while the flash runs:
+// WM_QUERYENDSESSION is refused; a session that ends anyway (WM_ENDSESSION) is logged with the
+// run's exit code 1603 before the process ends. False for what is left to the window's default.
+bool _answer_session_message(UINT message, WPARAM wparam, LRESULT& answer);
+
+} // namespace norvane
