@@ -288,6 +288,98 @@ def two_controllers_update_the_matching_one(ctx):
                  'state 1 main=image mode=0x11 access=off handles=0'])
 
 
+def start_run(ctx, folder, args=harness.SILENT_ARGS):
+    """The exe started through launch.exe in folder, in the background."""
+    return subprocess.Popen(harness.launch_command(harness.EXE, args), cwd=folder,
+                            env=ctx.wine.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+
+def exit_code_of(process):
+    out, _err = process.communicate(timeout=harness.RUN_TIMEOUT)
+    code = harness.launch_exit_code(out.decode('utf-8', 'replace'))
+    if code is None:
+        raise AssertionError('launch.exe printed no exit code: %r' % out)
+    return code
+
+
+def system_memory_reads(calls):
+    """How many requests read the first byte of system memory: one per run that checked it."""
+    first = bytes([0xD1]) + (0x100400).to_bytes(4, 'little')
+    return sum(1 for kind, _d, data, _ok in calls if kind == 'SET' and data[1:6] == first)
+
+
+@test
+def two_runs_at_once_one_updates(ctx):
+    # A deployment tool's retry while the first run still goes: the second run is refused with
+    # 1618 before it touches the device, and the first one updates it undisturbed.
+    first, second = ctx.folder('first'), ctx.folder('second')
+    for folder in (first, second):
+        harness.make_image(os.path.join(folder, 'FW.bin'))
+    scenario_path = os.path.join(ctx.base, 'two_runs.json')
+    with open(scenario_path, 'w') as f:
+        json.dump({}, f)
+    vdev(ctx, first, 'up', scenario_path)
+    runs = [start_run(ctx, first)]
+    time.sleep(0.3)
+    runs.append(start_run(ctx, second))
+    codes = [exit_code_of(run) for run in runs]
+    if sorted(codes) != [0, 1618]:
+        raise AssertionError('exit codes %r, expected one 0 and one 1618' % codes)
+    winner, loser = (first, second) if codes[0] == 0 else (second, first)
+    lines = log_lines(harness.read_log(winner))
+    if lines != SUCCESS_LINES:
+        raise AssertionError('the updating run logged %r' % lines)
+    lines = log_lines(harness.read_log(loser))
+    if lines != ['Another Norvane FW Updater is running.', 'Exit code = 1618', '']:
+        raise AssertionError('the refused run logged %r' % lines)
+    state = vdev(ctx, first, 'state').splitlines()
+    if state != ['state 0 main=image mode=0x11 access=off handles=0']:
+        raise AssertionError('end state %r' % state)
+    reads = system_memory_reads(transcript_calls(vdev(ctx, first, 'transcript')))
+    if reads != 1:
+        raise AssertionError('system memory was read by %d runs, not one' % reads)
+
+
+@test
+def session_end_during_a_silent_flash_is_refused(ctx):
+    # "wineboot --end-session --kill" asks every top-level window, the silent run's hidden one
+    # too, and ends every program when all agree, as Windows does at the end of a session. The
+    # run refuses while it flashes, and the update completes.
+    folder = ctx.folder('session_end')
+    harness.make_image(os.path.join(folder, 'FW.bin'))
+    with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
+        f.write(b'[Setting]\r\nWAIT=8\r\n')
+    scenario_path = os.path.join(ctx.base, 'session_end.json')
+    with open(scenario_path, 'w') as f:
+        json.dump({}, f)
+    vdev(ctx, folder, 'up', scenario_path)
+    run = start_run(ctx, folder)
+    wait_for_block_writes(ctx, folder)
+    subprocess.run(['wineboot', '--end-session', '--kill'], env=ctx.wine.env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=VDEV_TIMEOUT,
+                   check=False)
+    code = exit_code_of(run)
+    if code != 0:
+        raise AssertionError('exit code %d, expected 0' % code)
+    lines = log_lines(harness.read_log(folder))
+    if lines != SUCCESS_LINES:
+        raise AssertionError('log lines %r' % lines)
+    state = vdev(ctx, folder, 'state').splitlines()
+    if state != ['state 0 main=image mode=0x11 access=off handles=0']:
+        raise AssertionError('end state %r' % state)
+
+
+def wait_for_block_writes(ctx, folder, timeout=60):
+    """Returns once the controller has taken its first block write: the flash is under way."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        calls = transcript_calls(vdev(ctx, folder, 'transcript'))
+        if any(kind == 'SET' and data[1] == BLOCK_WRITE for kind, _d, data, _ok in calls):
+            return
+        time.sleep(0.3)
+    raise AssertionError('no block write within %d s' % timeout)
+
+
 def request(report_id, command, address, length):
     """A request of `length` bytes with a zero payload and its checksum."""
     data = bytes([report_id, command]) + address.to_bytes(4, 'little')

@@ -172,12 +172,17 @@ class WindowWine(harness.Wine):
 
     def vdev(self, folder, *words):
         """A tests/tools/wine/vdev command in folder (whose image gives the scenario's defaults)."""
+        self.vdev_output(folder, *words)
+
+    def vdev_output(self, folder, *words):
+        """What a vdev command printed."""
         done = subprocess.run([VDEV] + list(words), cwd=folder, env=self.env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=VDEV_TIMEOUT, check=False)
         if done.returncode != 0:
             raise AssertionError('vdev %s failed: %s' % (' '.join(words),
                                                          done.stderr.decode('utf-8', 'replace')))
+        return done.stdout.decode('ascii')
 
     def stop(self):
         if self.driver is not None:
@@ -469,6 +474,61 @@ def failed_update_keeps_the_dialog(ctx):
     expect('exit code', run.exit_code(), 1603)
     check_log(folder, run, VERSION_LINES + ['Fail - _clear_memory_segment.',
                                             'Firmware update failed.', 'Exit code = 1603'])
+
+
+@test
+def a_second_run_waits_for_none(ctx):
+    """While an interactive run asks its question (and so holds the one-updater lock), a silent
+    run started beside it ends at once with 1618 and never touches the controller; the first
+    run then updates as ever."""
+    folder = ctx.folder('first_run')
+    prepare_folder(folder)
+    run = ctx.start(folder)
+    ctx.wine.drive('wait-window', 'Question', timeout_ms=WINDOW_TIMEOUT_MS)
+    second = ctx.folder('second_run')
+    prepare_folder(second)
+    code, _out = ctx.wine.run(second, harness.SILENT_ARGS)
+    expect('second exit code', code, 1618)
+    data = harness.read_log(second).decode('ascii')
+    expect('second log', data.split('\r\n')[2:],
+           ['Another Norvane FW Updater is running.', 'Exit code = 1618', ''])
+    answer_question(ctx, IDYES)
+    finish_update(ctx, run)
+    check_log(folder, run, VERSION_LINES + ['Firmware was successfully updated.',
+                                            'Exit code = 3010', 'Completed:*', ''])
+    transcript = ctx.wine.vdev_output(folder, 'transcript')
+    expect('runs that read system memory', transcript.count('SET 0 05 D1 00 04 10 00'), 1)
+
+
+@test
+def session_end_during_an_interactive_flash_is_refused(ctx):
+    """"wineboot --end-session" while the dialog flashes: the dialog refuses, the session goes
+    on and the update completes."""
+    folder = ctx.folder('session_end')
+    prepare_folder(folder, SLOW_WAIT_MS)
+    run = ctx.start(folder)
+    answer_question(ctx, IDYES)
+    open_dialog(ctx)
+    ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
+    time.sleep(MIDWAY)
+    ctx.wine.wine_quiet(['wineboot', '--end-session'], timeout=60)
+    finish_update(ctx, run)
+    check_log(folder, run, VERSION_LINES + ['Firmware was successfully updated.',
+                                            'Exit code = 3010', 'Completed:*', ''])
+    state = ctx.wine.vdev_output(folder, 'state')
+    expect('end state', state, 'state 0 main=image mode=0x11 access=off handles=0\n')
+
+
+def finish_update(ctx, run):
+    """Presses Start Update unless it is pressed, answers both result boxes, and expects 3010."""
+    if ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE) == '1':
+        ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
+    wait_box(ctx, 'Update success!!!', UPDATE_TIMEOUT_MS)
+    ctx.wine.drive('click', 'Result', IDOK)
+    wait_box(ctx, 'Please restart this computer.')
+    ctx.wine.drive('click', 'Result', IDOK)
+    ctx.wine.drive('wait-gone', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
+    expect('exit code', run.exit_code(), 3010)
 
 
 # ---------------------------------------------------------------------------------------------

@@ -31,14 +31,15 @@ import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
-BUILD = EXE = LAUNCH = FWIMAGE = PREFIX = ''
+BUILD = EXE = LAUNCH = HOLD_FILE = FWIMAGE = PREFIX = ''
 
 
 def set_build_dir(build):
-    global BUILD, EXE, LAUNCH, FWIMAGE, PREFIX
+    global BUILD, EXE, LAUNCH, HOLD_FILE, FWIMAGE, PREFIX
     BUILD = os.path.abspath(build)
     EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
     LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
+    HOLD_FILE = os.path.join(BUILD, 'windows', 'tools', 'hold_file.exe')
     FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_PREFIX') or
                              os.path.join(BUILD, 'wine-prefix'))
@@ -168,9 +169,9 @@ class Wine:
             if pid == 0:
                 time.sleep(0.1)
 
-    def run(self, folder, program_args):
+    def run(self, folder, program_args, launch_options=()):
         """Runs launch.exe with the exe and its arguments in folder. Returns (code, output)."""
-        command = launch_command(EXE, program_args)
+        command = launch_command(EXE, program_args, launch_options)
         try:
             done = subprocess.run(command, cwd=folder, env=self.env, stdout=subprocess.PIPE,
                                   stderr=subprocess.PIPE, timeout=RUN_TIMEOUT)
@@ -192,10 +193,10 @@ def windows_path(path):
     return 'Z:' + os.path.abspath(path).replace('/', '\\')
 
 
-def launch_command(exe, program_args):
+def launch_command(exe, program_args, launch_options=()):
     """The command that runs exe through launch.exe, which prints its full exit code."""
     # Wine passes the program path on unchanged; the exe must be named by its Windows path.
-    return ['wine', LAUNCH, windows_path(exe)] + program_args
+    return ['wine', LAUNCH] + list(launch_options) + [windows_path(exe)] + program_args
 
 
 def launch_exit_code(output):
@@ -241,9 +242,9 @@ def check_time_in_run(match, started, ended, label):
 EXECUTED = re.compile(rb'Executed:(\d{4})/(\d{2})/(\d{2}) (\d{2}):(\d{2}):(\d{2})')
 
 
-def check_run_log(data, lines, started, ended):
+def check_run_log(data, lines, started, ended, args=SILENT_ARGS):
     """Compares the log bytes with a run of the given lines after "Command:" and "Executed:"."""
-    expected_head = ('Command:' + ' '.join(SILENT_ARGS) + '\r\n').encode('ascii')
+    expected_head = ('Command:' + ' '.join(args) + '\r\n').encode('ascii')
     if not data.startswith(expected_head):
         raise AssertionError('log does not start with %r: %r' % (expected_head, data))
     rest = data[len(expected_head):]
@@ -479,17 +480,17 @@ def icon_groups_hold_their_images(ctx):
         raise AssertionError('icon group 108 holds %r' % entries('108'))
 
 
-def silent_case(ctx, name, prepare, lines, code=1603):
+def silent_case(ctx, name, prepare, lines, code=1603, args=SILENT_ARGS, launch_options=()):
     folder = ctx.folder(name)
     prepare(folder)
     before = set(os.listdir(folder))
     started = datetime.datetime.now()
-    got, _out = ctx.wine.run(folder, SILENT_ARGS)
+    got, _out = ctx.wine.run(folder, args, launch_options)
     ended = datetime.datetime.now()
     left = set(os.listdir(folder)) - before - {'fw.log'}
     if left:
         raise AssertionError('the run left other files: %s' % sorted(left))
-    check_run_log(read_log(folder), lines, started, ended)
+    check_run_log(read_log(folder), lines, started, ended, args)
     if got != code:
         raise AssertionError('exit code %d, expected %d' % (got, code))
     return folder
@@ -577,6 +578,41 @@ def unbounded_wait_fails_before_the_device(ctx):
         with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
             f.write(b'[Setting]\r\nWAIT=-1\r\n')
     silent_case(ctx, 'wait', prepare, ['WAIT in Setting.ini is above 1000 ms.', 'Exit code = 1603'])
+
+
+@test
+def no_question_in_a_window_station_nobody_sees(ctx):
+    # As a deployment tool's SYSTEM account in session 0 runs it: without /s (and "/S" is not
+    # /s) the run ends at once instead of waiting for an answer nobody can give.
+    for args in (['/v', 'LOGFILE=fw.log'], ['/S', '/v', 'LOGFILE=fw.log']):
+        silent_case(ctx, 'hidden_station' + args[0][1], lambda f: make_image(
+            os.path.join(f, 'FW.bin')), ['No one can answer the update question: run with /s.',
+                                         'Exit code = 1603'], args=args,
+                    launch_options=['--hidden-station'])
+
+
+@test
+def settings_held_by_another_program_fail_the_run(ctx):
+    # Held without sharing, the file would have read as the defaults (PNPID off).
+    def prepare(folder):
+        make_image(os.path.join(folder, 'FW.bin'))
+        with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
+            f.write(b'[Setting]\r\nPNPID=1\r\n')
+    holder = None
+
+    def hold(folder):
+        nonlocal holder
+        prepare(folder)
+        holder = subprocess.Popen(['wine', HOLD_FILE, 'Setting.ini'], cwd=folder, env=ctx.wine.env,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL)
+        if holder.stdout.readline().strip() != b'held':
+            raise AssertionError('hold_file.exe did not hold Setting.ini')
+    try:
+        silent_case(ctx, 'settings_held', hold, ['Setting.ini cannot be read.', 'Exit code = 1603'])
+    finally:
+        if holder is not None:
+            holder.communicate(timeout=30)
 
 
 def check_link_refused(ctx, name, plant, target, target_bytes):

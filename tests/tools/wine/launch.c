@@ -1,6 +1,6 @@
 /* launch.exe: runs one program and reports its full exit code (test helper, Windows console).
  *
- *     launch.exe PROGRAM [ARGUMENTS...]
+ *     launch.exe [--hidden-station] PROGRAM [ARGUMENTS...]
  *
  * Everything after launch.exe's own name on its command line is passed to CreateProcessW
  * unchanged, so the started program sees exactly the argument string that follows its name. The
@@ -13,6 +13,10 @@
  * low 8 bits (1603 arrives as 67), which is why the printed line is the one to read. When the
  * program cannot be started, launch.exe prints "launch: ..." to standard error and returns 255
  * without an "exit" line.
+ *
+ * With --hidden-station the program runs on a desktop of a window station of its own, which is
+ * not visible (no WSF_VISIBLE), as a service or a deployment tool's SYSTEM account in session 0
+ * runs it: nobody sees its windows.
  */
 #include <windows.h>
 #include <stdio.h>
@@ -35,10 +39,35 @@ static const wchar_t* skip_program_name(const wchar_t* p) {
     return p;
 }
 
+static const wchar_t kHiddenStationOption[] = L"--hidden-station";
+static wchar_t kHiddenDesktop[] = L"NorvaneHiddenStation\\Default";
+
+/* A window station that is not visible, with a desktop "Default" in it; 0 on failure. */
+static int make_hidden_station(void) {
+    HWINSTA station = CreateWindowStationW(L"NorvaneHiddenStation", 0, WINSTA_ALL_ACCESS, NULL);
+    if (station == NULL) {
+        return 0;
+    }
+    HWINSTA own = GetProcessWindowStation();
+    SetProcessWindowStation(station);
+    HDESK desktop = CreateDesktopW(L"Default", NULL, NULL, 0, GENERIC_ALL, NULL);
+    SetProcessWindowStation(own);
+    return desktop != NULL;
+}
+
 int wmain(void) {
     const wchar_t* rest = skip_program_name(GetCommandLineW());
+    int hidden = wcsncmp(rest, kHiddenStationOption, wcslen(kHiddenStationOption)) == 0;
+    if (hidden) {
+        rest = skip_program_name(rest);
+    }
     if (*rest == L'\0') {
-        fwprintf(stderr, L"launch: usage: launch.exe PROGRAM [ARGUMENTS...]\n");
+        fwprintf(stderr, L"launch: usage: launch.exe [--hidden-station] PROGRAM [ARGUMENTS...]\n");
+        return 255;
+    }
+    if (hidden && !make_hidden_station()) {
+        fwprintf(stderr, L"launch: cannot make a hidden window station (error %lu)\n",
+                 (unsigned long)GetLastError());
         return 255;
     }
 
@@ -54,6 +83,7 @@ int wmain(void) {
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
+    startup.lpDesktop = hidden ? kHiddenDesktop : NULL;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
 
