@@ -23,8 +23,8 @@ namespace {
 using nlohmann::json;
 
 const std::set<std::string> kTopLevelKeys = {
-    "time",           "power",       "answers",      "dialog",  "dialog_messages",
-    "window_station", "session_end", "updater_lock", "devices", "mouse_devices"};
+    "time",        "power",        "answers",  "dialog",  "dialog_messages", "window_station",
+    "session_end", "updater_lock", "registry", "devices", "mouse_devices"};
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
@@ -216,6 +216,16 @@ bool read_updater_lock(const json& value, SimulatedPc& machine, std::string& err
     return true;
 }
 
+// "registry": "writable" | "read_only" (every write refused).
+bool read_registry(const json& value, SimulatedPc& machine, std::string& error) {
+    if (value != "writable" && value != "read_only") {
+        error = "\"registry\" must be \"writable\" or \"read_only\"";
+        return false;
+    }
+    machine.registry_read_only = value == "read_only";
+    return true;
+}
+
 bool has_bin_extension(const std::filesystem::path& name) {
     std::string extension = name.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -281,6 +291,9 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
     }
     if (scenario.contains("updater_lock") &&
         !read_updater_lock(scenario["updater_lock"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("registry") && !read_registry(scenario["registry"], machine, error)) {
         return false;
     }
     const std::unique_ptr<ImageFile> image = folder_image();

@@ -1,5 +1,8 @@
 #include "sim/simulated_pc.h"
 
+#include <algorithm>
+#include <cwctype>
+
 #include "host/device_tree.h"
 #include "host/handles.h"
 #include "host/process.h"
@@ -28,6 +31,21 @@ void record_event(const std::string& line) {
 
 std::uint64_t now_ms() {
     return pc().virtual_ms;
+}
+
+std::wstring registry_key_path(std::wstring key) {
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](wchar_t ch) { return static_cast<wchar_t>(std::towlower(ch)); });
+    return key;
+}
+
+const RegistryValue* registry_value(const std::wstring& key, const std::wstring& name) {
+    const auto found = pc().registry.find(registry_key_path(key));
+    if (found == pc().registry.end()) {
+        return nullptr;
+    }
+    const auto value = found->second.find(name);
+    return value == found->second.end() ? nullptr : &value->second;
 }
 
 void record_guard_event(const std::string& what) {

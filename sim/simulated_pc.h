@@ -44,6 +44,12 @@ struct GuardEvent {
     std::uint64_t requests_sent = 0;
 };
 
+// One registry value as the program wrote it: its type (REG_SZ 1, REG_DWORD 4) and its bytes.
+struct RegistryValue {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+};
+
 // Start: press Start Update once. StartTwice: press it, then send its command once more (a second
 // click, or a command posted by another program). Close: close without starting. Fail: the dialog
 // cannot be created (DialogBoxParamW answers -1).
@@ -107,6 +113,10 @@ struct SimulatedPc {
     std::map<std::wstring, NamedMutex> named_mutexes;
     bool window_station_visible = true;
     std::optional<SessionEnd> session_end;
+    // The registry under HKEY_LOCAL_MACHINE: values by key path (lower case) and value name; when
+    // read-only, every write is refused (as for a program without administrator rights).
+    std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry;
+    bool registry_read_only = false;
     // Power requests set and shutdown block reasons registered now, and their history.
     int power_requests_set = 0;
     int shutdown_blocks = 0;
@@ -129,6 +139,11 @@ void record_event(const std::string& line);
 
 // Milliseconds since the simulated PC started, as the virtual clock counts them.
 std::uint64_t now_ms();
+
+// A value under HKEY_LOCAL_MACHINE, or null when the key or the value is missing.
+const RegistryValue* registry_value(const std::wstring& key, const std::wstring& name);
+// The key path as the registry compares it (lower case).
+std::wstring registry_key_path(std::wstring key);
 
 // Appends one guard event, stamped with the time and the requests sent so far.
 void record_guard_event(const std::string& what);

@@ -18,7 +18,8 @@ enum class HandleKind {
     Preparsed,
     LocalMemory,
     Mutex,
-    PowerRequest
+    PowerRequest,
+    RegistryKey
 };
 
 struct HandleEntry {

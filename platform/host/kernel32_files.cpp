@@ -1,5 +1,6 @@
 // kernel32 stand-ins for files and folders: CreateFileW, ReadFile, WriteFile, CloseHandle, the
-// directory search, GetCurrentDirectoryW and GetModuleFileNameW, on the host file system.
+// directory search, CreateDirectoryW, GetCurrentDirectoryW and GetModuleFileNameW, on the host file
+// system.
 //
 // Behaviour kept from Windows:
 // - names are mapped by host_path_from_windows (wide_path.h): relative to the current directory,
@@ -661,6 +662,23 @@ BOOL FindClose(HANDLE search) {
         return fail(ERROR_INVALID_HANDLE);
     }
     host_handle_release(search);
+    return TRUE;
+}
+
+// One plain folder; its parent must exist. An existing name, folder or file, is
+// ERROR_ALREADY_EXISTS; a missing parent ERROR_PATH_NOT_FOUND.
+BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES /*security*/) {
+    std::string path;
+    const DWORD mapped = host_path_from_windows(name, false, path);
+    if (mapped != ERROR_SUCCESS) {
+        return fail(mapped);
+    }
+    constexpr mode_t kNewFolderMode = 0777;
+    if (::mkdir(path.c_str(), kNewFolderMode) != 0) {
+        return fail(errno == EEXIST   ? ERROR_ALREADY_EXISTS
+                    : errno == ENOENT ? ERROR_PATH_NOT_FOUND
+                                      : error_from_errno(errno));
+    }
     return TRUE;
 }
 

@@ -224,6 +224,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD to_write, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE handle);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR module_name);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
@@ -235,6 +236,33 @@ HANDLE PowerCreateRequest(PREASON_CONTEXT context);
 BOOL PowerSetRequest(HANDLE request, POWER_REQUEST_TYPE type);
 BOOL PowerClearRequest(HANDLE request, POWER_REQUEST_TYPE type);
 [[noreturn]] void ExitProcess(UINT exit_code);
+}
+
+// ---- advapi32 ----------------------------------------------------------------------------------
+
+struct HostKey;
+using HKEY = HostKey*;
+using PHKEY = HKEY*;
+using LSTATUS = LONG;
+using REGSAM = DWORD;
+
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002u)))
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+constexpr REGSAM KEY_SET_VALUE = 0x0002;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+
+extern "C" {
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR sub_key, DWORD reserved, LPWSTR class_name, DWORD options,
+                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                        LPDWORD disposition);
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD size);
+LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
+LSTATUS RegCloseKey(HKEY key);
 }
 
 // ---- user32 ------------------------------------------------------------------------------------
