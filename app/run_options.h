@@ -6,9 +6,11 @@
 namespace norvane {
 
 struct RunOptions {
-    bool silent;                        // "/s": no boxes, no question, no dialog
+    bool silent;                        // "/s" (or "/c"): no boxes, no question, no dialog
     bool log_enabled;                   // "/v": _write_log writes entries
     wchar_t log_path[kLogPathCapacity]; // the value of "LOGFILE=", empty by default
+    bool check_only;                    // "/c": the run ends at the version decision
+    bool help;                          // "/?": one box with the usage, nothing else
 };
 
 extern RunOptions& g_run_options; // part of the run's state

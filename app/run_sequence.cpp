@@ -1,5 +1,6 @@
 // The program's entry point and the whole order of one run. The first failing step ends the run
 // with 1603; nothing is retried and nothing is rolled back.
+#include "app/detection_record.h"
 #include "app/exit_codes.h"
 #include "app/run_log.h"
 #include "app/run_options.h"
@@ -51,21 +52,37 @@ constexpr const wchar_t* kTextDialogFailed = L"The update dialog could not be sh
 constexpr const wchar_t* kTextNobodyToAsk = L"No one can answer the update question: run with /s.";
 constexpr const wchar_t* kTextAnotherUpdater = L"Another Norvane FW Updater is running.";
 constexpr const wchar_t* kTextModeUnreadable = L"Controller mode could not be read.";
+constexpr const wchar_t* kTextCheckOnlyDue = L"Check only: the update is due.";
+constexpr const wchar_t* kTextUsage =
+    L"NorvaneFwUpdater.exe [/s] [/v] [LOGFILE=PATH] [/c] [/?]\n\n"
+    L"/s\tSilent: no question, no dialog, no box; the update starts at once.\n"
+    L"/v\tAppends the run log to LOGFILE=PATH (put it last).\n"
+    L"/c\tCheck only: tells whether the update is due; writes nothing to the touchpad.\n"
+    L"/?\tThis help.\n\n"
+    L"The image (one *.bin) and Setting.ini are read from the current folder. Setting.ini, "
+    L"section [Setting]: AC, PID, SYS, INFO, CONF, ROLLBACK (1 on, 0 off), PNPID (0 by default), "
+    L"WAIT (ms after each write, 2 by default).\n\n"
+    L"Exit codes: 0 updated (silent), declined, or due (/c); 8 up to date; 1603 failure; "
+    L"1618 another updater is running, retry later; 3010 updated, restart needed.";
 
-// A step's failure: its warning box (interactive runs, when it has one), its log line, the exit
-// code line, and the code (1603 unless the step says otherwise).
+// The end of a run: once it has read the controller's version, its detection record (with what
+// it proved the controller holds, if anything); then the exit code line.
+int end_run(int code, const FwVersion* proven = nullptr) {
+    if (g_run.version_read) {
+        _write_detection_record(code, proven);
+    }
+    _log_exit_code(code);
+    return code;
+}
+
+// A step's failure: its warning box (interactive runs, when it has one), its log line, the end of
+// the run with the code (1603 unless the step says otherwise).
 int fail_run(const wchar_t* box_text, const wchar_t* log_text, int code = kExitFailure) {
     if (box_text != nullptr) {
         _show_warning(box_text);
     }
     _log_message(log_text);
-    _log_exit_code(code);
-    return code;
-}
-
-int end_run(int code) {
-    _log_exit_code(code);
-    return code;
+    return end_run(code);
 }
 
 bool flag_set(SettingFlags flag) {
@@ -109,6 +126,7 @@ int check_device_identity() {
         OutputDebugStringW(kDebugVersionFailed);
         return fail_run(nullptr, kTextVersionUnreadable);
     }
+    g_run.version_read = true;
     return 0;
 }
 
@@ -147,7 +165,7 @@ int run_silent_update() {
     if (!updated) {
         return end_run(kExitFailure);
     }
-    _log_exit_code(kExitSuccess);
+    end_run(kExitSuccess, &g_fw_image.new_version);
     _log_completed();
     return kExitSuccess;
 }
@@ -190,7 +208,17 @@ int run_interactive_update() {
     if (!_run_update_dialog(outcome)) {
         return fail_run(nullptr, kTextDialogFailed);
     }
-    return outcome; // the dialog writes its own exit code and completion lines
+    if (!g_update_dialog_state.started) {
+        _write_detection_record(outcome, nullptr); // closed without an update
+    }
+    // The dialog writes its own exit code and completion lines; the update it ran, its record.
+    return outcome;
+}
+
+void log_versions(const FwVersion& current, const FwVersion& image) {
+    _log_message(kFormatVersions, version_digit_major(current), version_digit_minor_high(current),
+                 version_digit_minor_low(current), version_digit_major(image),
+                 version_digit_minor_high(image), version_digit_minor_low(image));
 }
 
 int run_update(const FwVersion& current, const FwVersion& image) {
@@ -204,7 +232,12 @@ int run_update(const FwVersion& current, const FwVersion& image) {
             return fail_run(kTextModeUnreadable, kTextModeUnreadable);
         }
         _show_information(kTextNotNewer);
-        return end_run(kExitNotNewer);
+        return end_run(kExitNotNewer, &current);
+    }
+    if (g_run_options.check_only) { // nothing after the decision reaches the controller
+        log_versions(current, image);
+        _log_message(kTextCheckOnlyDue);
+        return end_run(kExitSuccess);
     }
     if (!g_run_options.silent) {
         MessageBuffer question;
@@ -220,9 +253,7 @@ int run_update(const FwVersion& current, const FwVersion& image) {
             return end_run(kExitSuccess);
         }
     }
-    _log_message(kFormatVersions, version_digit_major(current), version_digit_minor_high(current),
-                 version_digit_minor_low(current), version_digit_major(image),
-                 version_digit_minor_high(image), version_digit_minor_low(image));
+    log_versions(current, image);
     _save_active_mode(); // a failed save is not reported; the restore writes back what was read
     if (g_run_options.silent) {
         return run_silent_update();
@@ -247,6 +278,12 @@ int run_with_lock() {
 
 int run(const wchar_t* arguments) {
     _parse_command_line(arguments);
+    if (g_run_options.help) {
+        if (_boxes_can_be_answered()) {
+            _show_information(kTextUsage);
+        }
+        return kExitSuccess;
+    }
     // A question nobody can see would hold the run until the deployment tool's own timeout.
     if (!g_run_options.silent && !_boxes_can_be_answered()) {
         return fail_run(nullptr, kTextNobodyToAsk);

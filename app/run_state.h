@@ -39,6 +39,8 @@ struct RunState {
     UpdateDialogState update_dialog_state{};
     MessagePumpState message_pump{};
     SessionGuardState session_guard{};
+    bool version_read = false; // the controller's firmware version was read: the run is recorded
+    bool record_failure_logged = false;
 };
 
 extern RunState g_run;

@@ -1,11 +1,12 @@
-// The functions the product calls from system DLLs that are not KnownDLLs (and from user32.dll and
-// setupapi.dll, for the DLLs those import), one list per DLL. Each DLL is loaded from the system
-// directory when the product first calls one of its functions, and each function is looked up on
-// its first call and forwarded to. When the DLL or the function is missing, the call fails as
-// listed (FALSE, 0, -1, INVALID_HANDLE_VALUE, a HID error status, the null GUID) with the last
-// error ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND.
+// The functions the product calls from system DLLs that are not KnownDLLs (and from user32.dll,
+// setupapi.dll and advapi32.dll, for the DLLs those import), one list per DLL. Each DLL is loaded
+// from the system directory when the product first calls one of its functions, and each function is
+// looked up on its first call and forwarded to. When the DLL or the function is missing, the call
+// fails as listed (FALSE, 0, -1, INVALID_HANDLE_VALUE, a HID error status, the null GUID, an error
+// code) with the last error ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND.
 //
-// user32.dll and setupapi.dll are KnownDLLs on Windows, mapped from the system directory anyway.
+// user32.dll, setupapi.dll and advapi32.dll are KnownDLLs on Windows, mapped from the system
+// directory anyway.
 // A loader without KnownDLLs (Wine has none) binds the DLLs they import, version.dll among them,
 // like the exe's own imports, from the exe's folder first; loaded here, after the process's DLL
 // search is restricted to the system directory, they come from there on either.
@@ -17,6 +18,7 @@ namespace {
 constexpr NTSTATUS kHidpStatusMissing = HIDP_STATUS_NOT_IMPLEMENTED;
 constexpr INT_PTR kDialogFailed = -1; // what DialogBoxParamW returns when it cannot show one
 constexpr BOOL kNoMenuItem = -1;      // what EnableMenuItem returns for a missing item
+constexpr LSTATUS kRegistryMissing = ERROR_MOD_NOT_FOUND; // a registry call's own error code
 
 HDEVINFO no_device_list() {
     return static_cast<HDEVINFO>(INVALID_HANDLE_VALUE);
@@ -103,6 +105,23 @@ NORVANE_FORWARD_IMPORT(setupapi_module, BOOL, SetupDiGetDeviceRegistryPropertyA,
                        FALSE)
 NORVANE_FORWARD_IMPORT(setupapi_module, BOOL, SetupDiDestroyDeviceInfoList, (HDEVINFO devices),
                        (devices), FALSE)
+
+// advapi32.dll: winreg.h declares the functions dllimport. Each answers its error code.
+NORVANE_SYSTEM_LIBRARY(advapi32_module, L"advapi32.dll")
+NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegCreateKeyExW,
+                       (HKEY key, LPCWSTR sub_key, DWORD reserved, LPWSTR class_name, DWORD options,
+                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                        LPDWORD disposition),
+                       (key, sub_key, reserved, class_name, options, access, security, result,
+                        disposition),
+                       kRegistryMissing)
+NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegSetValueExW,
+                       (HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                        DWORD size),
+                       (key, name, reserved, type, data, size), kRegistryMissing)
+NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegDeleteValueW, (HKEY key, LPCWSTR name),
+                       (key, name), kRegistryMissing)
+NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegCloseKey, (HKEY key), (key), kRegistryMissing)
 
 // user32.dll: winuser.h declares the functions dllimport.
 NORVANE_SYSTEM_LIBRARY(user32_module, L"user32.dll")

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/run_options.h"
+#include "host/handles.h"
 #include "test_support.h"
 
 using namespace norvane;
@@ -40,24 +41,62 @@ struct SwitchCase {
     const wchar_t* arguments;
     bool silent;
     bool log_enabled;
+    bool check_only = false;
+    bool help = false;
 };
 
 class SwitchTest : public ::testing::TestWithParam<SwitchCase> {};
 
-TEST_P(SwitchTest, SwitchesAreCaseSensitiveSubstrings) {
+// "/s" and "/v" are case-sensitive substrings; "/c" and "/?" words of their own in either case.
+TEST_P(SwitchTest, SwitchesFollowTheirRules) {
     test::Sandbox sandbox;
     _parse_command_line(GetParam().arguments);
     EXPECT_EQ(g_run_options.silent, GetParam().silent);
     EXPECT_EQ(g_run_options.log_enabled, GetParam().log_enabled);
+    EXPECT_EQ(g_run_options.check_only, GetParam().check_only);
+    EXPECT_EQ(g_run_options.help, GetParam().help);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SwitchTest,
-                         ::testing::Values(SwitchCase{L"", false, false},
-                                           SwitchCase{L"/s", true, false},
-                                           SwitchCase{L"/S /V", false, false},
-                                           SwitchCase{L"/s /v", true, true},
-                                           SwitchCase{L"LOGFILE=D:/sw/fw.log", true, false},
-                                           SwitchCase{L"/vLOGFILE=x", false, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, SwitchTest,
+    ::testing::Values(SwitchCase{L"", false, false}, SwitchCase{L"/s", true, false},
+                      SwitchCase{L"/S /V", false, false}, SwitchCase{L"/s /v", true, true},
+                      SwitchCase{L"LOGFILE=D:/sw/fw.log", true, false},
+                      SwitchCase{L"/vLOGFILE=x", false, true},
+                      // A check shows nothing, so it is silent too.
+                      SwitchCase{L"/c", true, false, true},
+                      SwitchCase{L"/S\t/C", true, false, true},
+                      SwitchCase{L"/v /c LOGFILE=fw.log", true, true, true},
+                      SwitchCase{L"/v LOGFILE=D:\\x/c\\fw.log", false, true},
+                      SwitchCase{L"/cx /xc", false, false},
+                      // The usage, and nothing else: no log.
+                      SwitchCase{L"/s /v LOGFILE=fw.log /?", false, false, false, true},
+                      SwitchCase{L"a/? /?b", false, false}));
+
+// The folders of LOGFILE= that do not exist yet are made, so that the log lands; a file in the
+// way of one leaves the run without a log, as before.
+struct LogFolderCase {
+    const wchar_t* arguments;
+    const char* log;
+    bool lands;
+};
+
+class LogFolderTest : public ::testing::TestWithParam<LogFolderCase> {};
+
+TEST_P(LogFolderTest, MissingFoldersAreMade) {
+    test::Sandbox sandbox;
+    sandbox.write_text("blocked", "a file");
+    _parse_command_line(GetParam().arguments);
+    EXPECT_EQ(std::filesystem::is_regular_file(GetParam().log), GetParam().lands);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogFolderTest,
+    ::testing::Values(LogFolderCase{L"/v LOGFILE=logs\\fw.log", "logs/fw.log", true},
+                      LogFolderCase{L"/v LOGFILE=\"logs\\run 1\\deep\\fw.log\"",
+                                    "logs/run 1/deep/fw.log", true},
+                      LogFolderCase{L"/v LOGFILE=blocked\\fw.log", "blocked/fw.log", false}));
 
 TEST(CommandLine, LogFileWithoutLogSwitchIsIgnored) {
     test::Sandbox sandbox;

@@ -395,6 +395,84 @@ INSTANTIATE_TEST_SUITE_P(Table, UnreadableSettingsTest,
                          ::testing::ValuesIn(kUnreadableSettingsCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A check (/c) ends at the version decision: no box, no question; the controller sees what a real
+// run sends before its question, here one the user declines, and nothing after it.
+struct CheckOnlyCase {
+    const char* name;
+    const char* scenario;
+    int code;
+    Lines log_tail;
+};
+
+const CheckOnlyCase kCheckOnlyCases[] = {
+    {"due",
+     "{}",
+     0,
+     {"Current FW version:3.07", "New FW version:3.08", "Check only: the update is due.",
+      "Exit code = 0"}},
+    {"up_to_date",
+     R"({"devices": [{"controller": {"firmware_version": "3.08"}}]})",
+     8,
+     {"Exit code = 8"}},
+    {"wrong_controller",
+     R"({"devices": [{"controller": {"system_memory": {"1": 0}}}]})",
+     1603,
+     {"System memory does not match.", "Exit code = 1603"}},
+    {"interrupted",
+     R"({"devices": [{"controller": {"mode_status": "0x10", "programmed_chunks": 1}}]})",
+     0,
+     {"Controller was left in update mode; updating again.", "Current FW version:3.08",
+      "New FW version:3.08", "Check only: the update is due.", "Exit code = 0"}},
+    {"another_updater",
+     R"({"updater_lock": "held"})",
+     1618,
+     {"Another Norvane FW Updater is running.", "Exit code = 1618"}},
+};
+
+class CheckOnlyTest : public ::testing::TestWithParam<CheckOnlyCase> {};
+
+TEST_P(CheckOnlyTest, EndsAtTheDecision) {
+    test::Json declined = test::Json::parse(GetParam().scenario);
+    declined["answers"]["question"] = "no";
+    test::Sandbox sandbox(declined.dump());
+    test::run_program(L"");
+    const std::vector<sim::RequestRecord> before_question = sim::pc().devices[0].request_log;
+
+    test::reset_program();
+    sandbox.add_image();
+    test::load_scenario(GetParam().scenario);
+    EXPECT_EQ(test::run_program(L"/c /v LOGFILE=fw.log"), GetParam().code);
+    EXPECT_EQ(test::transcript(), Lines{});
+    const Lines log = test::log_lines("fw.log");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(Lines(log.begin() + 2, log.end()), GetParam().log_tail);
+    const std::vector<sim::RequestRecord>& requests = sim::pc().devices[0].request_log;
+    ASSERT_EQ(requests.size(), before_question.size());
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].address, before_question[i].address) << i;
+        EXPECT_EQ(requests[i].kind, before_question[i].kind) << i;
+    }
+    EXPECT_EQ(sim::pc().devices[0].controller.stats.mode_changes, 0u);
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CheckOnlyTest, ::testing::ValuesIn(kCheckOnlyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// "/?" shows the usage in one box and does nothing else: no lock, no device, no log.
+TEST(RunSequence, UsageBoxAndNothingElse) {
+    test::Sandbox sandbox(R"({"updater_lock": "held"})");
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log /?"), 0);
+    ASSERT_EQ(test::transcript().size(), 2u);
+    EXPECT_EQ(
+        test::transcript()[0].rfind(
+            "box Information 0x40 NorvaneFwUpdater.exe [/s] [/v] [LOGFILE=PATH] [/c] [/?]", 0),
+        0u);
+    EXPECT_EQ(test::transcript()[1], "answer IDOK");
+    EXPECT_FALSE(std::filesystem::exists("fw.log"));
+    EXPECT_TRUE(sim::pc().devices[0].request_log.empty());
+}
+
 // One updater at a time: a lock another run holds keeps this one off the device; one a killed
 // run left is taken over, the run finishes its update, and the lock is given back at the end.
 TEST(RunSequence, OneUpdaterAtATime) {

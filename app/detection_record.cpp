@@ -1,0 +1,77 @@
+#include "app/detection_record.h"
+
+#include <cwchar>
+
+#include "app/run_log.h"
+#include "app/run_state.h"
+#include "platform/win32.h"
+
+namespace norvane {
+
+namespace {
+
+constexpr const wchar_t* kLastExitCode = L"LastExitCode";
+constexpr const wchar_t* kLastRun = L"LastRun";
+constexpr const wchar_t* kFirmwareVersion = L"FirmwareVersion";
+constexpr const wchar_t* kFirmwareVersionCode = L"FirmwareVersionCode";
+constexpr const wchar_t* kFormatLastRun = L"%d-%02d-%02dT%02d:%02d:%02d";
+constexpr const wchar_t* kFormatVersion = L"%x.%x%x";
+constexpr const wchar_t* kTextRecordFailed = L"The detection record could not be written.";
+constexpr DWORD kVersionMajorShift = 8;
+
+bool set_dword(HKEY key, const wchar_t* name, DWORD value) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof(value)) == ERROR_SUCCESS;
+}
+
+bool set_text(HKEY key, const wchar_t* name, const wchar_t* text) {
+    const auto size = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size) ==
+           ERROR_SUCCESS;
+}
+
+// A value that is not there is as good as deleted.
+bool delete_value(HKEY key, const wchar_t* name) {
+    const LSTATUS status = RegDeleteValueW(key, name);
+    return status == ERROR_SUCCESS || status == static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+}
+
+bool write_values(HKEY key, int exit_code, const FwVersion* proven) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    MessageBuffer last_run;
+    _format_message(last_run, kFormatLastRun, now.wYear, now.wMonth, now.wDay, now.wHour,
+                    now.wMinute, now.wSecond);
+    bool written = set_dword(key, kLastExitCode, static_cast<DWORD>(exit_code)) &&
+                   set_text(key, kLastRun, last_run);
+    if (proven == nullptr) {
+        return delete_value(key, kFirmwareVersion) && delete_value(key, kFirmwareVersionCode) &&
+               written;
+    }
+    MessageBuffer version;
+    _format_message(version, kFormatVersion, version_digit_major(*proven),
+                    version_digit_minor_high(*proven), version_digit_minor_low(*proven));
+    written = set_text(key, kFirmwareVersion, version) && written;
+    return set_dword(key, kFirmwareVersionCode,
+                     (static_cast<DWORD>(proven->major) << kVersionMajorShift) | proven->minor) &&
+           written;
+}
+
+} // namespace
+
+void _write_detection_record(int exit_code, const FwVersion* proven) {
+    HKEY key = nullptr;
+    bool written = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDetectionRecordKey, 0, nullptr,
+                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                                   nullptr, &key, nullptr) == ERROR_SUCCESS;
+    if (written) {
+        written = write_values(key, exit_code, proven);
+        RegCloseKey(key);
+    }
+    if (!written && !g_run.record_failure_logged) { // once, though a flash writes it twice
+        g_run.record_failure_logged = true;
+        _log_message(kTextRecordFailed);
+    }
+}
+
+} // namespace norvane

@@ -1,0 +1,94 @@
+// The detection record under HKLM\SOFTWARE\Norvane\FW Updater on each way out of a run that read
+// the controller's version: the exit code, and a firmware version only where the run proved what
+// the controller holds. Each run starts from a record an earlier run left.
+#include <gtest/gtest.h>
+
+#include "host/handles.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr const wchar_t* kKey = L"SOFTWARE\\Norvane\\FW Updater";
+
+std::string text_of(const sim::RegistryValue* value) {
+    if (value == nullptr || value->type != 1 || value->data.size() % 2 != 0) {
+        return "(none)";
+    }
+    std::string text;
+    for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
+        text.push_back(static_cast<char>(value->data[i]));
+    }
+    return text.substr(0, text.find('\0'));
+}
+
+std::int64_t number_of(const sim::RegistryValue* value) {
+    if (value == nullptr || value->type != 4 || value->data.size() != 4) {
+        return -1;
+    }
+    return value->data[0] | value->data[1] << 8 | value->data[2] << 16 |
+           static_cast<std::int64_t>(value->data[3]) << 24;
+}
+
+struct RecordCase {
+    const char* name;
+    const char* scenario;
+    const wchar_t* arguments;
+    std::int64_t last_exit_code; // 99: the earlier run's record stays
+    const char* version;         // "(none)": deleted
+    std::int64_t version_code;   // -1: deleted
+};
+
+const RecordCase kRecordCases[] = {
+    {"silent_update", "{}", L"/s", 0, "3.08", 0x308},
+    {"interactive_update", "{}", L"", 3010, "3.08", 0x308},
+    {"up_to_date", R"({"devices": [{"controller": {"firmware_version": "3.09"}}]})", L"/s", 8,
+     "3.09", 0x309},
+    {"check_only_up_to_date", R"({"devices": [{"controller": {"firmware_version": "a.1b"}}]})",
+     L"/c", 8, "a.1b", 0xA1B},
+    {"check_only_due", "{}", L"/c", 0, "(none)", -1},
+    {"declined", R"({"answers": {"question": "no"}})", L"", 0, "(none)", -1},
+    {"closed_without_update", R"({"dialog": "close"})", L"", 3010, "(none)", -1},
+    {"failed_update", R"({"devices": [{"controller": {"faults": [
+         {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})",
+     L"/s", 1603, "(none)", -1},
+    {"session_ended", R"({"session_end": {"at_ms": 2000, "forced": true}})", L"/s", 1603, "(none)",
+     -1},
+    // A run that never read the version leaves the earlier record as it was.
+    {"no_device", R"({"devices": []})", L"/s", 99, "1.00", 0x100},
+};
+
+class DetectionRecordTest : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(DetectionRecordTest, ValuesOnEachWayOut) {
+    test::Sandbox sandbox(GetParam().scenario);
+    auto& earlier = sim::pc().registry[sim::registry_key_path(kKey)];
+    earlier[L"LastExitCode"] = {4, {99, 0, 0, 0}};
+    earlier[L"FirmwareVersion"] = {1, {'1', 0, '.', 0, '0', 0, '0', 0, 0, 0}};
+    earlier[L"FirmwareVersionCode"] = {4, {0, 1, 0, 0}};
+    test::run_program(GetParam().arguments);
+    EXPECT_EQ(number_of(sim::registry_value(kKey, L"LastExitCode")), GetParam().last_exit_code);
+    EXPECT_EQ(text_of(sim::registry_value(kKey, L"FirmwareVersion")), GetParam().version);
+    EXPECT_EQ(number_of(sim::registry_value(kKey, L"FirmwareVersionCode")),
+              GetParam().version_code);
+    if (GetParam().last_exit_code != 99) {
+        EXPECT_EQ(text_of(sim::registry_value(kKey, L"LastRun")).substr(0, 17),
+                  "2024-03-05T09:07:");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DetectionRecordTest, ::testing::ValuesIn(kRecordCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DetectionRecord, ThatCannotBeWrittenChangesNothingButTheLog) {
+    test::Sandbox sandbox(R"({"registry": "read_only"})");
+    EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), 0);
+    test::expect_updated(sandbox.image());
+    const std::vector<std::string> log = test::log_lines("fw.log");
+    ASSERT_EQ(log.size(), 9u);
+    EXPECT_EQ(log[4], "The detection record could not be written."); // once, before the flash
+    EXPECT_EQ(log[6], "Exit code = 0");
+    EXPECT_TRUE(sim::pc().registry.empty());
+    EXPECT_EQ(host_handles_open_total(), 0u);
+}
+
+} // namespace
