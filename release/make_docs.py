@@ -98,8 +98,25 @@ def readme_sections(data):
     return {
         'SWITCHES': switches, 'TRAPS': bullets(data['switch_traps']), 'EXIT_CODES': codes,
         'SETTINGS': settings, 'SETTINGS_RULES': bullets(data['settings_rules']),
-        'LOG_LINES': log_lines, 'RECOVERY': recovery,
+        'LOG_LINES': log_lines, 'RECOVERY': recovery, 'DEPLOYMENT': deployment_lines(data),
     }
+
+
+def deployment_lines(data):
+    """The deployment section: command, return codes, the detection record, rule and script."""
+    deployment = data['deployment']
+    lines = [INDENT + 'Command line:  ' + deployment['command'], '',
+             INDENT + 'Return codes to enter (ConfigMgr and Intune):']
+    lines += column_list([(str(c['code']), c['type']) for c in deployment['return_codes']], 4)
+    lines += ['', INDENT + 'Detection record:']
+    lines += bullets(deployment['record'])
+    lines += ['', INDENT + 'Detection rule:']
+    lines += wrap(deployment['rule'], INDENT + '  ', INDENT + '  ')
+    lines += ['', INDENT + 'Detection script with /c (PowerShell; detected when it prints and exits 0):']
+    lines += [INDENT + '  ' + line for line in deployment['script']]
+    lines += ['']
+    lines += bullets(deployment['notes'])
+    return lines
 
 
 def render_readme(data):
@@ -185,6 +202,17 @@ def render_settings_md(data):
         out.append('| %s | %s | %s | %s |' % (md_code(line['text']),
                                              md_code('\n'.join(shown(line))),
                                              md_cell(line['meaning']), md_cell(line['action'])))
+    deployment = data['deployment']
+    out += ['', '## Deployment (ConfigMgr, Intune, scripts)', '', 'Command line:', '', '```',
+            deployment['command'], '```', '',
+            '| return code | code type to enter |', '|---|---|']
+    out += ['| %d | %s |' % (c['code'], md_cell(c['type'])) for c in deployment['return_codes']]
+    out += ['', 'Detection record:', '']
+    out += ['- ' + md_cell(item) for item in deployment['record']]
+    out += ['', 'Detection rule: ' + deployment['rule'], '',
+            'Detection script with `/c` (PowerShell; detected when it prints and exits 0):', '',
+            '```powershell'] + deployment['script'] + ['```', '']
+    out += ['- ' + md_cell(note) for note in deployment['notes']]
     out += ['', '## Recovery after a failed update', '']
     out += [md_cell(paragraph) + '\n' if not paragraph[:1].isdigit() else md_cell(paragraph)
             for paragraph in data['recovery']]

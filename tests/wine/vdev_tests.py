@@ -369,6 +369,80 @@ def session_end_during_a_silent_flash_is_refused(ctx):
         raise AssertionError('end state %r' % state)
 
 
+RECORD_KEY = r'HKLM\SOFTWARE\Norvane\FW Updater'
+RECORD_LINE = re.compile(r'^\s+(\w+)\s+(REG_\w+)\s+(.*?)\s*$')
+
+
+def detection_record(ctx):
+    """The values under the detection record's key, as Wine's reg.exe shows them: {name: data}."""
+    done = subprocess.run(['wine', 'reg', 'query', RECORD_KEY, '/reg:64'], env=ctx.wine.env,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=VDEV_TIMEOUT)
+    values = {}
+    for line in done.stdout.decode('utf-8', 'replace').splitlines():
+        match = RECORD_LINE.match(line)
+        if match:
+            values[match.group(1)] = match.group(3)
+    return values
+
+
+def run_on(ctx, name, scenario, args):
+    """The scenario's controllers up, one run of the exe in a folder of its own: (folder, code,
+    the transcript's calls)."""
+    folder = ctx.folder(name)
+    harness.make_image(os.path.join(folder, 'FW.bin'))
+    scenario_path = os.path.join(ctx.base, name + '.json')
+    with open(scenario_path, 'w') as f:
+        json.dump(scenario, f)
+    vdev(ctx, folder, 'up', scenario_path)
+    code = exit_code_of(start_run(ctx, folder, args))
+    return folder, code, transcript_calls(vdev(ctx, folder, 'transcript'))
+
+
+UP_TO_DATE = one_device({'firmware_version': '3.08'})
+FAILING_UNLOCK = one_device({'faults': [{'on': 'write', 'address': '0xFF800C', 'fail_set': True}]})
+
+
+@test
+def detection_record_follows_the_runs(ctx):
+    # Read back as a deployment tool's registry rule reads it.
+    cases = [('record_updated', {}, 0, {'LastExitCode': '0x0', 'FirmwareVersion': '3.08',
+                                        'FirmwareVersionCode': '0x308'}),
+             ('record_up_to_date', one_device({'firmware_version': '3.09'}), 8,
+              {'LastExitCode': '0x8', 'FirmwareVersion': '3.09', 'FirmwareVersionCode': '0x309'}),
+             ('record_failed', FAILING_UNLOCK, 1603, {'LastExitCode': '0x643'})]
+    for name, scenario, code, values in cases:
+        _folder, got, _calls = run_on(ctx, name, scenario, harness.SILENT_ARGS)
+        record = detection_record(ctx)
+        last_run = record.pop('LastRun', '')
+        if got != code or record != values or not re.fullmatch(r'\d{4}-\d\d-\d\dT[\d:]{8}',
+                                                                  last_run):
+            raise AssertionError('%s: exit %d, record %r (LastRun %r); expected %d, %r' %
+                                 (name, got, record, last_run, code, values))
+
+
+@test
+def check_only_ends_where_the_question_would_come(ctx):
+    # The controller sees what a real run sends before its question, and nothing after it.
+    cases = [('check_due', {}, 0, ['Current FW version:3.07', 'New FW version:3.08',
+                                   'Check only: the update is due.', 'Exit code = 0', '']),
+             ('check_up_to_date', UP_TO_DATE, 8, ['Exit code = 8', '']),
+             ('check_other_controller', one_device({'system_memory': {'1': '0x00'}}), 1603,
+              ['System memory does not match.', 'Exit code = 1603', ''])]
+    for name, scenario, code, lines in cases:
+        folder, got, checked = run_on(ctx, name, scenario, ['/c', '/v', 'LOGFILE=fw.log'])
+        state = vdev(ctx, folder, 'state').splitlines()
+        _real_folder, _code, real = run_on(ctx, name + '_real', scenario, harness.SILENT_ARGS)
+        logged = log_lines(harness.read_log(folder))
+        if got != code or logged != lines:
+            raise AssertionError('%s: exit %d, log %r' % (name, got, logged))
+        if checked != real[:len(checked)] or (code == 0 and real[len(checked)][2][2:5] !=
+                                              (0x80003E).to_bytes(3, 'little')):
+            raise AssertionError('%s: the check sent %d calls, not the real run\'s %d up to its '
+                                 'question' % (name, len(checked), len(real)))
+        if state != ['state 0 main=other mode=0x11 access=off handles=0']:
+            raise AssertionError('%s: the check left %r' % (name, state))
+
+
 def wait_for_block_writes(ctx, folder, timeout=60):
     """Returns once the controller has taken its first block write: the flash is under way."""
     deadline = time.monotonic() + timeout

@@ -581,6 +581,21 @@ def unbounded_wait_fails_before_the_device(ctx):
 
 
 @test
+def log_lands_in_folders_that_did_not_exist(ctx):
+    # As LOGFILE=C:\Logs\fw.log on a machine without C:\Logs: the folders are made.
+    folder = ctx.folder('log_folders')
+    for log in ('made\\deeper\\fw.log', windows_path(folder) + '\\absolute\\fw.log'):
+        args = ['/s', '/v', 'LOGFILE=' + log]
+        started = datetime.datetime.now()
+        got, _out = ctx.wine.run(folder, args)
+        path = os.path.join(folder, *log.replace(windows_path(folder) + '\\', '').split('\\'))
+        check_run_log(read_log(os.path.dirname(path), 'fw.log'), CANNOT_READ, started,
+                      datetime.datetime.now(), args)
+        if got != 1603:
+            raise AssertionError('exit code %d, expected 1603' % got)
+
+
+@test
 def no_question_in_a_window_station_nobody_sees(ctx):
     # As a deployment tool's SYSTEM account in session 0 runs it: without /s (and "/S" is not
     # /s) the run ends at once instead of waiting for an answer nobody can give.
