@@ -135,7 +135,7 @@ int run_preflight() {
 }
 
 int run_silent_update() {
-    if (!_update_firmware(nullptr)) { // nobody is shown progress
+    if (!_update_firmware(nullptr, nullptr)) { // nobody is shown progress
         return end_run(kExitFailure);
     }
     _log_exit_code(kExitSuccess);

@@ -58,7 +58,7 @@ TEST(FlashUpdate, SilentRunReplacesMainMemoryAndLogsLikeTheExample) {
     EXPECT_EQ(controller().stats.unexpected_addresses, 0u);
 }
 
-TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimes) {
+TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimesAndFillsItBeforeTheResult) {
     test::Sandbox sandbox(R"({"dialog": "start"})");
     const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 3010);
@@ -68,6 +68,7 @@ TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimes) {
     for (int step = 1; step <= 18; ++step) {
         expected.push_back("progress " + std::to_string(step) + "/19");
     }
+    expected.push_back("progress 19/19");
     expected.insert(expected.end(), {"box Result 0x40 Update success!!!", "answer IDOK",
                                      "box Result 0x40 Please restart this computer.", "answer IDOK",
                                      "dialog closed"});
@@ -152,6 +153,7 @@ TEST_P(FlashFailureTest, InteractiveRunNamesTheStepAndEndsWith1603) {
               GetParam().verify_box ? 1u : 0u);
     EXPECT_EQ(count_lines("box Result 0x30 Update fail !!!"), 1u);
     EXPECT_EQ(count_lines("box Result 0x40"), 0u);
+    EXPECT_EQ(count_lines("progress 19/19"), 0u); // a failed update never shows a full bar
     // The dialog stays open after the failure until the user closes it.
     const auto& lines = test::transcript();
     ASSERT_GE(lines.size(), 2u);

@@ -71,8 +71,7 @@ DIALOG_NOTICE = "Please don't turn off this computer while updating."
 QUESTION_TEXT = 'Current FW version is 3.07\nWould you like to update FW to 3.08 ?'
 START_UPDATE = 1000
 IDOK, IDYES, IDNO = 1, 6, 7
-PROGRESS_MAX = 19
-PROGRESS_DONE = 18
+PROGRESS_MAX = 19  # 18 steps with 128-byte chunks, then the full bar of a successful update
 # The responsiveness test: a pause after each write long enough that the update lasts several
 # seconds and every progress step stays up longer than a sampling round.
 RESPONSIVE_WAIT_MS = 12
@@ -349,9 +348,10 @@ def update_runs_to_success(ctx):
     time.sleep(MIDWAY)
     ctx.wine.screenshot('03-dialog-during-update.png')
     wait_box(ctx, 'Update success!!!', UPDATE_TIMEOUT_MS)
-    # The box's modal loop runs on the dialog's thread, so the dialog answers again.
+    # The box's modal loop runs on the dialog's thread, so the dialog answers again: the bar is
+    # full under the result.
     expect('progress at the end', ctx.wine.drive('progress', DIALOG_TITLE),
-           '%d/%d' % (PROGRESS_DONE, PROGRESS_MAX))
+           '%d/%d' % (PROGRESS_MAX, PROGRESS_MAX))
     expect('Start Update enabled', ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE), '0')
     ctx.wine.screenshot('04-result-success.png')
     ctx.wine.drive('click', 'Result', IDOK)
@@ -400,13 +400,14 @@ def dialog_answers_while_it_flashes(ctx):
         if attempts and pings % 4 == 0:
             ctx.wine.drive(*attempts.pop(0))
         time.sleep(SAMPLE_INTERVAL)
-    # The last step comes right before the first result box, whose loop answers for the dialog.
+    # The full bar comes right before the first result box, whose loop answers for the dialog.
     positions.add(int(ctx.wine.drive('progress', DIALOG_TITLE).split('/')[0]))
     if attempts:
         raise AssertionError('the update ended before every close attempt was made')
     if pings < MIN_PINGS:
         raise AssertionError('only %d pings during the update' % pings)
-    missing = sorted(set(range(1, PROGRESS_DONE + 1)) - positions)
+    # Step 18, the last, is followed at once by the full bar: no message is handled between.
+    missing = sorted((set(range(1, PROGRESS_MAX - 1)) | {PROGRESS_MAX}) - positions)
     if missing:
         raise AssertionError('progress steps never seen: %r (seen %r)' % (missing, sorted(positions)))
     wait_box(ctx, 'Update success!!!')
