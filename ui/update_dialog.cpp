@@ -67,6 +67,32 @@ void fill_progress_bar() {
                  kProgressMaximum, 0);
 }
 
+// The program's icon at one of the system's icon sizes; null when it cannot be loaded, which leaves
+// the system's default in its place.
+HICON load_program_icon(int width_metric, int height_metric) {
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP),
+                                         IMAGE_ICON, GetSystemMetrics(width_metric),
+                                         GetSystemMetrics(height_metric), LR_DEFAULTCOLOR));
+}
+
+// The small icon goes to the title bar, the big one to the task bar button and Alt+Tab.
+void set_icons(HWND dialog) {
+    g_update_dialog_state.small_icon = load_program_icon(SM_CXSMICON, SM_CYSMICON);
+    g_update_dialog_state.big_icon = load_program_icon(SM_CXICON, SM_CYICON);
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(g_update_dialog_state.small_icon));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG,
+                 reinterpret_cast<LPARAM>(g_update_dialog_state.big_icon));
+}
+
+// A window does not destroy the icons it was given: the dialog does, as it goes.
+void destroy_icon(HICON& icon) {
+    if (icon != nullptr) {
+        DestroyIcon(icon);
+        icon = nullptr;
+    }
+}
+
 void set_up_progress(HWND dialog) {
     HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
     SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressMaximum));
@@ -168,6 +194,7 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
     switch (message) {
     case WM_INITDIALOG:
         g_update_dialog_state.shown = true;
+        set_icons(dialog);
         if (set_title(dialog)) {
             set_up_progress(dialog);
         }
@@ -186,6 +213,8 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
         }
         return 0;
     case WM_DESTROY:
+        destroy_icon(g_update_dialog_state.small_icon);
+        destroy_icon(g_update_dialog_state.big_icon);
         PostQuitMessage(0);
         return 0;
     default:

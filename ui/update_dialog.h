@@ -27,7 +27,9 @@ struct UpdateDialogState {
     bool started;
     bool updating;
     HWND window;
-    bool quit_seen; // a quit message came while it ran: left for the dialog's own loop
+    bool quit_seen;   // a quit message came while it ran: left for the dialog's own loop
+    HICON small_icon; // the title bar's and the task bar's icons, destroyed with the dialog
+    HICON big_icon;
 };
 extern UpdateDialogState& g_update_dialog_state;
 

@@ -1,5 +1,5 @@
-// The host stand-in's handle table. Every kernel object the product can hold (file, device
-// interface, directory search, device information list, preparsed data, local allocation) is
+// The host stand-in's handle table. Every object the product can hold (file, device interface,
+// directory search, device information list, preparsed data, local allocation, icon) is
 // registered here, so that a test can see exactly what a run left open.
 #pragma once
 
@@ -10,7 +10,7 @@
 #include "host/win32_host.h"
 #include "sim/setupapi_lists.h"
 
-enum class HandleKind { File, Device, Search, DeviceList, Preparsed, LocalMemory };
+enum class HandleKind { File, Device, Search, DeviceList, Preparsed, LocalMemory, Icon };
 
 struct HandleEntry {
     HandleKind kind;
@@ -23,6 +23,9 @@ struct HandleEntry {
     std::vector<std::wstring> names; // Search: the matching names
     std::vector<DWORD> attributes;   // Search: attributes of each name
     std::size_t position = 0;        // Search: next name to return
+    WORD resource = 0;               // Icon: the icon group it was loaded from
+    int width = 0;                   // Icon: the image's size in pixels
+    int height = 0;
     sim::DeviceInfoList device_list; // DeviceList: the snapshot
 };
 

@@ -64,7 +64,12 @@ TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimesAndFillsItBeforeTheResul
     EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 3010);
     Lines expected = {
         "box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to 3.08 ?",
-        "answer IDYES", "dialog open", "title Norvane FW Updater 3.0.0.7", "button disabled"};
+        "answer IDYES",
+        "dialog open",
+        "icon small 107 16x16",
+        "icon big 107 32x32",
+        "title Norvane FW Updater 3.0.0.7",
+        "button disabled"};
     for (int step = 1; step <= 18; ++step) {
         expected.push_back("progress " + std::to_string(step) + "/19");
     }

@@ -325,6 +325,26 @@ def open_dialog(ctx):
     expect('progress', ctx.wine.drive('progress', DIALOG_TITLE), '0/%d' % PROGRESS_MAX)
 
 
+TITLE_BAR_AREA = 32  # px square at the window's top left corner, where its icon is drawn
+
+
+def expect_title_bar_icon(ctx, shot):
+    """The program's 16 px icon, its opaque pixels as they are, in the dialog's title bar. (Wine
+    answers WM_GETICON from another process with no icon.)"""
+    image = harness.icon_images('107')[0][2]  # 32-bit: BGRA, bottom row first, after 40 bytes
+    opaque = [(i % 16, 15 - i // 16, image[42 + 4 * i:39 + 4 * i:-1]) for i in range(256)
+              if image[43 + 4 * i] == 255]
+    left, top = ctx.wine.drive('rect', DIALOG_TITLE).split()[:2]
+    size = TITLE_BAR_AREA
+    area = subprocess.run(['convert', shot, '-crop', '%dx%d+%s+%s' % (size, size, left, top),
+                           '+repage', '-depth', '8', 'rgb:-'], stdout=subprocess.PIPE,
+                          check=True).stdout
+    at = [(ox, oy) for oy in range(size - 15) for ox in range(size - 15)
+          if all(area[3 * ((oy + y) * size + ox + x):][:3] == rgb for x, y, rgb in opaque)]
+    if not at:
+        raise AssertionError('the title bar in %s does not show the program\'s icon' % shot)
+
+
 def escape_is_ignored(ctx):
     ctx.wine.drive('key', DIALOG_TITLE, 'escape')
     time.sleep(SETTLE)
@@ -343,7 +363,7 @@ def update_runs_to_success(ctx):
     answer_question(ctx, IDYES, '01-question.png')
     open_dialog(ctx)
     escape_is_ignored(ctx)
-    ctx.wine.screenshot('02-dialog-before-update.png')
+    expect_title_bar_icon(ctx, ctx.wine.screenshot('02-dialog-before-update.png'))
     ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
     time.sleep(MIDWAY)
     ctx.wine.screenshot('03-dialog-during-update.png')
@@ -353,7 +373,7 @@ def update_runs_to_success(ctx):
     expect('progress at the end', ctx.wine.drive('progress', DIALOG_TITLE),
            '%d/%d' % (PROGRESS_MAX, PROGRESS_MAX))
     expect('Start Update enabled', ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE), '0')
-    ctx.wine.screenshot('04-result-success.png')
+    expect_title_bar_icon(ctx, ctx.wine.screenshot('04-result-success.png'))
     ctx.wine.drive('click', 'Result', IDOK)
     wait_box(ctx, 'Please restart this computer.')
     ctx.wine.screenshot('05-result-restart.png')
