@@ -21,7 +21,8 @@ WINDOWS_DIR := build/windows
 DEMO_DIR := build/demo
 
 .PHONY: deps build build-host build-windows test test-host test-wine demo clean \
-	bench bench-wine soak fuzz lint release release-check mutants
+	bench bench-wine soak fuzz lint release release-check mutants release-exe release-package \
+	release-check-package
 
 deps:
 	@missing=""; \
@@ -68,38 +69,58 @@ test-wine:
 	python3 tests/wine/dpi_tests.py
 
 RELEASE_DIR := build/release
+RELEASE_CHECK_DIR := build/release-check
 REPRODUCE_DIR := build/reproduce
 VERSION := $(shell sed -n 's/^\#define NORVANE_VERSION_TEXT "\(.*\)"$$/\1/p' ui/resource_ids.h)
-RELEASE_ZIP := $(RELEASE_DIR)/NorvaneFwUpdater-$(VERSION).zip
+PACKAGE_NAME := NorvaneFwUpdater-$(VERSION).zip
+RELEASE_EXE := $(WINDOWS_DIR)/NorvaneFwUpdater.exe
+
+# SIGN_PASSWORD reaches release.py alone, in the two steps that sign (which hands it to
+# osslsigncode on its standard input): no other program make starts (cmake, the compilers, the
+# tests, ...) finds it in its environment.
+unexport SIGN_PASSWORD
+ifdef SIGN_PASSWORD
+release-package release-check-package: export SIGN_PASSWORD := $(value SIGN_PASSWORD)
+endif
+
+# Signs the release exe and packages it into the folder $(1).
+package_into = python3 release/release.py package --exe $(RELEASE_EXE) --out $(1)
 
 # The package for customers: the exe signed with Authenticode (SIGN_PFX and SIGN_PASSWORD, else a
 # throwaway test certificate; SIGN_TIMESTAMP_URL adds a time stamp), README.txt, Setting.ini and
-# SHA256SUMS in $(RELEASE_ZIP). README.md, "Releases".
-release: deps
+# SHA256SUMS in $(RELEASE_DIR)/$(PACKAGE_NAME). README.md, "Releases".
+release: deps release-exe release-package
+
+release-exe:
 	@echo "==== release: build NorvaneFwUpdater.exe ($(WINDOWS_DIR)) ===="
 	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WINDOWS_DIR) -j $(JOBS) --target NorvaneFwUpdater
-	@echo "==== release: sign and package ===="
-	python3 release/release.py package --exe $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
-	  --out $(RELEASE_DIR)
 
-# What CI checks about a release: the generated docs are current, the package holds what it must
-# and its signature verifies (and breaks with one altered byte), the release tools catch broken
-# packages, and two clean builds in different folders give the same exe and the same package
-# apart from the signature.
-release-check: release
+release-package:
+	@echo "==== release: sign and package ($(RELEASE_DIR)) ===="
+	$(call package_into,$(RELEASE_DIR))
+
+# What CI checks about a release, in folders of its own (build/release stays as make release left
+# it): the generated docs are current; a package made as make release makes it, in
+# $(RELEASE_CHECK_DIR), holds what it must and its signature verifies (and breaks with one altered
+# byte); the release tools catch broken packages; and two clean builds in different folders give
+# the same exe and the same package apart from the signature.
+release-check: deps release-exe release-check-package
 	@echo "==== release-check: docs/settings.md from docs/reference-data.json ===="
 	python3 release/make_docs.py settings-md --check
 	@echo "==== release-check: the package ===="
-	python3 release/release.py check $(RELEASE_ZIP) \
-	  --unsigned $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
-	  $$([ -f $(RELEASE_DIR)/test-signing-certificate.pem ] && \
-	     echo --cert $(RELEASE_DIR)/test-signing-certificate.pem)
+	python3 release/release.py check $(RELEASE_CHECK_DIR)/$(PACKAGE_NAME) --unsigned $(RELEASE_EXE) \
+	  $$([ -f $(RELEASE_CHECK_DIR)/test-signing-certificate.pem ] && \
+	     echo --cert $(RELEASE_CHECK_DIR)/test-signing-certificate.pem)
 	@echo "==== release-check: the release tools ===="
 	python3 tests/release/release_tests.py
 	@echo "==== release-check: two clean builds in different folders ===="
 	python3 release/release.py reproduce --work $(REPRODUCE_DIR)
+
+release-check-package:
+	@echo "==== release-check: sign and package ($(RELEASE_CHECK_DIR)) ===="
+	$(call package_into,$(RELEASE_CHECK_DIR))
 
 BENCH_DIR := build/bench
 
