@@ -5,6 +5,8 @@
 #   make test    deps, build, host tests (ctest), then the Wine system tests
 #   make demo    deps, fwsim and fwimage (build/demo), then one silent run on the simulated PC
 #                with its run log
+#   make try-wine  deps, the Windows build, then the real exe silently on a virtual controller in
+#                Wine (ARGS="..." replaces its switches)
 SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
 .DEFAULT_GOAL := build
@@ -22,7 +24,7 @@ DEMO_DIR := build/demo
 
 .PHONY: deps build build-host build-windows test test-host test-wine demo clean \
 	bench bench-wine soak fuzz lint release release-check mutants release-exe release-package \
-	release-check-package
+	release-check-package try-wine
 
 deps:
 	@missing=""; \
@@ -154,8 +156,9 @@ demo: deps
 	cmake --build $(DEMO_DIR) -j $(JOBS) --target fwsim fwimage
 	@echo "==== demo: one silent run on the simulated PC ===="
 	@dir=$$(mktemp -d /tmp/norvane-demo.XXXXXX); \
+	trap 'cd /; rm -rf "$$dir"' EXIT; \
 	cd "$$dir"; \
-	echo "folder: $$dir"; \
+	echo "scratch folder: $$dir (removed at the end)"; \
 	echo "\$$ fwimage make FW.bin"; \
 	"$(CURDIR)/$(DEMO_DIR)/fwimage" make FW.bin; \
 	echo "\$$ fwsim /s /v LOGFILE=fw.log"; \
@@ -163,7 +166,19 @@ demo: deps
 	echo "---- fw.log ----"; \
 	if [ -f fw.log ]; then tr -d '\r' < fw.log; else echo "(no log written)"; fi; \
 	echo "----------------"; \
+	echo "The dates are the simulated PC's: its clock starts at 2024-03-05 09:07:02 unless a"; \
+	echo "scenario sets \"time\" (docs/simulator.md), and runs on with the run's pauses."; \
 	exit $$status
+
+# The real exe by hand: the release NorvaneFwUpdater.exe under Wine on a virtual controller in
+# Wine's HID stack, in a prefix of its own; prints the log, the full exit code and the
+# controller's end state, then takes everything down (README.md, "Try the real exe"). ARGS is the
+# exe's whole argument string, words separated by blanks.
+ARGS ?= /s /v LOGFILE=fw.log
+try-wine: export TRY_WINE_ARGS := $(value ARGS)
+try-wine: deps build-windows
+	@echo "==== try-wine: the release exe on a virtual controller in Wine's HID stack ===="
+	python3 tests/tools/wine/try_wine.py "$$TRY_WINE_ARGS"
 
 # Exhaustive fault injection: a default silent update with a fault at every HID call index, once as
 # one failing call and once as the device unplugged from that call on (docs/reliability.md).
