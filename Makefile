@@ -5,6 +5,8 @@
 #   make test    deps, build, host tests (ctest), then the Wine system tests
 #   make demo    deps, fwsim and fwimage (build/demo), then one silent run on the simulated PC
 #                with its run log
+#   make try-wine  deps, the Windows build, then the real exe silently on a virtual controller in
+#                Wine (ARGS="..." replaces its switches)
 SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
 .DEFAULT_GOAL := build
@@ -21,7 +23,8 @@ WINDOWS_DIR := build/windows
 DEMO_DIR := build/demo
 
 .PHONY: deps build build-host build-windows test test-host test-wine demo clean \
-	bench bench-wine soak fuzz lint release release-check mutants
+	bench bench-wine soak fuzz lint release release-check mutants release-exe release-package \
+	release-check-package try-wine
 
 deps:
 	@missing=""; \
@@ -68,38 +71,58 @@ test-wine:
 	python3 tests/wine/dpi_tests.py
 
 RELEASE_DIR := build/release
+RELEASE_CHECK_DIR := build/release-check
 REPRODUCE_DIR := build/reproduce
 VERSION := $(shell sed -n 's/^\#define NORVANE_VERSION_TEXT "\(.*\)"$$/\1/p' ui/resource_ids.h)
-RELEASE_ZIP := $(RELEASE_DIR)/NorvaneFwUpdater-$(VERSION).zip
+PACKAGE_NAME := NorvaneFwUpdater-$(VERSION).zip
+RELEASE_EXE := $(WINDOWS_DIR)/NorvaneFwUpdater.exe
+
+# SIGN_PASSWORD reaches release.py alone, in the two steps that sign (which hands it to
+# osslsigncode on its standard input): no other program make starts (cmake, the compilers, the
+# tests, ...) finds it in its environment.
+unexport SIGN_PASSWORD
+ifdef SIGN_PASSWORD
+release-package release-check-package: export SIGN_PASSWORD := $(value SIGN_PASSWORD)
+endif
+
+# Signs the release exe and packages it into the folder $(1).
+package_into = python3 release/release.py package --exe $(RELEASE_EXE) --out $(1)
 
 # The package for customers: the exe signed with Authenticode (SIGN_PFX and SIGN_PASSWORD, else a
 # throwaway test certificate; SIGN_TIMESTAMP_URL adds a time stamp), README.txt, Setting.ini and
-# SHA256SUMS in $(RELEASE_ZIP). README.md, "Releases".
-release: deps
+# SHA256SUMS in $(RELEASE_DIR)/$(PACKAGE_NAME). README.md, "Releases".
+release: deps release-exe release-package
+
+release-exe:
 	@echo "==== release: build NorvaneFwUpdater.exe ($(WINDOWS_DIR)) ===="
 	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WINDOWS_DIR) -j $(JOBS) --target NorvaneFwUpdater
-	@echo "==== release: sign and package ===="
-	python3 release/release.py package --exe $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
-	  --out $(RELEASE_DIR)
 
-# What CI checks about a release: the generated docs are current, the package holds what it must
-# and its signature verifies (and breaks with one altered byte), the release tools catch broken
-# packages, and two clean builds in different folders give the same exe and the same package
-# apart from the signature.
-release-check: release
+release-package:
+	@echo "==== release: sign and package ($(RELEASE_DIR)) ===="
+	$(call package_into,$(RELEASE_DIR))
+
+# What CI checks about a release, in folders of its own (build/release stays as make release left
+# it): the generated docs are current; a package made as make release makes it, in
+# $(RELEASE_CHECK_DIR), holds what it must and its signature verifies (and breaks with one altered
+# byte); the release tools catch broken packages; and two clean builds in different folders give
+# the same exe and the same package apart from the signature.
+release-check: deps release-exe release-check-package
 	@echo "==== release-check: docs/settings.md from docs/reference-data.json ===="
 	python3 release/make_docs.py settings-md --check
 	@echo "==== release-check: the package ===="
-	python3 release/release.py check $(RELEASE_ZIP) \
-	  --unsigned $(WINDOWS_DIR)/NorvaneFwUpdater.exe \
-	  $$([ -f $(RELEASE_DIR)/test-signing-certificate.pem ] && \
-	     echo --cert $(RELEASE_DIR)/test-signing-certificate.pem)
+	python3 release/release.py check $(RELEASE_CHECK_DIR)/$(PACKAGE_NAME) --unsigned $(RELEASE_EXE) \
+	  $$([ -f $(RELEASE_CHECK_DIR)/test-signing-certificate.pem ] && \
+	     echo --cert $(RELEASE_CHECK_DIR)/test-signing-certificate.pem)
 	@echo "==== release-check: the release tools ===="
 	python3 tests/release/release_tests.py
 	@echo "==== release-check: two clean builds in different folders ===="
 	python3 release/release.py reproduce --work $(REPRODUCE_DIR)
+
+release-check-package:
+	@echo "==== release-check: sign and package ($(RELEASE_CHECK_DIR)) ===="
+	$(call package_into,$(RELEASE_CHECK_DIR))
 
 BENCH_DIR := build/bench
 
@@ -133,8 +156,9 @@ demo: deps
 	cmake --build $(DEMO_DIR) -j $(JOBS) --target fwsim fwimage
 	@echo "==== demo: one silent run on the simulated PC ===="
 	@dir=$$(mktemp -d /tmp/norvane-demo.XXXXXX); \
+	trap 'cd /; rm -rf "$$dir"' EXIT; \
 	cd "$$dir"; \
-	echo "folder: $$dir"; \
+	echo "scratch folder: $$dir (removed at the end)"; \
 	echo "\$$ fwimage make FW.bin"; \
 	"$(CURDIR)/$(DEMO_DIR)/fwimage" make FW.bin; \
 	echo "\$$ fwsim /s /v LOGFILE=fw.log"; \
@@ -142,7 +166,19 @@ demo: deps
 	echo "---- fw.log ----"; \
 	if [ -f fw.log ]; then tr -d '\r' < fw.log; else echo "(no log written)"; fi; \
 	echo "----------------"; \
+	echo "The dates are the simulated PC's: its clock starts at 2024-03-05 09:07:02 unless a"; \
+	echo "scenario sets \"time\" (docs/simulator.md), and runs on with the run's pauses."; \
 	exit $$status
+
+# The real exe by hand: the release NorvaneFwUpdater.exe under Wine on a virtual controller in
+# Wine's HID stack, in a prefix of its own; prints the log, the full exit code and the
+# controller's end state, then takes everything down (README.md, "Try the real exe"). ARGS is the
+# exe's whole argument string, words separated by blanks.
+ARGS ?= /s /v LOGFILE=fw.log
+try-wine: export TRY_WINE_ARGS := $(value ARGS)
+try-wine: deps build-windows
+	@echo "==== try-wine: the release exe on a virtual controller in Wine's HID stack ===="
+	python3 tests/tools/wine/try_wine.py "$$TRY_WINE_ARGS"
 
 # Exhaustive fault injection: a default silent update with a fault at every HID call index, once as
 # one failing call and once as the device unplugged from that call on (docs/reliability.md).

@@ -160,7 +160,7 @@ int run_preflight() {
 int run_silent_update() {
     // Nobody is shown progress, but the session's questions are answered while the flash pauses.
     _begin_answering_messages(nullptr);
-    const bool updated = _update_firmware(nullptr);
+    const bool updated = _update_firmware(nullptr, nullptr);
     _end_answering_messages();
     if (!updated) {
         return end_run(kExitFailure);

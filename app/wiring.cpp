@@ -22,8 +22,8 @@ void hold_flash() {
 }
 
 // The dialog's update, and its record, before the dialog logs the exit code.
-bool update_from_dialog(ProgressSink progress) {
-    const bool updated = _update_firmware(progress);
+bool update_from_dialog(ProgressSink step, ProgressSink fill) {
+    const bool updated = _update_firmware(step, fill);
     _write_detection_record(updated ? kExitRestartNeeded : kExitFailure,
                             updated ? &g_fw_image.new_version : nullptr);
     return updated;

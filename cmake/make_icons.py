@@ -3,17 +3,26 @@
 
     make_icons.py OUTDIR
 
-writes OUTDIR/app16.ico (icon group 107: one 16 x 16 image, 32-bit colour with alpha) and
-OUTDIR/app32.ico (icon group 108: two 32 x 32 images, 16 colours and 256 colours).
+writes OUTDIR/app.ico (icon group 107, the program's icon: 16, 20, 24, 32, 40, 48, 64 and 256 px,
+32-bit colour with alpha) and OUTDIR/app-low-colour.ico (icon group 108: two 32 x 32 images, 16
+colours and 256 colours).
+
+The sizes are those Windows asks for at 100 % to 200 % scaling: small icons (title bar, task bar
+buttons, Explorer's details) of 16, 20, 24 and 32 px, large ones (Alt+Tab, Explorer's medium
+icons) of 32, 40, 48 and 64 px, and 256 px for Explorer's large and extra large icons. The 256 px
+image is stored PNG-compressed, as Windows' own are (a bitmap of that size would add 270 KB to
+the exe); the others are bitmaps, which every Windows reads.
 
 The glyph is a touchpad seen from above: a rounded pad with a highlight along its top edge, two
-click buttons below it and a small contact dot. Everything is computed here; no image files or
+click buttons below it and a small contact dot. Its edges and lines are laid on whole pixels at
+each size, so that small icons stay sharp. Everything is computed here; no image files or
 libraries beyond the standard library are used, and the output is the same on every run.
 """
 
 import os
 import struct
 import sys
+import zlib
 
 # Colours as (r, g, b).
 BORDER = (0x1F, 0x2A, 0x44)
@@ -23,12 +32,19 @@ BUTTON = (0x6E, 0x7D, 0x96)
 GAP = (0x1F, 0x2A, 0x44)
 DOT = (0x10, 0x40, 0xE0)
 
-# Pad geometry in a unit square (x right, y down).
+# Pad geometry as fractions of the icon's size (x right, y down).
 LEFT, TOP, RIGHT, BOTTOM = 0.06, 0.12, 0.94, 0.88
 RADIUS = 0.16
 SPLIT_Y = 0.64  # where the click buttons begin
-GAP_HALF = 0.025  # half width of the lines that separate the buttons
+GAP_WIDTH = 0.05  # the lines that separate the buttons
+HIGHLIGHT_HEIGHT = 0.08
+BORDER_WIDTH = 1 / 32  # of the size, at least one pixel
 DOT_X, DOT_Y, DOT_R = 0.62, 0.36, 0.09
+
+APP_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
+PNG_SIZES = (256,)
+OVERSAMPLE = 4  # samples per pixel along each axis
+PNG_COMPRESSION = 9
 
 
 def _inside_rounded(x, y, left, top, right, bottom, r):
@@ -39,40 +55,51 @@ def _inside_rounded(x, y, left, top, right, bottom, r):
     return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
 
 
-def _sample(x, y, border):
-    """Colour of the glyph at unit point (x, y), or None where it is transparent."""
-    if not _inside_rounded(x, y, LEFT, TOP, RIGHT, BOTTOM, RADIUS):
+class Layout:
+    """The glyph at one size, in pixels: its edges and lines lie on whole pixels."""
+
+    def __init__(self, size):
+        self.left, self.top, self.right, self.bottom = (round(f * size)
+                                                        for f in (LEFT, TOP, RIGHT, BOTTOM))
+        self.radius = RADIUS * size
+        self.border = max(1, round(BORDER_WIDTH * size))
+        self.gap = max(1, round(GAP_WIDTH * size))
+        self.split = round(SPLIT_Y * size)
+        self.middle = self.left + (self.right - self.left - self.gap) // 2
+        self.highlight = self.top + self.border + max(1, round(HIGHLIGHT_HEIGHT * size))
+        self.dot = (DOT_X * size, DOT_Y * size, DOT_R * size)
+
+
+def _sample(x, y, g):
+    """Colour of the glyph at point (x, y) of layout g, or None where it is transparent."""
+    if not _inside_rounded(x, y, g.left, g.top, g.right, g.bottom, g.radius):
         return None
-    if not _inside_rounded(x, y, LEFT + border, TOP + border, RIGHT - border, BOTTOM - border,
-                           max(RADIUS - border, 0.0)):
+    b = g.border
+    if not _inside_rounded(x, y, g.left + b, g.top + b, g.right - b, g.bottom - b,
+                           max(g.radius - b, 0.0)):
         return BORDER
-    if abs(y - SPLIT_Y) <= GAP_HALF:
+    if g.split <= y < g.split + g.gap:
         return GAP
-    if y > SPLIT_Y:
-        if abs(x - 0.5) <= GAP_HALF:
-            return GAP
-        return BUTTON
-    if (x - DOT_X) ** 2 + (y - DOT_Y) ** 2 <= DOT_R ** 2:
+    if y >= g.split:
+        return GAP if g.middle <= x < g.middle + g.gap else BUTTON
+    dot_x, dot_y, dot_r = g.dot
+    if (x - dot_x) ** 2 + (y - dot_y) ** 2 <= dot_r ** 2:
         return DOT
-    if y < TOP + border + 0.08:
-        return HIGHLIGHT
-    return SURFACE
+    return HIGHLIGHT if y < g.highlight else SURFACE
 
 
-def render(size, oversample=4):
+def render(size):
     """Returns size*size (r, g, b, a) pixels, top row first, supersampled."""
-    border = 1.2 / size  # about one pixel of outline at any size
+    layout = Layout(size)
+    offsets = [(i + 0.5) / OVERSAMPLE for i in range(OVERSAMPLE)]
+    samples = OVERSAMPLE * OVERSAMPLE
     pixels = []
-    n = oversample * oversample
     for py in range(size):
         for px in range(size):
-            r = g = b = 0
-            hits = 0
-            for sy in range(oversample):
-                for sx in range(oversample):
-                    x = (px + (sx + 0.5) / oversample) / size
-                    y = (py + (sy + 0.5) / oversample) / size
-                    c = _sample(x, y, border)
+            r = g = b = hits = 0
+            for dy in offsets:
+                for dx in offsets:
+                    c = _sample(px + dx, py + dy, layout)
                     if c is not None:
                         r += c[0]
                         g += c[1]
@@ -82,7 +109,7 @@ def render(size, oversample=4):
                 pixels.append((0, 0, 0, 0))
             else:
                 pixels.append((round(r / hits), round(g / hits), round(b / hits),
-                               round(255 * hits / n)))
+                               round(255 * hits / samples)))
     return pixels
 
 
@@ -148,6 +175,21 @@ def image_32bit(size):
     return _bitmap_header(size, 32, len(body), 0) + body, 0, 32
 
 
+def _png_chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+
+def image_png(size):
+    """The 32-bit image as a PNG file (8-bit RGBA, unfiltered rows), as an icon may hold it."""
+    pixels = render(size)
+    rows = b''.join(b'\0' + bytes(c for p in pixels[y * size:(y + 1) * size] for c in p)
+                    for y in range(size))
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
+    png = (b'\x89PNG\r\n\x1a\n' + _png_chunk(b'IHDR', header) +
+           _png_chunk(b'IDAT', zlib.compress(rows, PNG_COMPRESSION)) + _png_chunk(b'IEND', b''))
+    return png, 0, 32
+
+
 def image_indexed(size, bpp):
     pal = VGA16 if bpp == 4 else palette256()
     pixels = render(size)
@@ -198,8 +240,10 @@ def main(argv):
         return 2
     outdir = argv[1]
     os.makedirs(outdir, exist_ok=True)
-    write_ico(os.path.join(outdir, 'app16.ico'), [(16, image_32bit(16))])
-    write_ico(os.path.join(outdir, 'app32.ico'),
+    write_ico(os.path.join(outdir, 'app.ico'),
+              [(size, image_png(size) if size in PNG_SIZES else image_32bit(size))
+               for size in APP_SIZES])
+    write_ico(os.path.join(outdir, 'app-low-colour.ico'),
               [(32, image_indexed(32, 4)), (32, image_indexed(32, 8))])
     return 0
 

@@ -16,7 +16,7 @@ add_link_options(-Wl,--no-insert-timestamp)
 # manifest, through its include path.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(ICON_DIR ${CMAKE_BINARY_DIR}/icons)
-set(ICON_FILES ${ICON_DIR}/app16.ico ${ICON_DIR}/app32.ico)
+set(ICON_FILES ${ICON_DIR}/app.ico ${ICON_DIR}/app-low-colour.ico)
 add_custom_command(
     OUTPUT ${ICON_FILES}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/make_icons.py ${ICON_DIR}

@@ -22,7 +22,12 @@ and SIGN_CA_FILE names the root certificate(s) that the fresh signature is check
 they are not among the system's (a company's own PKI); by default the system's are used.
 Without SIGN_PFX a self-signed test certificate is made for this one package with openssl; its
 certificate (not its key) is left beside the package as test-signing-certificate.pem, so that
-the signature can be checked. Windows does not trust that certificate.
+the signature can be checked. Windows does not trust that certificate. The two packages of
+`reproduce` are always signed that way: a vendor's key signs only the packages it is meant for.
+
+SIGN_PASSWORD is taken out of this tool's environment as it starts: osslsigncode gets it on its
+standard input, and no program the tool starts (osslsigncode included) finds it in its
+environment.
 
 Zip entries carry one fixed time (SOURCE_DATE_EPOCH, else the time of the current commit), fixed
 permissions and a fixed order, so two packages of one commit differ only in the signature.
@@ -65,6 +70,10 @@ CHECKSUM_IN_OPTIONAL = 64
 SECURITY_DIRECTORY_IN_OPTIONAL = 144  # data directory 4: the certificate table
 SECTION_HEADER_SIZE = 40
 TAMPER_OFFSET_IN_CODE = 0x100
+
+
+# SIGN_PASSWORD, once main() has taken it out of the environment.
+signing_password = ''
 
 
 def fail(message):
@@ -116,10 +125,18 @@ def make_test_certificate(folder):
     return key, cert
 
 
-def sign(unsigned, signed, scratch):
-    """Signs UNSIGNED into SIGNED; returns the test certificate's path, or None with SIGN_PFX."""
+def take_signing_password():
+    """Moves SIGN_PASSWORD from the environment, which every program started later inherits, to
+    signing_password."""
+    global signing_password
+    signing_password = os.environ.pop('SIGN_PASSWORD', signing_password)
+
+
+def sign(unsigned, signed, scratch, vendor=True):
+    """Signs UNSIGNED into SIGNED, with SIGN_PFX when VENDOR and it is set, else with a
+    throwaway test certificate; returns the test certificate's path, or None."""
     command = ['osslsigncode', 'sign', '-h', 'sha256', '-n', SIGN_DESCRIPTION]
-    pfx = os.environ.get('SIGN_PFX', '')
+    pfx = os.environ.get('SIGN_PFX', '') if vendor else ''
     test_cert = None
     password = None
     if pfx:
@@ -127,7 +144,7 @@ def sign(unsigned, signed, scratch):
             fail('SIGN_PFX names no file: %s' % pfx)
         # The password goes through standard input, never onto a command line.
         command += ['-pkcs12', pfx, '-readpass', '-']
-        password = os.environ.get('SIGN_PASSWORD', '').encode('utf-8')
+        password = signing_password.encode('utf-8')
         print('release: signing with %s' % pfx)
     else:
         key, test_cert = make_test_certificate(scratch)
@@ -135,7 +152,7 @@ def sign(unsigned, signed, scratch):
         print('release: SIGN_PFX is not set: signing with a throwaway self-signed TEST '
               'certificate made for this build. Windows does not trust it; sign a package for '
               'customers with your own certificate (README.md, "Releases").')
-    timestamp_url = os.environ.get('SIGN_TIMESTAMP_URL', '')
+    timestamp_url = os.environ.get('SIGN_TIMESTAMP_URL', '') if vendor else ''
     if timestamp_url:
         command += ['-ts', timestamp_url]
         print('release: time stamp from %s' % timestamp_url)
@@ -236,13 +253,13 @@ def sums_text(entries):
     return ''.join('%s  %s\n' % (sha256(data), name) for name, data in entries).encode('ascii')
 
 
-def package(exe, out, date):
+def package(exe, out, date, vendor=True):
     os.makedirs(out, exist_ok=True)
     name = package_name()
     data = make_docs.load_data()
     with tempfile.TemporaryDirectory(prefix='norvane-sign-') as scratch:
         signed_path = os.path.join(scratch, EXE_NAME)
-        test_cert = sign(exe, signed_path, scratch)
+        test_cert = sign(exe, signed_path, scratch, vendor)
         code, output = verify(signed_path, test_cert or os.environ.get('SIGN_CA_FILE'))
         if code != 0:
             fail('the fresh signature does not verify:\n%s' % output)
@@ -421,9 +438,8 @@ def reproduce(work):
     print('release: the two builds are byte-identical')
     for source, exe in zip(sources, exes):
         out = os.path.join(source, 'build', 'release')
-        path = package(exe, out, date)
-        cert = os.path.join(out, TEST_CERT_NAME)
-        check(path, cert if os.path.exists(cert) else None, exe)
+        path = package(exe, out, date, vendor=False)
+        check(path, os.path.join(out, TEST_CERT_NAME), exe)
         packages.append(path)
     compare(packages[0], packages[1])
 
@@ -445,6 +461,7 @@ def main():
     r = commands.add_parser('reproduce')
     r.add_argument('--work', required=True)
     options = parser.parse_args()
+    take_signing_password()
     if options.command == 'package':
         package(options.exe, options.out,
                 source_date() if options.date is None else options.date)

@@ -10,9 +10,10 @@
 #define IDC_STATIC (-1)
 #endif
 
-// Icon groups: 107 holds the 16 x 16 image, 108 the two 32 x 32 images.
-#define IDI_APP_SMALL 107
-#define IDI_APP_LARGE 108
+// Icon groups: 107 is the program's icon, at every size from 16 to 256 px; 108 holds two 32 x 32
+// images in 16 and 256 colours.
+#define IDI_APP 107
+#define IDI_APP_LOW_COLOUR 108
 
 // Version block and manifest resource ids.
 #define IDR_VERSION 1

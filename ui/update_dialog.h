@@ -8,10 +8,11 @@ namespace norvane {
 constexpr int kProgressMaximum = 19;
 constexpr int kProgressStep = 1;
 
-// Steps the dialog's progress bar once.
+// Moves the dialog's progress bar: one step, or to its end.
 using ProgressStep = void (*)();
-// The update the Start Update button runs, told how to show its progress; true when it succeeded.
-using DialogUpdate = bool (*)(ProgressStep step);
+// The update the Start Update button runs, told how to step the bar and how to fill it once the
+// whole update has succeeded; true when it succeeded.
+using DialogUpdate = bool (*)(ProgressStep step, ProgressStep fill);
 // Defined by the application: the dialog knows of no update engine.
 extern const DialogUpdate g_dialog_update;
 
@@ -26,6 +27,8 @@ struct UpdateDialogState {
     bool started;
     bool updating;
     HWND window;
+    HICON small_icon; // the title bar's and the task bar's icons, destroyed with the dialog
+    HICON big_icon;
 };
 extern UpdateDialogState& g_update_dialog_state;
 

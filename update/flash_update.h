@@ -14,7 +14,7 @@ constexpr int kAttemptsPerChunk = 3;
 constexpr std::uint32_t kProgressInterval = 35; // one progress step per 35 completed chunks
 constexpr DWORD kModeChangeWaitMs = 1000;
 
-// Told of each step of progress; null where nobody shows progress (a silent run).
+// Told of progress; null where nobody shows progress (a silent run).
 using ProgressSink = void (*)();
 
 // What keeps the machine and the session up while main memory is rewritten, supplied by the
@@ -34,14 +34,15 @@ extern std::uint32_t& g_chunk_counter;
 extern std::uint8_t (&g_write_buffer)[kMainImageSize];
 extern std::uint8_t (&g_read_buffer)[kMainImageSize];
 
-// Runs the whole sequence; shows the result boxes and writes the failure and result lines.
-bool _update_firmware(ProgressSink progress);
+// Runs the whole sequence; shows the result boxes and writes the failure and result lines. `step`
+// is told of each step, `done` once every step has succeeded, before the result is shown.
+bool _update_firmware(ProgressSink step, ProgressSink done);
 
 bool _clear_memory_segment();
 bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer,
                                 ProgressSink progress);
 
-// One step of progress; nothing without a sink.
+// Tells the sink of progress; nothing without one.
 void _step_progress(ProgressSink progress);
 
 // The four active-mode bytes, read before the update and written back at its end.

@@ -1,5 +1,5 @@
-// The host stand-in's handle table. Every kernel object the product can hold (file, device
-// interface, directory search, device information list, preparsed data, local allocation) is
+// The host stand-in's handle table. Every object the product can hold (file, device interface,
+// directory search, device information list, preparsed data, local allocation, icon) is
 // registered here, so that a test can see exactly what a run left open.
 #pragma once
 
@@ -19,7 +19,8 @@ enum class HandleKind {
     LocalMemory,
     Mutex,
     PowerRequest,
-    RegistryKey
+    RegistryKey,
+    Icon
 };
 
 struct HandleEntry {
@@ -33,6 +34,9 @@ struct HandleEntry {
     std::vector<std::wstring> names; // Search: the matching names
     std::vector<DWORD> attributes;   // Search: attributes of each name
     std::size_t position = 0;        // Search: next name to return
+    WORD resource = 0;               // Icon: the icon group it was loaded from
+    int width = 0;                   // Icon: the image's size in pixels
+    int height = 0;
     sim::DeviceInfoList device_list; // DeviceList: the snapshot
     int requests_set = 0;            // PowerRequest: set and not yet cleared
 };

@@ -1,6 +1,6 @@
 // user32 and comctl32 stand-ins: message boxes answered by the simulated user, and the update
 // dialog run from the scenario's script (press Start Update, or close it), with its button,
-// title and progress bar recorded in the transcript. Besides the dialog, the program's own
+// title, icons and progress bar recorded in the transcript. Besides the dialog, the program's own
 // top-level windows (CreateWindowExW of a registered class), the window station it runs in, and a
 // session end the scenario starts, delivered as Windows sends it: to every top-level window, when
 // the program looks at its messages.
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/process.h"
+#include "host/handles.h"
 #include "host/win32_host.h"
 #include "sim/simulated_pc.h"
 #include "sim/transcript_text.h"
@@ -42,6 +43,10 @@ constexpr UINT kButtonTypeMask = 0x0F;
 constexpr UINT kStyleMask = 0xFF;
 constexpr WORD kClickedNotification = 0;
 constexpr int kMaxScriptedMessages = 8;
+// The system's icon sizes at 96 DPI.
+constexpr int kSmallIconSize = 16;
+constexpr int kLargeIconSize = 32;
+constexpr ULONG_PTR kLargestResourceId = 0xFFFF;
 
 struct DialogState {
     HostWindow window{0};
@@ -157,6 +162,22 @@ LRESULT progress_message(UINT message, WPARAM wparam, LPARAM lparam) {
     sim::record_event("progress " + std::to_string(g_dialog.progress_pos) + "/" +
                       std::to_string(g_dialog.progress_max));
     return previous;
+}
+
+// "icon small 107 16x16": which icon the dialog was given, from which group, at which size.
+LRESULT set_icon(WPARAM which, LPARAM icon) {
+    const HandleEntry* entry = host_handle_get(reinterpret_cast<void*>(icon), HandleKind::Icon);
+    std::string line = which == ICON_SMALL ? "icon small"
+                       : which == ICON_BIG ? "icon big"
+                                           : "icon ?";
+    if (entry == nullptr) {
+        line += " none";
+    } else {
+        line += " " + std::to_string(entry->resource) + " " + std::to_string(entry->width) + "x" +
+                std::to_string(entry->height);
+    }
+    sim::record_event(line);
+    return 0; // the dialog had no icon before
 }
 
 void send_to_dialog(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -353,6 +374,9 @@ HWND GetDlgItem(HWND dialog, int id) {
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (window == &g_dialog.progress && g_dialog.alive) {
         return progress_message(message, wparam, lparam);
+    }
+    if (window == &g_dialog.window && g_dialog.alive && message == WM_SETICON) {
+        return set_icon(wparam, lparam);
     }
     return 0;
 }
@@ -568,6 +592,44 @@ BOOL GetUserObjectInformationW(HANDLE object, int index, PVOID information, DWOR
     }
     auto* flags = static_cast<USEROBJECTFLAGS*>(information);
     *flags = USEROBJECTFLAGS{TRUE, FALSE, sim::pc().window_station_visible ? WSF_VISIBLE : 0};
+    return TRUE;
+}
+
+int GetSystemMetrics(int index) {
+    switch (index) {
+    case SM_CXSMICON:
+    case SM_CYSMICON:
+        return kSmallIconSize;
+    case SM_CXICON:
+    case SM_CYICON:
+        return kLargeIconSize;
+    default:
+        return 0;
+    }
+}
+
+// An icon group of the program's own resources, by its id, at the size asked for.
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height, UINT flags) {
+    const auto id = reinterpret_cast<ULONG_PTR>(name);
+    if (instance != GetModuleHandleW(nullptr) || type != IMAGE_ICON || id > kLargestResourceId ||
+        flags != LR_DEFAULTCOLOR) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return nullptr;
+    }
+    HandleEntry entry{};
+    entry.kind = HandleKind::Icon;
+    entry.resource = static_cast<WORD>(id);
+    entry.width = width;
+    entry.height = height;
+    return host_handle_new(entry);
+}
+
+BOOL DestroyIcon(HICON icon) {
+    if (host_handle_get(icon, HandleKind::Icon) == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    host_handle_release(icon);
     return TRUE;
 }
 

@@ -288,6 +288,7 @@ constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUERYENDSESSION = 0x0011;
 constexpr UINT WM_ENDSESSION = 0x0016;
 constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_SETICON = 0x0080;
 constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_SYSKEYDOWN = 0x0104;
 constexpr UINT WM_INITDIALOG = 0x0110;
@@ -302,6 +303,15 @@ constexpr UINT MF_ENABLED = 0x0000;
 constexpr UINT MF_GRAYED = 0x0001;
 constexpr UINT PM_REMOVE = 0x0001;
 constexpr DWORD QS_ALLINPUT = 0x04FF;
+constexpr WPARAM ICON_SMALL = 0;
+constexpr WPARAM ICON_BIG = 1;
+constexpr UINT IMAGE_ICON = 1;
+constexpr UINT LR_DEFAULTCOLOR = 0x0000;
+constexpr int SM_CXICON = 11;
+constexpr int SM_CYICON = 12;
+constexpr int SM_CXSMICON = 49;
+constexpr int SM_CYSMICON = 50;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 
 struct HostMenu;
 using HMENU = HostMenu*;
@@ -380,6 +390,9 @@ BOOL ShutdownBlockReasonDestroy(HWND window);
 HWINSTA GetProcessWindowStation();
 BOOL GetUserObjectInformationW(HANDLE object, int index, PVOID information, DWORD length,
                                LPDWORD needed);
+int GetSystemMetrics(int index);
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int width, int height, UINT flags);
+BOOL DestroyIcon(HICON icon);
 }
 
 // ---- comctl32 ----------------------------------------------------------------------------------

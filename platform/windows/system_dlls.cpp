@@ -125,6 +125,7 @@ NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegCloseKey, (HKEY key), (key),
 
 // user32.dll: winuser.h declares the functions dllimport.
 NORVANE_SYSTEM_LIBRARY(user32_module, L"user32.dll")
+NORVANE_FORWARD_IMPORT(user32_module, BOOL, DestroyIcon, (HICON icon), (icon), FALSE)
 NORVANE_FORWARD_IMPORT(user32_module, BOOL, DestroyWindow, (HWND window), (window), FALSE)
 NORVANE_FORWARD_IMPORT(user32_module, INT_PTR, DialogBoxParamW,
                        (HINSTANCE instance, LPCWSTR dialog, HWND owner, DLGPROC procedure,
@@ -139,8 +140,13 @@ NORVANE_FORWARD_IMPORT(user32_module, HWND, GetDlgItem, (HWND dialog, int id), (
                        nullptr)
 NORVANE_FORWARD_IMPORT(user32_module, HMENU, GetSystemMenu, (HWND window, BOOL revert),
                        (window, revert), nullptr)
+NORVANE_FORWARD_IMPORT(user32_module, int, GetSystemMetrics, (int index), (index), 0)
 NORVANE_FORWARD_IMPORT(user32_module, BOOL, IsDialogMessageW, (HWND dialog, LPMSG message),
                        (dialog, message), FALSE)
+NORVANE_FORWARD_IMPORT(user32_module, HANDLE, LoadImageW,
+                       (HINSTANCE instance, LPCWSTR name, UINT type, int width, int height,
+                        UINT flags),
+                       (instance, name, type, width, height, flags), nullptr)
 NORVANE_FORWARD_IMPORT(user32_module, int, MessageBoxW,
                        (HWND owner, LPCWSTR text, LPCWSTR caption, UINT type),
                        (owner, text, caption, type), 0)

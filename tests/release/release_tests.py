@@ -12,7 +12,9 @@ import argparse
 import os
 import re
 import shutil
+import stat
 import struct
+import subprocess
 import sys
 import tempfile
 import traceback
@@ -195,6 +197,65 @@ def signature_strip_restores_the_build(env):
                              (offset, size, len(signed)))
     if release.without_signature(signed) != release.unsigned_as_signed(release.read(env.exe)):
         raise AssertionError('the signed exe without its signature is not the build')
+
+
+# ---------------------------------------------------------------------------------------------
+# The make targets
+
+# Put first on PATH under the names of programs that make release starts: writes the arguments
+# and the environment it was given (and the standard input osslsigncode reads a password from)
+# into a record, then runs the real program.
+SPY = r'''#!/bin/sh
+record="$SPY_RECORDS/${0##*/}.$$"
+{ printf '%s\n' "$@"; env; } > "$record"
+PATH=${PATH#*:}
+case " $* " in *" -readpass - "*) tee "$record.stdin" | exec "${0##*/}" "$@"; exit ;; esac
+exec "${0##*/}" "$@"
+'''
+SPIED = ('cmake', 'osslsigncode', 'git', 'dpkg-query')
+MAKE_TIMEOUT = 900  # s: make release, with the Windows build brought up to date
+
+
+@test
+def the_signing_password_reaches_osslsigncode_on_its_standard_input_only(env):
+    folder = os.path.join(env.scratch, 'password')
+    spies, records, out = [os.path.join(folder, name) for name in ('spies', 'records', 'out')]
+    os.makedirs(spies)
+    os.makedirs(records)
+    for path in [os.path.join(spies, name) for name in SPIED]:
+        release.write(path, SPY.encode())
+        os.chmod(path, stat.S_IRWXU)
+    secret = 'spy-%d-secret' % os.getpid()
+    key, cert = release.make_test_certificate(folder)
+    pfx = os.path.join(folder, 'vendor.pfx')
+    release.run_or_fail(['openssl', 'pkcs12', '-export', '-inkey', key, '-in', cert, '-out', pfx,
+                         '-passout', 'pass:' + secret], 'openssl pkcs12')
+    child_env = {k: v for k, v in os.environ.items() if not k.startswith(('MAKE', 'MFLAGS'))}
+    child_env.update({'PATH': spies + os.pathsep + os.environ['PATH'], 'SPY_RECORDS': records,
+                      'SIGN_PFX': pfx, 'SIGN_PASSWORD': secret, 'SIGN_CA_FILE': cert})
+    child_env.pop('SIGN_TIMESTAMP_URL', None)
+    done = subprocess.run(['make', '-C', ROOT, 'release', 'RELEASE_DIR=' + out], env=child_env,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=MAKE_TIMEOUT)
+    if done.returncode != 0:
+        raise AssertionError('make release failed:\n%s' % done.stdout.decode()[-3000:])
+    runs = sorted(os.listdir(records))
+    counts = {name: sum(r.startswith(name + '.') for r in runs) for name in SPIED}
+    if min(counts.values()) == 0 or counts['osslsigncode'] < 3:  # sign, its input, verify
+        raise AssertionError('not every program was seen to run: %r' % runs)
+    holders = [r for r in runs if secret.encode() in release.read(os.path.join(records, r))]
+    if len(holders) != 1 or not re.fullmatch(r'osslsigncode\.\d+\.stdin', holders[0]):
+        raise AssertionError('the password reached %r' % holders)
+    release.check(os.path.join(out, release.package_name() + '.zip'), cert)
+
+
+@test
+def release_check_leaves_the_release_folder_alone(env):
+    # make -n prints every command release-check would run; none may name build/release itself.
+    done = subprocess.run(['make', '-C', ROOT, '-n', 'release-check'], stdout=subprocess.PIPE,
+                          check=True)
+    commands = done.stdout.decode()
+    if 'build/release-check' not in commands or re.search(r'build/release(?![-\w])', commands):
+        raise AssertionError('release-check runs:\n%s' % commands)
 
 
 # ---------------------------------------------------------------------------------------------

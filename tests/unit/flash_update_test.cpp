@@ -58,16 +58,22 @@ TEST(FlashUpdate, SilentRunReplacesMainMemoryAndLogsLikeTheExample) {
     EXPECT_EQ(controller().stats.unexpected_addresses, 0u);
 }
 
-TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimes) {
+TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimesAndFillsItBeforeTheResult) {
     test::Sandbox sandbox(R"({"dialog": "start"})");
     const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 3010);
     Lines expected = {
         "box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to 3.08 ?",
-        "answer IDYES", "dialog open", "title Norvane FW Updater 3.0.0.7", "button disabled"};
+        "answer IDYES",
+        "dialog open",
+        "icon small 107 16x16",
+        "icon big 107 32x32",
+        "title Norvane FW Updater 3.0.0.7",
+        "button disabled"};
     for (int step = 1; step <= 18; ++step) {
         expected.push_back("progress " + std::to_string(step) + "/19");
     }
+    expected.push_back("progress 19/19");
     expected.insert(expected.end(), {"box Result 0x40 Update success!!!", "answer IDOK",
                                      "box Result 0x40 Please restart this computer.", "answer IDOK",
                                      "dialog closed"});
@@ -153,6 +159,7 @@ TEST_P(FlashFailureTest, InteractiveRunNamesTheStepAndEndsWith1603) {
               GetParam().verify_box ? 1u : 0u);
     EXPECT_EQ(count_lines("box Result 0x30 Update fail !!!"), 1u);
     EXPECT_EQ(count_lines("box Result 0x40"), 0u);
+    EXPECT_EQ(count_lines("progress 19/19"), 0u); // a failed update never shows a full bar
     // The dialog stays open after the failure until the user closes it.
     const auto& lines = test::transcript();
     ASSERT_GE(lines.size(), 2u);

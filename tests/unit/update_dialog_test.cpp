@@ -195,12 +195,14 @@ struct TitleCase {
     bool block;
     bool has_name;
     bool has_version;
-    Lines expected_start;
+    Lines after_icons;
 };
 
 class TitleTest : public ::testing::TestWithParam<TitleCase> {};
 
-TEST_P(TitleTest, TitleFromVersionBlockOrTemplate) {
+// The dialog comes up with the program's icon (group 107) at the system's small and large icon
+// sizes, then its title; the icons are destroyed with it.
+TEST_P(TitleTest, IconsAndTitleFromTheResources) {
     test::Sandbox sandbox(R"({"dialog": "close"})");
     sim::pc().version_block_present = GetParam().block;
     if (!GetParam().has_name) {
@@ -213,22 +215,19 @@ TEST_P(TitleTest, TitleFromVersionBlockOrTemplate) {
     const Lines& lines = test::transcript();
     const std::size_t open = index_of("dialog open");
     ASSERT_LT(open, lines.size());
-    EXPECT_EQ(Lines(lines.begin() + static_cast<long>(open), lines.end()),
-              GetParam().expected_start);
+    Lines expected = {"dialog open", "icon small 107 16x16", "icon big 107 32x32"};
+    expected.insert(expected.end(), GetParam().after_icons.begin(), GetParam().after_icons.end());
+    EXPECT_EQ(Lines(lines.begin() + static_cast<long>(open), lines.end()), expected);
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TitleTest,
-    ::testing::Values(TitleCase{"full",
-                                true,
-                                true,
-                                true,
-                                {"dialog open", "title Norvane FW Updater 3.0.0.7",
-                                 "dialog closed"}},
-                      TitleCase{"no_block", false, true, true, {"dialog open", "dialog closed"}},
-                      TitleCase{"no_name", true, false, true, {"dialog open", "dialog closed"}},
-                      TitleCase{"no_version", true, true, false, {"dialog open", "dialog closed"}}),
+    ::testing::Values(
+        TitleCase{"full", true, true, true, {"title Norvane FW Updater 3.0.0.7", "dialog closed"}},
+        TitleCase{"no_block", false, true, true, {"dialog closed"}},
+        TitleCase{"no_name", true, false, true, {"dialog closed"}},
+        TitleCase{"no_version", true, true, false, {"dialog closed"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The boxes shown over the update dialog have no owner either. (The boxes of every other way out,

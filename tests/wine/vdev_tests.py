@@ -19,9 +19,11 @@ failed.
 
 import datetime
 import fcntl
+import glob
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -452,6 +454,47 @@ def wait_for_block_writes(ctx, folder, timeout=60):
             return
         time.sleep(0.3)
     raise AssertionError('no block write within %d s' % timeout)
+
+
+TRY_WINE_TIMEOUT = 900  # s: make try-wine, the Windows build brought up to date included
+TRY_WINE_LINES = ['---- fw.log ----', 'Firmware was successfully updated.', 'Exit code = 0',
+                  'exit 0', 'state 0 main=image mode=0x11 access=off handles=0']
+
+
+def processes_with(mark):
+    """The pids of the running processes whose environment holds mark."""
+    found = []
+    for environ in glob.glob('/proc/[0-9]*/environ'):
+        try:
+            with open(environ, 'rb') as f:
+                if mark in f.read():
+                    found.append(int(environ.split('/')[2]))
+        except OSError:
+            pass  # gone, or another user's
+    return found
+
+
+@test
+def make_try_wine_runs_the_exe_and_takes_everything_down(ctx):
+    # Every program that make try-wine starts inherits the mark; none may be left running.
+    mark = 'NORVANE_TRY_WINE_TEST=%d' % os.getpid()
+    env = {k: v for k, v in os.environ.items() if not k.startswith(('MAKE', 'MFLAGS', 'WINE'))}
+    env.update([mark.split('=')])
+    # Into a file, not a pipe, which a program left running would hold open.
+    with open(os.path.join(ctx.base, 'try-wine.txt'), 'w+b') as out:
+        status = subprocess.run(['make', '-C', harness.ROOT, 'try-wine'], env=env, stdout=out,
+                                stderr=subprocess.STDOUT, timeout=TRY_WINE_TIMEOUT).returncode
+        out.seek(0)
+        output = out.read().decode('utf-8', 'replace')
+    left = processes_with(mark.encode())
+    for pid in left:
+        os.kill(pid, signal.SIGKILL)
+    missing = [line for line in TRY_WINE_LINES if line not in output.splitlines()]
+    if status != 0 or missing:
+        raise AssertionError('make try-wine (status %d) printed no %r:\n%s' %
+                             (status, missing, output[-3000:]))
+    if left:
+        raise AssertionError('make try-wine left running: %r' % left)
 
 
 def request(report_id, command, address, length):

@@ -71,8 +71,7 @@ DIALOG_NOTICE = "Please don't turn off this computer while updating."
 QUESTION_TEXT = 'Current FW version is 3.07\nWould you like to update FW to 3.08 ?'
 START_UPDATE = 1000
 IDOK, IDYES, IDNO = 1, 6, 7
-PROGRESS_MAX = 19
-PROGRESS_DONE = 18
+PROGRESS_MAX = 19  # 18 steps with 128-byte chunks, then the full bar of a successful update
 # The responsiveness test: a pause after each write long enough that the update lasts several
 # seconds and every progress step stays up longer than a sampling round.
 RESPONSIVE_WAIT_MS = 12
@@ -331,6 +330,26 @@ def open_dialog(ctx):
     expect('progress', ctx.wine.drive('progress', DIALOG_TITLE), '0/%d' % PROGRESS_MAX)
 
 
+TITLE_BAR_AREA = 32  # px square at the window's top left corner, where its icon is drawn
+
+
+def expect_title_bar_icon(ctx, shot):
+    """The program's 16 px icon, its opaque pixels as they are, in the dialog's title bar. (Wine
+    answers WM_GETICON from another process with no icon.)"""
+    image = harness.icon_images('107')[0][2]  # 32-bit: BGRA, bottom row first, after 40 bytes
+    opaque = [(i % 16, 15 - i // 16, image[42 + 4 * i:39 + 4 * i:-1]) for i in range(256)
+              if image[43 + 4 * i] == 255]
+    left, top = ctx.wine.drive('rect', DIALOG_TITLE).split()[:2]
+    size = TITLE_BAR_AREA
+    area = subprocess.run(['convert', shot, '-crop', '%dx%d+%s+%s' % (size, size, left, top),
+                           '+repage', '-depth', '8', 'rgb:-'], stdout=subprocess.PIPE,
+                          check=True).stdout
+    at = [(ox, oy) for oy in range(size - 15) for ox in range(size - 15)
+          if all(area[3 * ((oy + y) * size + ox + x):][:3] == rgb for x, y, rgb in opaque)]
+    if not at:
+        raise AssertionError('the title bar in %s does not show the program\'s icon' % shot)
+
+
 def escape_is_ignored(ctx):
     ctx.wine.drive('key', DIALOG_TITLE, 'escape')
     time.sleep(SETTLE)
@@ -349,16 +368,17 @@ def update_runs_to_success(ctx):
     answer_question(ctx, IDYES, '01-question.png')
     open_dialog(ctx)
     escape_is_ignored(ctx)
-    ctx.wine.screenshot('02-dialog-before-update.png')
+    expect_title_bar_icon(ctx, ctx.wine.screenshot('02-dialog-before-update.png'))
     ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
     time.sleep(MIDWAY)
     ctx.wine.screenshot('03-dialog-during-update.png')
     wait_box(ctx, 'Update success!!!', UPDATE_TIMEOUT_MS)
-    # The box's modal loop runs on the dialog's thread, so the dialog answers again.
+    # The box's modal loop runs on the dialog's thread, so the dialog answers again: the bar is
+    # full under the result.
     expect('progress at the end', ctx.wine.drive('progress', DIALOG_TITLE),
-           '%d/%d' % (PROGRESS_DONE, PROGRESS_MAX))
+           '%d/%d' % (PROGRESS_MAX, PROGRESS_MAX))
     expect('Start Update enabled', ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE), '0')
-    ctx.wine.screenshot('04-result-success.png')
+    expect_title_bar_icon(ctx, ctx.wine.screenshot('04-result-success.png'))
     ctx.wine.drive('click', 'Result', IDOK)
     wait_box(ctx, 'Please restart this computer.')
     ctx.wine.screenshot('05-result-restart.png')
@@ -405,13 +425,14 @@ def dialog_answers_while_it_flashes(ctx):
         if attempts and pings % 4 == 0:
             ctx.wine.drive(*attempts.pop(0))
         time.sleep(SAMPLE_INTERVAL)
-    # The last step comes right before the first result box, whose loop answers for the dialog.
+    # The full bar comes right before the first result box, whose loop answers for the dialog.
     positions.add(int(ctx.wine.drive('progress', DIALOG_TITLE).split('/')[0]))
     if attempts:
         raise AssertionError('the update ended before every close attempt was made')
     if pings < MIN_PINGS:
         raise AssertionError('only %d pings during the update' % pings)
-    missing = sorted(set(range(1, PROGRESS_DONE + 1)) - positions)
+    # Step 18, the last, is followed at once by the full bar: no message is handled between.
+    missing = sorted((set(range(1, PROGRESS_MAX - 1)) | {PROGRESS_MAX}) - positions)
     if missing:
         raise AssertionError('progress steps never seen: %r (seen %r)' % (missing, sorted(positions)))
     wait_box(ctx, 'Update success!!!')

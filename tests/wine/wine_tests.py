@@ -463,21 +463,38 @@ def manifest_matches(ctx):
         raise AssertionError('the manifest lacks %s' % ', '.join(missing))
 
 
+APP_ICON_SIZES = [16, 20, 24, 32, 40, 48, 64, 256]
+
+
+def icon_images(group):
+    """Each image of an icon group: its entry's (width, height, bits per pixel), 0 meaning 256;
+    the same from the image's own header, a PNG's IHDR or a bitmap's (whose height counts the
+    mask too), with 'png' or 'bmp'; and the image's bytes."""
+    data = resource_bytes(14, group)
+    images = []
+    for i in range(struct.unpack_from('<H', data, 4)[0]):
+        w, h, _c, _r, _p, bpp, _s, image_id = struct.unpack_from('<BBBBHHIH', data, 6 + 14 * i)
+        image = resource_bytes(3, str(image_id))
+        if image.startswith(b'\x89PNG\r\n\x1a\n'):
+            width, height, depth, colour_type = struct.unpack_from('>IIBB', image, 16)
+            own = (width, height, depth * (4 if colour_type == 6 else 1), 'png')
+        else:
+            _size, width, height, _planes, bits = struct.unpack_from('<IiiHH', image, 0)
+            own = (width, height // 2, bits, 'bmp')
+        images.append(((w or 256, h or 256, bpp), own, image))
+    return images
+
+
 @test
 def icon_groups_hold_their_images(ctx):
-    def entries(name):
-        data = resource_bytes(14, name)
-        _res, kind, count = struct.unpack_from('<HHH', data, 0)
-        out = []
-        for i in range(count):
-            w, h, colours, _r, planes, bpp, _size, _id = struct.unpack_from('<BBBBHHIH', data,
-                                                                          6 + 14 * i)
-            out.append((w, h, bpp))
-        return out
-    if entries('107') != [(16, 16, 32)]:
-        raise AssertionError('icon group 107 holds %r' % entries('107'))
-    if sorted(entries('108')) != [(32, 32, 4), (32, 32, 8)]:
-        raise AssertionError('icon group 108 holds %r' % entries('108'))
+    # 107, the program's icon: every size Windows asks for, 256 px as PNG, the others bitmaps.
+    app = [(entry, own) for entry, own, _image in icon_images('107')]
+    want = [((n, n, 32), (n, n, 32, 'png' if n == 256 else 'bmp')) for n in APP_ICON_SIZES]
+    if app != want:
+        raise AssertionError('icon group 107 holds %r, expected %r' % (app, want))
+    low = sorted(own for _entry, own, _image in icon_images('108'))
+    if low != [(32, 32, 4, 'bmp'), (32, 32, 8, 'bmp')]:
+        raise AssertionError('icon group 108 holds %r' % low)
 
 
 def silent_case(ctx, name, prepare, lines, code=1603, args=SILENT_ARGS, launch_options=()):

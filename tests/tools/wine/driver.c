@@ -27,6 +27,8 @@
  *     enabled TITLE ID              whether the control is enabled: "ok 1" or "ok 0"
  *     progress TITLE [ID]           the progress bar's position and upper limit: "ok POS/MAX"
  *                                   (ID defaults to 1001); "busy" when its thread does not answer
+ *     rect TITLE                    the window's rectangle on the screen: "ok LEFT TOP RIGHT
+ * BOTTOM"
  *
  * In texts, a line feed is written as \n, a carriage return as \r and a backslash as \\.
  * Messages are posted, never sent and waited for: a button whose handler runs a modal loop (a
@@ -389,6 +391,19 @@ static int command_progress(int count, wchar_t** words) {
     return answer_ok();
 }
 
+static int command_rect(int count, wchar_t** words) {
+    (void)count;
+    HWND window = find_window(words[1]);
+    RECT rect;
+    if (window == NULL || !GetWindowRect(window, &rect)) {
+        return answer_failed("missing", "no such window");
+    }
+    char text[64];
+    snprintf(text, sizeof text, "%ld %ld %ld %ld", rect.left, rect.top, rect.right, rect.bottom);
+    append_output(text);
+    return answer_ok();
+}
+
 typedef int (*CommandFunction)(int count, wchar_t** words);
 
 struct Command {
@@ -404,6 +419,7 @@ static const struct Command kCommands[] = {
     {L"close", 2, command_close},         {L"key", 3, command_key},
     {L"enabled", 3, command_enabled},     {L"progress", 2, command_progress},
     {L"sysclose", 2, command_sysclose},   {L"ping", 2, command_ping},
+    {L"rect", 2, command_rect},
 };
 
 static int dispatch(int count, wchar_t** words) {
