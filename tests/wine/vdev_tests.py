@@ -148,16 +148,25 @@ def counts_by_device(calls):
     return counts
 
 
-def update_case(ctx, name, scenario, code, lines, states, same_calls=True):
-    """Runs the exe silently on the scenario's virtual controllers; checks the exit code, the log
-    lines (and that the host's simulated PC writes the same), the end state lines and the
-    feature calls. Returns the folder and the transcript's calls."""
+def bring_up(ctx, name, scenario, settings=None):
+    """A folder of its own with an image (and a Setting.ini), and the scenario's controllers up."""
     folder = ctx.folder(name)
     harness.make_image(os.path.join(folder, 'FW.bin'))
+    if settings is not None:
+        with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
+            f.write(settings)
     scenario_path = os.path.join(ctx.base, name + '.json')
     with open(scenario_path, 'w') as f:
         json.dump(scenario, f)
     vdev(ctx, folder, 'up', scenario_path)
+    return folder
+
+
+def update_case(ctx, name, scenario, code, lines, states, same_calls=True):
+    """Runs the exe silently on the scenario's virtual controllers; checks the exit code, the log
+    lines (and that the host's simulated PC writes the same), the end state lines and the
+    feature calls. Returns the folder and the transcript's calls."""
+    folder = bring_up(ctx, name, scenario)
     started = datetime.datetime.now()
     got, _out = ctx.wine.run(folder, harness.SILENT_ARGS)
     ended = datetime.datetime.now()
@@ -314,13 +323,8 @@ def system_memory_reads(calls):
 def two_runs_at_once_one_updates(ctx):
     # A deployment tool's retry while the first run still goes: the second run is refused with
     # 1618 before it touches the device, and the first one updates it undisturbed.
-    first, second = ctx.folder('first'), ctx.folder('second')
-    for folder in (first, second):
-        harness.make_image(os.path.join(folder, 'FW.bin'))
-    scenario_path = os.path.join(ctx.base, 'two_runs.json')
-    with open(scenario_path, 'w') as f:
-        json.dump({}, f)
-    vdev(ctx, first, 'up', scenario_path)
+    first, second = bring_up(ctx, 'first', {}), ctx.folder('second')
+    harness.make_image(os.path.join(second, 'FW.bin'))
     runs = [start_run(ctx, first)]
     time.sleep(0.3)
     runs.append(start_run(ctx, second))
@@ -347,14 +351,7 @@ def session_end_during_a_silent_flash_is_refused(ctx):
     # "wineboot --end-session --kill" asks every top-level window, the silent run's hidden one
     # too, and ends every program when all agree, as Windows does at the end of a session. The
     # run refuses while it flashes, and the update completes.
-    folder = ctx.folder('session_end')
-    harness.make_image(os.path.join(folder, 'FW.bin'))
-    with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
-        f.write(b'[Setting]\r\nWAIT=8\r\n')
-    scenario_path = os.path.join(ctx.base, 'session_end.json')
-    with open(scenario_path, 'w') as f:
-        json.dump({}, f)
-    vdev(ctx, folder, 'up', scenario_path)
+    folder = bring_up(ctx, 'session_end', {}, b'[Setting]\r\nWAIT=8\r\n')
     run = start_run(ctx, folder)
     wait_for_block_writes(ctx, folder)
     subprocess.run(['wineboot', '--end-session', '--kill'], env=ctx.wine.env,
@@ -390,12 +387,7 @@ def detection_record(ctx):
 def run_on(ctx, name, scenario, args):
     """The scenario's controllers up, one run of the exe in a folder of its own: (folder, code,
     the transcript's calls)."""
-    folder = ctx.folder(name)
-    harness.make_image(os.path.join(folder, 'FW.bin'))
-    scenario_path = os.path.join(ctx.base, name + '.json')
-    with open(scenario_path, 'w') as f:
-        json.dump(scenario, f)
-    vdev(ctx, folder, 'up', scenario_path)
+    folder = bring_up(ctx, name, scenario)
     code = exit_code_of(start_run(ctx, folder, args))
     return folder, code, transcript_calls(vdev(ctx, folder, 'transcript'))
 
@@ -515,12 +507,8 @@ def probe(ctx, folder, path, *steps):
 @test
 def calls_on_a_removed_device_fail(ctx):
     # The second register read unplugs the device; its root devices then leave Wine's tree.
-    folder = ctx.folder('removed')
-    harness.make_image(os.path.join(folder, 'FW.bin'))
-    scenario_path = os.path.join(ctx.base, 'removed.json')
-    with open(scenario_path, 'w') as f:
-        json.dump(one_device({'faults': [{'on': 'read', 'skip': 1, 'unplug': True}]}), f)
-    vdev(ctx, folder, 'up', scenario_path)
+    folder = bring_up(ctx, 'removed',
+                      one_device({'faults': [{'on': 'read', 'skip': 1, 'unplug': True}]}))
     control = [p for p in interfaces(ctx, folder) if '&col01#' in p.lower()][0]
     read_mode = request(5, 0xD1, 0x80002D, 8).hex()
     answers = probe(ctx, folder, control, 'open', 'set', read_mode, 'get', 8, 'get', 8,
