@@ -448,17 +448,31 @@ bool read_accepts(const json& object, const std::string& where, SimCollection& o
     return read_choice(object.at("accepts"), at(where, "accepts"), names, out.accepts, error);
 }
 
+bool read_held_open(const json& object, const std::string& where, SimCollection& out,
+                    std::string& error) {
+    if (!object.contains("held_open")) {
+        return true;
+    }
+    static const std::pair<const char*, HeldOpen> names[] = {
+        {"exclusive", HeldOpen::Exclusive},
+        {"shared", HeldOpen::Shared},
+        {"none", HeldOpen::None},
+    };
+    return read_choice(object.at("held_open"), at(where, "held_open"), names, out.held_open, error);
+}
+
 bool read_collection(const json& object, const std::string& where, SimCollection& out,
                      std::string& error) {
     return check_keys(object,
-                      {"usage_page", "report_id", "report_count", "feature_value_caps", "accepts"},
+                      {"usage_page", "report_id", "report_count", "feature_value_caps", "accepts",
+                       "held_open"},
                       where, error) &&
            read_field(object, "usage_page", kWordMax, where, out.usage_page, error) &&
            read_field(object, "report_id", kByteMax, where, out.report_id, error) &&
            read_field(object, "report_count", kWordMax - 1, where, out.report_count, error) &&
            read_field(object, "feature_value_caps", kWordMax, where, out.feature_value_caps,
                       error) &&
-           read_accepts(object, where, out, error);
+           read_accepts(object, where, out, error) && read_held_open(object, where, out, error);
 }
 
 bool read_collections(const json& device, const std::string& where, SimDevice& out,

@@ -17,6 +17,7 @@ The last line of output is "N passed, N failed"; the exit status is 1 when any t
 """
 
 import argparse
+import contextlib
 import ctypes
 import datetime
 import os
@@ -31,14 +32,15 @@ import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
-BUILD = EXE = LAUNCH = FWIMAGE = PREFIX = ''
+BUILD = EXE = LAUNCH = PROBE = FWIMAGE = PREFIX = ''
 
 
 def set_build_dir(build):
-    global BUILD, EXE, LAUNCH, FWIMAGE, PREFIX
+    global BUILD, EXE, LAUNCH, PROBE, FWIMAGE, PREFIX
     BUILD = os.path.abspath(build)
     EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
     LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
+    PROBE = os.path.join(BUILD, 'windows', 'tools', 'hid_probe.exe')
     FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_PREFIX') or
                              os.path.join(BUILD, 'wine-prefix'))
@@ -49,6 +51,10 @@ OBJDUMP = 'x86_64-w64-mingw32-objdump'
 IMAGE_SIZE = 68620
 PR_SET_CHILD_SUBREAPER = 36
 RUN_TIMEOUT = 90  # seconds for one run of the exe under Wine
+HOLD_MS = 300000  # at most, how long another program holds a file or collection open
+GENERIC_READ = 0x80000000
+GENERIC_WRITE = 0x40000000
+FILE_SHARE_READ = 1
 SILENT_ARGS = ['/s', '/v', 'LOGFILE=fw.log']
 SCREEN_SIZE = '1024x768'
 LAUNCH_EXIT = re.compile(r'^exit (\d+)\r?$', re.M)
@@ -185,6 +191,23 @@ class Wine:
             raise AssertionError('wine status %d is not the low byte of %d' %
                                  (done.returncode, code))
         return code, out
+
+
+@contextlib.contextmanager
+def held_open(wine, folder, path, access, share):
+    """PATH (a Windows path) held open by another program, hid_probe.exe, with the desired access
+    and share mode given, while the block runs."""
+    holder = subprocess.Popen(['wine', PROBE, path, 'hold', '%x' % access, '%x' % share, 'sleep',
+                               str(HOLD_MS)], cwd=folder, env=wine.env, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    try:
+        answer = holder.stdout.readline().decode('ascii', 'replace').strip()
+        if answer != 'ok':
+            raise AssertionError('hid_probe.exe could not hold %s open: %r' % (path, answer))
+        yield
+    finally:
+        holder.kill()
+        holder.wait()
 
 
 def windows_path(path):
@@ -694,7 +717,7 @@ def report_missing(paths, what):
 
 def main():
     options = parse_options(__doc__)
-    if report_missing((EXE, LAUNCH), 'build the Windows build first (make build)'):
+    if report_missing((EXE, LAUNCH, PROBE), 'build the Windows build first (make build)'):
         return 1
     return run_tests(options, Wine(), Context, 'norvane-wine-', 'Wine system tests')
 
