@@ -257,8 +257,8 @@ bool read_target(const json& rule, const std::string& where, FaultRule& out, std
 bool read_effect(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
     static const std::pair<const char*, FaultEffect> flags[] = {
         {"fail_set", FaultEffect::FailSet}, {"fail_get", FaultEffect::FailGet},
-        {"corrupt", FaultEffect::Corrupt},  {"ignore", FaultEffect::Ignore},
-        {"unplug", FaultEffect::Unplug},
+        {"corrupt", FaultEffect::Corrupt},  {"corrupt_last", FaultEffect::CorruptLast},
+        {"ignore", FaultEffect::Ignore},    {"unplug", FaultEffect::Unplug},
     };
     static const std::pair<const char*, FaultEffect> bytes[] = {
         {"status", FaultEffect::Status},
@@ -284,8 +284,8 @@ bool read_effect(const json& rule, const std::string& where, FaultRule& out, std
     }
     if (effects != 1) {
         return fail(error, where,
-                    "needs exactly one of fail_set, fail_get, status, value, corrupt, ignore, "
-                    "unplug");
+                    "needs exactly one of fail_set, fail_get, status, value, corrupt, "
+                    "corrupt_last, ignore, unplug");
     }
     return true;
 }
@@ -293,7 +293,7 @@ bool read_effect(const json& rule, const std::string& where, FaultRule& out, std
 bool read_fault(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
     if (!check_keys(rule,
                     {"on", "address", "skip", "times", "fail_set", "fail_get", "status", "value",
-                     "corrupt", "ignore", "unplug"},
+                     "corrupt", "corrupt_last", "ignore", "unplug"},
                     where, error) ||
         !read_target(rule, where, out, error) || !read_effect(rule, where, out, error) ||
         !read_field(rule, "skip", kDwordMax, where, out.skip, error)) {

@@ -37,13 +37,14 @@ enum class RequestKind { Write, Read, WriteBlock, ReadBlock };
 enum class FaultTarget { Write, Read, WriteBlock, ReadBlock, Any };
 
 enum class FaultEffect {
-    FailSet, // HidD_SetFeature fails; the request is not delivered
-    FailGet, // HidD_GetFeature fails; the request stays pending
-    Status,  // the response carries `byte` as its status
-    Value,   // the response carries `byte` as its first data byte
-    Corrupt, // one data byte of the response is changed
-    Ignore,  // the request is acknowledged but never reaches the controller
-    Unplug,  // the device is gone from this call on
+    FailSet,     // HidD_SetFeature fails; the request is not delivered
+    FailGet,     // HidD_GetFeature fails; the request stays pending
+    Status,      // the response carries `byte` as its status
+    Value,       // the response carries `byte` as its first data byte
+    Corrupt,     // one data byte of the response is changed (the middle one of a block)
+    CorruptLast, // the last data byte of the response is changed
+    Ignore,      // the request is acknowledged but never reaches the controller
+    Unplug,      // the device is gone from this call on
 };
 
 // One fault rule. FailSet, Ignore and Unplug act on HidD_SetFeature calls, matched against the

@@ -116,6 +116,15 @@ const FailureCase kFailureCases[] = {
      "Fail - _write_read_memory_segment.", false, true},
     {"verify", R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
      nullptr, "Fail - _write_read_memory_segment.", true, true},
+    // Only the last byte of a chunk read back wrong, with 128-byte and with 64-byte chunks.
+    {"verify_last_byte",
+     R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt_last": true}]})", nullptr,
+     "Fail - _write_read_memory_segment.", true, true},
+    {"verify_last_byte_of_64",
+     R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt_last": true}]})",
+     R"([{"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
+         {"usage_page": "0xFF02", "report_id": 6, "report_count": 70}])",
+     "Fail - _write_read_memory_segment.", true, true},
     // The access enable that cannot be switched off after programming: no success with the
     // controller left open for programming.
     {"access_off",
