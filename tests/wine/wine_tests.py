@@ -575,6 +575,21 @@ def pnpid_check_without_touchpad(ctx):
 
 
 @test
+def image_being_copied_is_refused(ctx):
+    # A copy still writing the image lets others read it; the program shares no writing and is
+    # refused, as it would be with the half-copied bytes.
+    folder = ctx.folder('being_copied')
+    image = os.path.join(folder, 'FW.bin')
+    make_image(image)
+    started = datetime.datetime.now()
+    with held_open(ctx.wine, folder, windows_path(image), GENERIC_WRITE, FILE_SHARE_READ):
+        got, _out = ctx.wine.run(folder, SILENT_ARGS)
+    check_run_log(read_log(folder), CANNOT_READ, started, datetime.datetime.now())
+    if got != 1603:
+        raise AssertionError('exit code %d, expected 1603' % got)
+
+
+@test
 def no_log_without_v(ctx):
     folder = ctx.folder('no_v')
     got, _ = ctx.wine.run(folder, ['/s', 'LOGFILE=fw.log'])
