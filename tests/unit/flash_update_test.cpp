@@ -99,6 +99,11 @@ const FailureCase kFailureCases[] = {
      R"([{"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
          {"usage_page": "0xFF02", "report_id": 6, "report_count": 106}])",
      "Fail - _access_target_device.", false, false},
+    // A data collection of 7-byte reports carries no data byte at all.
+    {"access_chunk_of_nothing", "{}",
+     R"([{"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
+         {"usage_page": "0xFF02", "report_id": 6, "report_count": 6}])",
+     "Fail - _access_target_device.", false, false},
     {"mode_change_in", R"({"faults": [{"on": "read", "address": "0x80002D", "value": 17}]})",
      nullptr, "Fail - _fw_mode_change.", false, true},
     {"mode_change_in_write",
