@@ -240,10 +240,14 @@ bool read_choice(const json& value, const std::string& where,
     return fail(error, where, "must be " + choices);
 }
 
+// An optional key whose value must be one of a few names.
+template <typename T, std::size_t N, typename Out>
+bool read_named(const json& object, const char* key, const std::string& where,
+                const std::pair<const char*, T> (&names)[N], Out& out, std::string& error) {
+    return !object.contains(key) || read_choice(object.at(key), at(where, key), names, out, error);
+}
+
 bool read_target(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
-    if (!rule.contains("on")) {
-        return true;
-    }
     static const std::pair<const char*, FaultTarget> names[] = {
         {"write", FaultTarget::Write},
         {"read", FaultTarget::Read},
@@ -251,7 +255,7 @@ bool read_target(const json& rule, const std::string& where, FaultRule& out, std
         {"read_block", FaultTarget::ReadBlock},
         {"any", FaultTarget::Any},
     };
-    return read_choice(rule.at("on"), at(where, "on"), names, out.on, error);
+    return read_named(rule, "on", where, names, out.on, error);
 }
 
 bool read_effect(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
@@ -437,28 +441,22 @@ bool read_controller(const json& device, const std::string& device_where, const 
 
 bool read_accepts(const json& object, const std::string& where, SimCollection& out,
                   std::string& error) {
-    if (!object.contains("accepts")) {
-        return true;
-    }
     static const std::pair<const char*, CollectionKind> names[] = {
         {"control", CollectionKind::Control},
         {"data", CollectionKind::Data},
         {"none", CollectionKind::None},
     };
-    return read_choice(object.at("accepts"), at(where, "accepts"), names, out.accepts, error);
+    return read_named(object, "accepts", where, names, out.accepts, error);
 }
 
 bool read_held_open(const json& object, const std::string& where, SimCollection& out,
                     std::string& error) {
-    if (!object.contains("held_open")) {
-        return true;
-    }
     static const std::pair<const char*, HeldOpen> names[] = {
         {"exclusive", HeldOpen::Exclusive},
         {"shared", HeldOpen::Shared},
         {"none", HeldOpen::None},
     };
-    return read_choice(object.at("held_open"), at(where, "held_open"), names, out.held_open, error);
+    return read_named(object, "held_open", where, names, out.held_open, error);
 }
 
 bool read_collection(const json& object, const std::string& where, SimCollection& out,

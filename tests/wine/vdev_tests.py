@@ -145,16 +145,22 @@ def counts_by_device(calls):
     return counts
 
 
-def update_case(ctx, name, scenario, code, lines, states, same_calls=True):
-    """Runs the exe silently on the scenario's virtual controllers; checks the exit code, the log
-    lines (and that the host's simulated PC writes the same), the end state lines and the
-    feature calls. Returns the folder and the transcript's calls."""
+def bring_up(ctx, name, scenario):
+    """A case folder with an image, and the scenario's controllers up in Wine; the folder."""
     folder = ctx.folder(name)
     harness.make_image(os.path.join(folder, 'FW.bin'))
     scenario_path = os.path.join(ctx.base, name + '.json')
     with open(scenario_path, 'w') as f:
         json.dump(scenario, f)
     vdev(ctx, folder, 'up', scenario_path)
+    return folder
+
+
+def update_case(ctx, name, scenario, code, lines, states, same_calls=True):
+    """Runs the exe silently on the scenario's virtual controllers; checks the exit code, the log
+    lines (and that the host's simulated PC writes the same), the end state lines and the
+    feature calls. Returns the folder and the transcript's calls."""
+    folder = bring_up(ctx, name, scenario)
     started = datetime.datetime.now()
     got, _out = ctx.wine.run(folder, harness.SILENT_ARGS)
     ended = datetime.datetime.now()
@@ -190,11 +196,7 @@ def one_device(controller=None, **keys):
 
 @test
 def interface_paths_read_like_windows(ctx):
-    folder = ctx.folder('paths')
-    scenario_path = os.path.join(ctx.base, 'paths.json')
-    with open(scenario_path, 'w') as f:
-        json.dump({'devices': [{'product_id': '0x5678'}]}, f)
-    vdev(ctx, folder, 'up', scenario_path)
+    folder = bring_up(ctx, 'paths', {'devices': [{'product_id': '0x5678'}]})
     ours = sorted(p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower())
     pattern = re.compile(r'^\\\\\?\\hid#vid_044e&pid_5678&col0([12])#[^#]+#'
                          r'\{4d1e55b2-f16f-11cf-88cb-001111000030\}$', re.I)
@@ -305,12 +307,8 @@ def probe(ctx, folder, path, *steps):
 @test
 def calls_on_a_removed_device_fail(ctx):
     # The second register read unplugs the device; its root devices then leave Wine's tree.
-    folder = ctx.folder('removed')
-    harness.make_image(os.path.join(folder, 'FW.bin'))
-    scenario_path = os.path.join(ctx.base, 'removed.json')
-    with open(scenario_path, 'w') as f:
-        json.dump(one_device({'faults': [{'on': 'read', 'skip': 1, 'unplug': True}]}), f)
-    vdev(ctx, folder, 'up', scenario_path)
+    folder = bring_up(ctx, 'removed',
+                      one_device({'faults': [{'on': 'read', 'skip': 1, 'unplug': True}]}))
     control = [p for p in interfaces(ctx, folder) if '&col01#' in p.lower()][0]
     read_mode = request(5, 0xD1, 0x80002D, 8).hex()
     answers = probe(ctx, folder, control, 'open', 'set', read_mode, 'get', 8, 'get', 8,
@@ -338,12 +336,7 @@ def collections_held_by_the_touchpad_driver(ctx):
     # neither; an open with access 0, as the program makes, is never refused for it. Wine checks
     # no sharing on HID collections: it lets an open for reading and writing through as well,
     # which Windows (and the host's stand-ins) refuse. The update goes through beside the holders.
-    folder = ctx.folder('held')
-    harness.make_image(os.path.join(folder, 'FW.bin'))
-    scenario_path = os.path.join(ctx.base, 'held.json')
-    with open(scenario_path, 'w') as f:
-        json.dump({}, f)
-    vdev(ctx, folder, 'up', scenario_path)
+    folder = bring_up(ctx, 'held', {})
     control, data = sorted(p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower())
     read_write = harness.GENERIC_READ | harness.GENERIC_WRITE
     with harness.held_open(ctx.wine, folder, control, read_write, 0), \
