@@ -151,7 +151,8 @@ class FlashFailureTest : public ::testing::TestWithParam<FailureCase> {
         if (GetParam().collections != nullptr) {
             device["collections"] = test::Json::parse(GetParam().collections);
         }
-        test::load_scenario(test::ScenarioBuilder().dialog("start").devices({device}));
+        test::load_scenario(
+            test::ScenarioBuilder().dialog("start").devices(test::Json::array({device})));
     }
     test::Sandbox sandbox_;
     Bytes image_;

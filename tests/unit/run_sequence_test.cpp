@@ -319,7 +319,7 @@ class FlagGateTest : public ::testing::TestWithParam<GateCase> {
         test::Json scenario = test::Json::parse(GetParam().scenario);
         scenario["answers"]["question"] = "no";
         if (!scenario.contains("mouse_devices")) {
-            scenario["mouse_devices"] = {{"ABCD*VORK0810&XYZ"}};
+            scenario["mouse_devices"] = test::Json::parse(R"([["ABCD*VORK0810&XYZ"]])");
         }
         test::load_scenario(scenario.dump());
         return test::run_program(L"/v LOGFILE=fw.log");
