@@ -15,7 +15,7 @@ SHELL := /bin/bash
 MAKEFLAGS += --no-print-directory
 
 DEB_PACKAGES := cmake g++ libgtest-dev libgmock-dev g++-mingw-w64-x86-64 wine wine64 xvfb \
-	icoutils nlohmann-json3-dev clang llvm libclang-rt-14-dev clang-tidy cppcheck clang-format \
+	icoutils nlohmann-json3-dev clang lld llvm libclang-rt-14-dev clang-tidy cppcheck clang-format \
 	imagemagick x11-utils python3 osslsigncode openssl
 JOBS ?= $(shell nproc)
 HOST_DIR := build/host
@@ -23,8 +23,8 @@ WINDOWS_DIR := build/windows
 DEMO_DIR := build/demo
 
 .PHONY: deps build build-host build-windows test test-host test-wine demo clean \
-	bench bench-wine soak fuzz lint release release-check mutants release-exe release-package \
-	release-check-package try-wine
+	bench bench-wine soak fuzz lint release release-check mutants mutants-wine release-exe \
+	release-package release-check-package try-wine
 
 deps:
 	@missing=""; \
@@ -189,12 +189,20 @@ soak: deps
 	@echo "==== soak: fault at every HID call index ===="
 	$(HOST_DIR)/fwsoak
 
-# One-line mutations of the update sequence (tests/mutants/mutations.json), each applied to a copy
-# of the sources in build/mutants and run against the host tests (no sanitizers, first failure
-# ends a run). Prints which test killed each one; fails when one survives or no longer fits.
+# One-line mutations of the product (tests/mutants/mutations.json), each applied to a copy of the
+# sources in build/mutants and built incrementally: the host ones against the host tests (clang,
+# no sanitizers; the tests that see the line first, then the rest; the first failure ends a
+# run), the Windows ones (mutants-wine) against the Wine tests that should catch them.
+# MUTANTS=TEXT keeps the mutations whose name or file holds TEXT. Prints which test killed each
+# one; fails when one survives, does not compile or no longer fits its file.
+export MUTANTS
 mutants: deps
-	@echo "==== mutants: every mutation must be killed by a host test ===="
+	@echo "==== mutants: every host mutation must be killed by a host test ===="
 	JOBS=$(JOBS) python3 tests/mutants/run_mutants.py
+
+mutants-wine: deps build-host
+	@echo "==== mutants-wine: every Windows mutation must be killed by a Wine test ===="
+	JOBS=$(JOBS) python3 tests/mutants/run_mutants.py --wine
 
 FUZZ_DIR := build/fuzz
 FUZZ_SECONDS ?= 60

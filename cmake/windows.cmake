@@ -87,7 +87,7 @@ if(NORVANE_WINE_TEST_TOOLS)
 
     # DLLs of the planting test: one source built under the names of the DLLs the exe must only
     # take from the system directory, each with that DLL's exports, into tools/planted/.
-    foreach(planted hid version comctl32)
+    foreach(planted hid version comctl32 uxtheme)
         add_library(planted_${planted} MODULE ${CMAKE_SOURCE_DIR}/tests/tools/wine/planted_dll.c)
         string(TOUPPER ${planted} planted_upper)
         target_compile_definitions(planted_${planted} PRIVATE PLANTED_${planted_upper})

@@ -240,10 +240,14 @@ bool read_choice(const json& value, const std::string& where,
     return fail(error, where, "must be " + choices);
 }
 
+// An optional key whose value must be one of a few names.
+template <typename T, std::size_t N, typename Out>
+bool read_named(const json& object, const char* key, const std::string& where,
+                const std::pair<const char*, T> (&names)[N], Out& out, std::string& error) {
+    return !object.contains(key) || read_choice(object.at(key), at(where, key), names, out, error);
+}
+
 bool read_target(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
-    if (!rule.contains("on")) {
-        return true;
-    }
     static const std::pair<const char*, FaultTarget> names[] = {
         {"write", FaultTarget::Write},
         {"read", FaultTarget::Read},
@@ -251,14 +255,14 @@ bool read_target(const json& rule, const std::string& where, FaultRule& out, std
         {"read_block", FaultTarget::ReadBlock},
         {"any", FaultTarget::Any},
     };
-    return read_choice(rule.at("on"), at(where, "on"), names, out.on, error);
+    return read_named(rule, "on", where, names, out.on, error);
 }
 
 bool read_effect(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
     static const std::pair<const char*, FaultEffect> flags[] = {
         {"fail_set", FaultEffect::FailSet}, {"fail_get", FaultEffect::FailGet},
-        {"corrupt", FaultEffect::Corrupt},  {"ignore", FaultEffect::Ignore},
-        {"unplug", FaultEffect::Unplug},
+        {"corrupt", FaultEffect::Corrupt},  {"corrupt_last", FaultEffect::CorruptLast},
+        {"ignore", FaultEffect::Ignore},    {"unplug", FaultEffect::Unplug},
     };
     static const std::pair<const char*, FaultEffect> bytes[] = {
         {"status", FaultEffect::Status},
@@ -284,8 +288,8 @@ bool read_effect(const json& rule, const std::string& where, FaultRule& out, std
     }
     if (effects != 1) {
         return fail(error, where,
-                    "needs exactly one of fail_set, fail_get, status, value, corrupt, ignore, "
-                    "unplug");
+                    "needs exactly one of fail_set, fail_get, status, value, corrupt, "
+                    "corrupt_last, ignore, unplug");
     }
     return true;
 }
@@ -293,7 +297,7 @@ bool read_effect(const json& rule, const std::string& where, FaultRule& out, std
 bool read_fault(const json& rule, const std::string& where, FaultRule& out, std::string& error) {
     if (!check_keys(rule,
                     {"on", "address", "skip", "times", "fail_set", "fail_get", "status", "value",
-                     "corrupt", "ignore", "unplug"},
+                     "corrupt", "corrupt_last", "ignore", "unplug"},
                     where, error) ||
         !read_target(rule, where, out, error) || !read_effect(rule, where, out, error) ||
         !read_field(rule, "skip", kDwordMax, where, out.skip, error)) {
@@ -437,28 +441,36 @@ bool read_controller(const json& device, const std::string& device_where, const 
 
 bool read_accepts(const json& object, const std::string& where, SimCollection& out,
                   std::string& error) {
-    if (!object.contains("accepts")) {
-        return true;
-    }
     static const std::pair<const char*, CollectionKind> names[] = {
         {"control", CollectionKind::Control},
         {"data", CollectionKind::Data},
         {"none", CollectionKind::None},
     };
-    return read_choice(object.at("accepts"), at(where, "accepts"), names, out.accepts, error);
+    return read_named(object, "accepts", where, names, out.accepts, error);
+}
+
+bool read_held_open(const json& object, const std::string& where, SimCollection& out,
+                    std::string& error) {
+    static const std::pair<const char*, HeldOpen> names[] = {
+        {"exclusive", HeldOpen::Exclusive},
+        {"shared", HeldOpen::Shared},
+        {"none", HeldOpen::None},
+    };
+    return read_named(object, "held_open", where, names, out.held_open, error);
 }
 
 bool read_collection(const json& object, const std::string& where, SimCollection& out,
                      std::string& error) {
     return check_keys(object,
-                      {"usage_page", "report_id", "report_count", "feature_value_caps", "accepts"},
+                      {"usage_page", "report_id", "report_count", "feature_value_caps", "accepts",
+                       "held_open"},
                       where, error) &&
            read_field(object, "usage_page", kWordMax, where, out.usage_page, error) &&
            read_field(object, "report_id", kByteMax, where, out.report_id, error) &&
            read_field(object, "report_count", kWordMax - 1, where, out.report_count, error) &&
            read_field(object, "feature_value_caps", kWordMax, where, out.feature_value_caps,
                       error) &&
-           read_accepts(object, where, out, error);
+           read_accepts(object, where, out, error) && read_held_open(object, where, out, error);
 }
 
 bool read_collections(const json& device, const std::string& where, SimDevice& out,

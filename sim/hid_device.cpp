@@ -117,6 +117,9 @@ void apply_answer_fault(const FaultRule& rule, std::uint8_t* report, std::size_t
     case FaultEffect::Corrupt:
         report[kPayloadByte + (length - kFrameOverhead) / 2] ^= kCorruptMask;
         break;
+    case FaultEffect::CorruptLast:
+        report[kPayloadByte + (length - kFrameOverhead) - 1] ^= kCorruptMask;
+        break;
     default:
         break;
     }

@@ -15,6 +15,12 @@
 
 namespace sim {
 
+// Who else holds the collection open. On a real PC the touchpad's driver holds every collection of
+// the touchpad open for reading and writing and shares neither: another open that asks for read
+// or write access fails, one with access 0 (attributes and feature reports only) does not.
+// Shared: held for reading and writing with read and write sharing. None: nobody holds it.
+enum class HeldOpen { None, Exclusive, Shared };
+
 struct SimCollection {
     std::uint16_t usage_page = 0;
     std::uint8_t report_id = 0;
@@ -22,6 +28,7 @@ struct SimCollection {
     std::uint16_t feature_value_caps = 1;
     // What the collection lets through; unset means by usage page (0xFF01 control, 0xFF02 data).
     std::optional<CollectionKind> accepts;
+    HeldOpen held_open = HeldOpen::Exclusive;
 };
 
 // The four kinds of request, as fault rules and the request log name them.
@@ -30,13 +37,14 @@ enum class RequestKind { Write, Read, WriteBlock, ReadBlock };
 enum class FaultTarget { Write, Read, WriteBlock, ReadBlock, Any };
 
 enum class FaultEffect {
-    FailSet, // HidD_SetFeature fails; the request is not delivered
-    FailGet, // HidD_GetFeature fails; the request stays pending
-    Status,  // the response carries `byte` as its status
-    Value,   // the response carries `byte` as its first data byte
-    Corrupt, // one data byte of the response is changed
-    Ignore,  // the request is acknowledged but never reaches the controller
-    Unplug,  // the device is gone from this call on
+    FailSet,     // HidD_SetFeature fails; the request is not delivered
+    FailGet,     // HidD_GetFeature fails; the request stays pending
+    Status,      // the response carries `byte` as its status
+    Value,       // the response carries `byte` as its first data byte
+    Corrupt,     // one data byte of the response is changed (the middle one of a block)
+    CorruptLast, // the last data byte of the response is changed
+    Ignore,      // the request is acknowledged but never reaches the controller
+    Unplug,      // the device is gone from this call on
 };
 
 // One fault rule. FailSet, Ignore and Unplug act on HidD_SetFeature calls, matched against the

@@ -28,8 +28,10 @@ bool host_find_interface(const wchar_t* path, std::size_t& device, std::size_t& 
 bool host_is_device_path(const wchar_t* path);
 
 // Opens an interface path as a Device handle of the handle table. INVALID_HANDLE_VALUE with
-// SetLastError on failure: ERROR_FILE_NOT_FOUND for an unknown path, ERROR_DEVICE_NOT_CONNECTED
-// for an unplugged device. CloseHandle releases it with host_handle_release.
+// SetLastError on failure: ERROR_FILE_NOT_FOUND for an unknown path or an unplugged device,
+// ERROR_SHARING_VIOLATION when the open does not share with the touchpad's driver holding the
+// collection (sim::HeldOpen) or with another device handle on it. CloseHandle releases it with
+// host_handle_release.
 HANDLE host_open_device_path(const wchar_t* path, DWORD access, DWORD share);
 
 // The simulated device behind a Device or Preparsed entry, or null when it no longer exists.

@@ -6,6 +6,10 @@
 
 namespace {
 
+constexpr DWORD kFileWriteData = 0x0002;
+constexpr DWORD kReadAccess = GENERIC_READ | FILE_READ_DATA;
+constexpr DWORD kWriteAccess = GENERIC_WRITE | kFileWriteData | FILE_APPEND_DATA;
+
 struct HandleTable {
     std::map<const void*, std::unique_ptr<HandleEntry>> entries;
 };
@@ -85,4 +89,28 @@ void host_handles_reset() {
         }
     }
     table().entries.clear();
+}
+
+bool host_access_reads(DWORD access) {
+    return (access & kReadAccess) != 0;
+}
+
+bool host_access_writes(DWORD access) {
+    return (access & kWriteAccess) != 0;
+}
+
+bool host_share_allows(DWORD access, DWORD share, DWORD held_access, DWORD held_share) {
+    if (!host_access_reads(access) && !host_access_writes(access)) {
+        return true;
+    }
+    if (host_access_reads(access) && (held_share & FILE_SHARE_READ) == 0) {
+        return false;
+    }
+    if (host_access_writes(access) && (held_share & FILE_SHARE_WRITE) == 0) {
+        return false;
+    }
+    if (host_access_reads(held_access) && (share & FILE_SHARE_READ) == 0) {
+        return false;
+    }
+    return !(host_access_writes(held_access) && (share & FILE_SHARE_WRITE) == 0);
 }

@@ -59,3 +59,12 @@ std::size_t host_handles_open_on_device(std::size_t device);
 std::vector<const HandleEntry*> host_handles_all();
 // Forgets every entry (between tests); closes open descriptors.
 void host_handles_reset();
+
+// Whether an access mask asks for reading, or for writing (appending included), the object's data.
+bool host_access_reads(DWORD access);
+bool host_access_writes(DWORD access);
+// Windows' share check of an open asking for (access, share) against one handle already open on
+// the same object with (held_access, held_share): each side's share mode must allow what the other
+// reads or writes. An open that asks for no data access at all (access 0: attributes and feature
+// reports only) is not checked, and a handle held with access 0 restricts nobody.
+bool host_share_allows(DWORD access, DWORD share, DWORD held_access, DWORD held_share);

@@ -8,7 +8,7 @@
 //   characters with ERROR_INVALID_NAME; device interface paths go to the device tree;
 // - share modes are honoured between the handles of this process: a second open of the same file
 //   fails with ERROR_SHARING_VIOLATION when either side's share mode does not allow the other's
-//   access (share 0 is exclusive);
+//   access (share 0 is exclusive); an open with access 0 is not checked (host_share_allows);
 // - a folder cannot be opened as a file (ERROR_ACCESS_DENIED) unless backup semantics are asked;
 // - a handle with append access but no write-data access writes at the end of the file, always;
 // - ReadFile at the end of the file succeeds with fewer bytes (0 at the very end);
@@ -50,9 +50,6 @@ constexpr int kLinkLoopError = ELOOP; // open(O_NOFOLLOW) on a symbolic link
 constexpr DWORD kAttributeReadOnly = 0x01;
 constexpr DWORD kAttributeArchive = 0x20;
 constexpr mode_t kNewFileMode = 0666;
-
-constexpr DWORD kReadAccess = GENERIC_READ | FILE_READ_DATA;
-constexpr DWORD kWriteAccess = GENERIC_WRITE | kFileWriteData | FILE_APPEND_DATA;
 
 // 100-nanosecond intervals between 1601-01-01 and 1970-01-01, and per second.
 constexpr std::uint64_t kFileTimeEpochOffset = 116444736000000000ULL;
@@ -113,32 +110,10 @@ BOOL fail(DWORD error) {
 
 // ---- sharing --------------------------------------------------------------------------------
 
-bool wants_read(DWORD access) {
-    return (access & kReadAccess) != 0;
-}
-
-bool wants_write(DWORD access) {
-    return (access & kWriteAccess) != 0;
-}
-
-// Whether an open with (access, share) may live beside a handle with (held_access, held_share).
-bool shares_with(DWORD access, DWORD share, DWORD held_access, DWORD held_share) {
-    if (wants_read(access) && (held_share & FILE_SHARE_READ) == 0) {
-        return false;
-    }
-    if (wants_write(access) && (held_share & FILE_SHARE_WRITE) == 0) {
-        return false;
-    }
-    if (wants_read(held_access) && (share & FILE_SHARE_READ) == 0) {
-        return false;
-    }
-    return !(wants_write(held_access) && (share & FILE_SHARE_WRITE) == 0);
-}
-
 bool sharing_allows(const std::wstring& canonical, DWORD access, DWORD share) {
     for (const HandleEntry* entry : host_handles_all()) {
         if (entry->kind == HandleKind::File && entry->path == canonical &&
-            !shares_with(access, share, entry->access, entry->share)) {
+            !host_share_allows(access, share, entry->access, entry->share)) {
             return false;
         }
     }
@@ -160,8 +135,8 @@ bool disposition_known(DWORD disposition) {
 }
 
 int open_flags(const OpenRequest& request) {
-    const bool reads = wants_read(request.access);
-    const bool writes = wants_write(request.access);
+    const bool reads = host_access_reads(request.access);
+    const bool writes = host_access_writes(request.access);
     int flags = O_CLOEXEC;
     flags |= writes ? (reads ? O_RDWR : O_WRONLY) : O_RDONLY;
     // Append access without write-data access: every write lands at the end.
@@ -191,7 +166,7 @@ HANDLE open_folder(const OpenRequest& request, const std::wstring& canonical) {
     if (request.disposition == CREATE_NEW) {
         return fail_handle(kErrorFileExists);
     }
-    if ((request.flags & kFlagBackupSemantics) == 0 || wants_write(request.access) ||
+    if ((request.flags & kFlagBackupSemantics) == 0 || host_access_writes(request.access) ||
         request.disposition == CREATE_ALWAYS || request.disposition == kTruncateExisting) {
         return fail_handle(ERROR_ACCESS_DENIED);
     }
@@ -478,7 +453,7 @@ HandleEntry* file_for_transfer(HANDLE file, bool write, const void* buffer, DWOR
     DWORD error = ERROR_SUCCESS;
     if (entry == nullptr) {
         error = ERROR_INVALID_HANDLE;
-    } else if (!(write ? wants_write(entry->access) : wants_read(entry->access))) {
+    } else if (!(write ? host_access_writes(entry->access) : host_access_reads(entry->access))) {
         error = ERROR_ACCESS_DENIED;
     } else if (buffer == nullptr && length > 0) {
         error = ERROR_INVALID_USER_BUFFER;

@@ -58,6 +58,32 @@ bool host_is_device_path(const wchar_t* path) {
     return host_find_interface(path, device, collection);
 }
 
+namespace {
+
+constexpr DWORD kDriverAccess = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// An open of a collection must share with the touchpad's driver, which holds it as the scenario
+// says, and with every device handle this process has open on it.
+bool collection_shares(std::size_t device, std::size_t collection, DWORD access, DWORD share) {
+    const sim::HeldOpen held = sim::pc().devices[device].collections[collection].held_open;
+    const DWORD driver_share = held == sim::HeldOpen::Shared ? kShareReadWrite : 0;
+    if (held != sim::HeldOpen::None &&
+        !host_share_allows(access, share, kDriverAccess, driver_share)) {
+        return false;
+    }
+    for (const HandleEntry* entry : host_handles_all()) {
+        if (entry->kind == HandleKind::Device && entry->device == device &&
+            entry->collection == collection &&
+            !host_share_allows(access, share, entry->access, entry->share)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 HANDLE host_open_device_path(const wchar_t* path, DWORD access, DWORD share) {
     std::size_t device = 0;
     std::size_t collection = 0;
@@ -67,6 +93,10 @@ HANDLE host_open_device_path(const wchar_t* path, DWORD access, DWORD share) {
     }
     if (sim::pc().devices[device].unplugged) {
         SetLastError(ERROR_FILE_NOT_FOUND); // a removed device's interface is gone
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!collection_shares(device, collection, access, share)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
     HandleEntry entry{};

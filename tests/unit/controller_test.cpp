@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/controller.h"
@@ -802,24 +803,34 @@ TEST(SimHidDevice, StatusAndValueRewriteTheAnswer) {
     EXPECT_EQ(rig.value(kCommandCodeAddress), kCodeSelectSystem); // times 1: only the first
 }
 
-TEST(SimHidDevice, CorruptChangesOneDataByteOfABlock) {
+class SimHidDeviceCorrupt
+    : public ::testing::TestWithParam<std::pair<FaultEffect, std::vector<std::size_t>>> {};
+
+TEST_P(SimHidDeviceCorrupt, ChangesOneDataByteOfABlock) {
     Rig rig;
-    rig.device.faults = {rule(FaultTarget::ReadBlock, FaultEffect::Corrupt, kMainMemoryBase)};
+    rig.device.faults = {rule(FaultTarget::ReadBlock, GetParam().first, kMainMemoryBase)};
     Bytes response;
     ASSERT_TRUE(rig.read_block(kMainMemoryBase, response));
     const Bytes memory(rig.device.controller.main_memory.begin(),
                        rig.device.controller.main_memory.begin() + kBlock);
     const Bytes data = data_of(response);
-    int differing = 0;
+    std::vector<std::size_t> differing;
     for (std::size_t i = 0; i < kBlock; ++i) {
-        differing += data[i] != memory[i] ? 1 : 0;
+        if (data[i] != memory[i]) {
+            differing.push_back(i);
+        }
     }
-    EXPECT_EQ(differing, 1);
+    EXPECT_EQ(differing, GetParam().second);
     EXPECT_EQ(response[kStatusByte], kStatusSuccess);
     ASSERT_TRUE(rig.read_block(kMainMemoryBase + kBlock, response)); // other address: intact
     EXPECT_EQ(data_of(response), Bytes(rig.device.controller.main_memory.begin() + kBlock,
                                        rig.device.controller.main_memory.begin() + 2 * kBlock));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Effects, SimHidDeviceCorrupt,
+    ::testing::Values(std::pair{FaultEffect::Corrupt, std::vector<std::size_t>{kBlock / 2}},
+                      std::pair{FaultEffect::CorruptLast, std::vector<std::size_t>{kBlock - 1}}));
 
 TEST(SimHidDevice, BlockWriteRulesMatchTheBareOffset) {
     Rig rig;

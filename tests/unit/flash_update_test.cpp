@@ -106,6 +106,11 @@ const FailureCase kFailureCases[] = {
      R"([{"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
          {"usage_page": "0xFF02", "report_id": 6, "report_count": 106}])",
      "Fail - _access_target_device.", false, false},
+    // A data collection of 7-byte reports carries no data byte at all.
+    {"access_chunk_of_nothing", "{}",
+     R"([{"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
+         {"usage_page": "0xFF02", "report_id": 6, "report_count": 6}])",
+     "Fail - _access_target_device.", false, false},
     {"mode_change_in", R"({"faults": [{"on": "read", "address": "0x80002D", "value": 17}]})",
      nullptr, "Fail - _fw_mode_change.", false, true},
     {"mode_change_in_write",
@@ -123,6 +128,15 @@ const FailureCase kFailureCases[] = {
      "Fail - _write_read_memory_segment.", false, true},
     {"verify", R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt": true}]})",
      nullptr, "Fail - _write_read_memory_segment.", true, true},
+    // Only the last byte of a chunk read back wrong, with 128-byte and with 64-byte chunks.
+    {"verify_last_byte",
+     R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt_last": true}]})", nullptr,
+     "Fail - _write_read_memory_segment.", true, true},
+    {"verify_last_byte_of_64",
+     R"({"faults": [{"on": "read_block", "address": "0x118000", "corrupt_last": true}]})",
+     R"([{"usage_page": "0xFF01", "report_id": 5, "report_count": 7},
+         {"usage_page": "0xFF02", "report_id": 6, "report_count": 70}])",
+     "Fail - _write_read_memory_segment.", true, true},
     // The access enable that cannot be switched off after programming: no success with the
     // controller left open for programming.
     {"access_off",
@@ -144,7 +158,8 @@ class FlashFailureTest : public ::testing::TestWithParam<FailureCase> {
         if (GetParam().collections != nullptr) {
             device["collections"] = test::Json::parse(GetParam().collections);
         }
-        test::load_scenario(test::ScenarioBuilder().dialog("start").devices({device}));
+        test::load_scenario(
+            test::ScenarioBuilder().dialog("start").devices(test::Json::array({device})));
     }
     test::Sandbox sandbox_;
     Bytes image_;

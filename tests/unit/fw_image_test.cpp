@@ -27,7 +27,15 @@ struct FolderCase {
     std::size_t short_size;           // >0: image.bin of that many bytes instead
     bool loads;
     Lines transcript;
+    bool being_copied = false; // fw.bin held by a copy still writing it, which lets others read
 };
+
+// The copier's handle, when the case has one.
+HANDLE hold_for_copying(const FolderCase& folder) {
+    return folder.being_copied ? CreateFileW(L"fw.bin", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                               : nullptr;
+}
 
 class ImageFolderTest : public ::testing::TestWithParam<FolderCase> {};
 
@@ -44,15 +52,18 @@ TEST_P(ImageFolderTest, LoadsOnlyASingleCompleteImage) {
         bytes.resize(GetParam().short_size);
         sandbox.write_file("short.bin", bytes);
     }
+    hold_for_copying(GetParam()); // closed with the reset below
     EXPECT_EQ(_load_fw_image(), GetParam().loads);
     EXPECT_EQ(test::transcript(), GetParam().transcript);
-    EXPECT_EQ(host_handles_open_total(), 0u);
+    EXPECT_EQ(host_handles_open_total(), GetParam().being_copied ? 1u : 0u);
 
     // A silent run shows nothing in the same folder.
-    test::reset_program();
+    test::reset_program(); // closes the copier's handle too
     g_run_options.silent = true;
+    HANDLE copier = hold_for_copying(GetParam());
     EXPECT_EQ(_load_fw_image(), GetParam().loads);
     EXPECT_TRUE(test::transcript().empty());
+    CloseHandle(copier);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -80,7 +91,10 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"lone_bin_tilde", {"fw.bin~"}, {}, 0, false, {kNoImageBox, "answer IDOK"}},
         FolderCase{"lone_bin2", {"old.bin2"}, {}, 0, false, {kNoImageBox, "answer IDOK"}},
         FolderCase{"image_beside_backup", {"fw.bin~", "fw.bin"}, {}, 0, true, {}},
-        FolderCase{"long_name_image", {"touchpad firmware.Bin"}, {}, 0, true, {}}),
+        FolderCase{"long_name_image", {"touchpad firmware.Bin"}, {}, 0, true, {}},
+        // The image opens with read sharing only: one still being written is refused.
+        FolderCase{
+            "being_copied", {"fw.bin"}, {}, 0, false, {kOpenFailedBox, "answer IDOK"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FwImage, HeaderIsBigEndianAndSectionsFollowIt) {

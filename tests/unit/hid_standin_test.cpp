@@ -231,6 +231,51 @@ TEST_F(HostDeviceTree, PathsOpenWithoutRegardToCaseAndUnknownPathsFail) {
     EXPECT_TRUE(host_handle_release(handle));
 }
 
+// The touchpad's driver holds its collections open: only an open with access 0 shares with an
+// exclusive holder; read or write access must be shared both ways, as Windows checks it.
+struct HeldCase {
+    const char* name;
+    sim::HeldOpen held;
+    DWORD access;
+    DWORD share;
+    bool opens;
+};
+
+class HostDeviceTreeHeld : public HostDeviceTree, public ::testing::WithParamInterface<HeldCase> {};
+
+TEST_P(HostDeviceTreeHeld, OpenSharesWithTheDriversHandle) {
+    sim::SimCollection held = collection(0xFF01, 5, 7);
+    held.held_open = GetParam().held;
+    sim::pc().devices = {device(0x1234, {held})};
+    const std::wstring path = host_interface_path(0, 0);
+    HANDLE handle = host_open_device_path(path.c_str(), GetParam().access, GetParam().share);
+    EXPECT_EQ(handle != INVALID_HANDLE_VALUE, GetParam().opens);
+    if (!GetParam().opens) {
+        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+        return;
+    }
+    // Beside the driver's handle and this one (which alone holds a collection nobody else does),
+    // an open that reads and shares nothing fails.
+    EXPECT_EQ(host_open_device_path(path.c_str(), GENERIC_READ, 0), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(CloseHandle(handle));
+}
+
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShareBoth = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostDeviceTreeHeld,
+    ::testing::Values(
+        HeldCase{"AccessZero", sim::HeldOpen::Exclusive, 0, kShareBoth, true},
+        HeldCase{"AccessZeroSharingNothing", sim::HeldOpen::Exclusive, 0, 0, true},
+        HeldCase{"ReadWrite", sim::HeldOpen::Exclusive, kReadWrite, kShareBoth, false},
+        HeldCase{"ReadOnly", sim::HeldOpen::Exclusive, GENERIC_READ, kShareBoth, false},
+        HeldCase{"SharedReadWrite", sim::HeldOpen::Shared, kReadWrite, kShareBoth, true},
+        HeldCase{"SharedButNotSharing", sim::HeldOpen::Shared, GENERIC_READ, FILE_SHARE_READ,
+                 false},
+        HeldCase{"NotHeld", sim::HeldOpen::None, kReadWrite, FILE_SHARE_READ, true}),
+    [](const ::testing::TestParamInfo<HeldCase>& info) { return info.param.name; });
+
 // ---- HID ---------------------------------------------------------------------------------------
 
 TEST_F(HostDeviceTree, AttributesCapsAndValueCapsDescribeTheCollection) {
@@ -472,7 +517,8 @@ TEST_F(DeviceScenario, EveryDeviceKeyIsRead) {
         "devices": [
             {"vendor_id": "0x044e", "product_id": 4660, "version_number": "0xffff",
              "collections": [{"usage_page": "0xFF03", "report_id": 9, "report_count": 7,
-                              "feature_value_caps": 0, "accepts": "control"}],
+                              "feature_value_caps": 0, "accepts": "control",
+                              "held_open": "none"}],
              "controller": {"firmware_version": "2.1A", "config_version": "0x30",
                             "system_memory": {"0": 1, "0x1FF": "0xee"},
                             "information_memory": {"1023": 255},
@@ -495,6 +541,8 @@ TEST_F(DeviceScenario, EveryDeviceKeyIsRead) {
     EXPECT_EQ(d.collections[0].report_id, 9);
     EXPECT_EQ(d.collections[0].feature_value_caps, 0);
     EXPECT_EQ(d.collections[0].accepts, sim::CollectionKind::Control);
+    EXPECT_EQ(d.collections[0].held_open, sim::HeldOpen::None);
+    EXPECT_EQ(sim::pc().devices[1].collections[0].held_open, sim::HeldOpen::Exclusive);
     EXPECT_EQ(d.controller.main_memory[2], 2);
     EXPECT_EQ(d.controller.main_memory[3], 0x1A);
     EXPECT_EQ(d.controller.main_memory[0], 0xFF);
@@ -585,6 +633,8 @@ INSTANTIATE_TEST_SUITE_P(
                         "active_mode"},
         BadScenarioCase{"Accepts", R"({"devices": [{"collections": [{"accepts": "both"}]}]})",
                         "collections[0].accepts: must be control, data or none"},
+        BadScenarioCase{"HeldOpen", R"({"devices": [{"collections": [{"held_open": true}]}]})",
+                        "held_open: must be exclusive, shared or none"},
         BadScenarioCase{"MouseIds", R"({"mouse_devices": ["ACPI"]})", "mouse_devices[0]"},
         BadScenarioCase{"DevicesNotAList", R"({"devices": {}})", "devices: must be a list"}),
     [](const ::testing::TestParamInfo<BadScenarioCase>& info) { return info.param.name; });

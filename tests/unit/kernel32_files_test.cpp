@@ -280,6 +280,8 @@ const ShareCase kShareCases[] = {
     {"writer_and_reader_share_all", GENERIC_WRITE, kShareBoth, GENERIC_READ, kShareBoth, true},
     {"appender_counts_as_writer", FILE_APPEND_DATA, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ,
      false},
+    // Asking for no data access at all is never a sharing violation.
+    {"no_data_access_beside_exclusive", kLogAccess, 0, 0, 0, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, Sharing, ::testing::ValuesIn(kShareCases),

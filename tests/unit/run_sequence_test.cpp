@@ -265,6 +265,123 @@ TEST(RunSequence, SystemMemoryPastPosition487IsNeverCompared) {
     EXPECT_EQ(test::run_program(L""), 0);
 }
 
+// The masked comparisons: a nonzero mask byte demands the whole byte, a zero one skips it, and a
+// comparison that compared nothing is no match. The system check compares positions 0 to 487.
+struct MaskCase {
+    const char* name;
+    const char* memory;     // "system_memory" or "information_memory"
+    std::size_t zero_masks; // the image's first N mask bytes of that block set to 0
+    int position;           // -1, or a position whose expected byte becomes 0x01 under `mask`
+    std::uint8_t mask;
+    std::uint8_t read; // what the controller holds at `position`
+    bool matches;
+};
+
+class MaskTest : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(MaskTest, WholeBytesUnderNonzeroMasksAndNothingComparedFails) {
+    const MaskCase& c = GetParam();
+    const bool system = std::string(c.memory) == "system_memory";
+    const std::size_t block = system ? sim::kImageSystemBlock : sim::kImageInformationBlock;
+    const std::size_t masks =
+        block + (system ? sim::kImageSystemBytes : sim::kImageInformationBytes);
+    test::Sandbox sandbox;
+    std::vector<std::uint8_t> image = test::make_image();
+    std::fill_n(image.begin() + static_cast<long>(masks), c.zero_masks, 0);
+    test::Json controller = test::Json::object();
+    if (c.position >= 0) {
+        image[block + static_cast<std::size_t>(c.position)] = 0x01;
+        image[masks + static_cast<std::size_t>(c.position)] = c.mask;
+        controller[c.memory][std::to_string(c.position)] = c.read;
+    }
+    sandbox.write_file("fw.bin", image);
+    test::load_scenario(test::ScenarioBuilder()
+                            .answer("question", "no")
+                            .device(test::DeviceBuilder().controller(controller)));
+    EXPECT_EQ(test::run_program(L""), c.matches ? 0 : 1603);
+    EXPECT_EQ(test::transcript().front(),
+              c.matches ? "box Question 0x24 Current FW version is 3.07\\nWould you like to update "
+                          "FW to 3.08 ?"
+              : system  ? "box Warning 0x30 System memory does not match."
+                        : "box Warning 0x30 Information memory does not match.");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MaskTest,
+    ::testing::Values(
+        MaskCase{"system_all_masks_zero", "system_memory", 512, -1, 0, 0, false},
+        MaskCase{"system_masks_only_past_487", "system_memory", 488, -1, 0, 0, false},
+        MaskCase{"system_mask_0x80_compares_the_whole_byte", "system_memory", 0, 1, 0x80, 0x81,
+                 false},
+        // Equal under the mask's bit, different as whole bytes.
+        MaskCase{"system_mask_0x80_over_bits_that_differ", "system_memory", 0, 1, 0x80, 0x00,
+                 false},
+        MaskCase{"system_zero_mask_skips_a_difference", "system_memory", 0, 1, 0x00, 0x81, true},
+        MaskCase{"information_all_masks_zero", "information_memory", 1024, -1, 0, 0, false},
+        MaskCase{"information_mask_0x01_compares_the_whole_byte", "information_memory", 0, 1023,
+                 0x01, 0x81, false},
+        MaskCase{"information_equal_under_mask_0x80", "information_memory", 0, 1023, 0x80, 0x01,
+                 true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Each flag of Setting.ini gates its own step only: the step runs with its bit alone set and is
+// skipped with every bit but its own set.
+struct GateCase {
+    const char* key;
+    const char* scenario; // makes the step that the key gates fail
+    const char* failure;  // that step's log line
+};
+
+class FlagGateTest : public ::testing::TestWithParam<GateCase> {
+  protected:
+    // An interactive run that declines the update, with the key alone on or alone off.
+    int run_with_key(bool on) const {
+        std::string settings = "[Setting]\n";
+        for (const char* key : {"AC", "PID", "SYS", "INFO", "CONF", "ROLLBACK", "PNPID"}) {
+            settings +=
+                std::string(key) + ((key == std::string(GetParam().key)) == on ? "=1\n" : "=0\n");
+        }
+        sandbox_.add_image();
+        sandbox_.write_text("Setting.ini", settings);
+        test::Json scenario = test::Json::parse(GetParam().scenario);
+        scenario["answers"]["question"] = "no";
+        if (!scenario.contains("mouse_devices")) {
+            scenario["mouse_devices"] = test::Json::parse(R"([["ABCD*VORK0810&XYZ"]])");
+        }
+        test::load_scenario(scenario.dump());
+        return test::run_program(L"/v LOGFILE=fw.log");
+    }
+    test::Sandbox sandbox_;
+};
+
+TEST_P(FlagGateTest, StepRunsWithItsBitAlone) {
+    EXPECT_EQ(run_with_key(true), std::string(GetParam().key) == "ROLLBACK" ? 8 : 1603);
+    EXPECT_EQ(test::log_lines("fw.log").at(2), GetParam().failure);
+}
+
+TEST_P(FlagGateTest, StepIsSkippedWithEveryOtherBit) {
+    EXPECT_EQ(run_with_key(false), 0);
+    EXPECT_EQ(test::log_lines("fw.log").at(2), "Exit code = 0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FlagGateTest,
+    ::testing::Values(
+        GateCase{"AC", R"({"power": {"ac_line_status": 0}})", "AC adaptor does not connect to PC."},
+        GateCase{"PID", R"({"devices": [{"product_id": "0x4321"}]})",
+                 "Could not find Norvane device."},
+        GateCase{"SYS", R"({"devices": [{"controller": {"system_memory": {"1": 0}}}]})",
+                 "System memory does not match."},
+        GateCase{"INFO", R"({"devices": [{"controller": {"information_memory": {"1023": 0}}}]})",
+                 "Information memory does not match."},
+        GateCase{"CONF", R"({"devices": [{"controller": {"config_version": 9}}]})",
+                 "Config version does not match."},
+        GateCase{"ROLLBACK", R"({"devices": [{"controller": {"firmware_version": "3.08"}}]})",
+                 "Exit code = 8"},
+        GateCase{"PNPID", R"({"mouse_devices": [["ACPI*VORK0814&A"]]})",
+                 "This is not target system."}),
+    [](const auto& info) { return std::string(info.param.key); });
+
 TEST(RunSequence, ConfigurationThatCannotBeReadPassesTheStep) {
     test::Sandbox sandbox(R"({"answers": {"question": "no"}, "devices": [{"controller": {
         "config_version": 77, "faults": [

@@ -52,6 +52,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PnpId, WholeStringComparison) {
+    for (const char* accepted :
+         {"*VORK0810", "*VORK080E", "*VORK0812", "*VORK0811", "*VORK080F", "*VORK0813"}) {
+        EXPECT_TRUE(_is_target_pnp_id(accepted)) << accepted;
+    }
     EXPECT_TRUE(_is_target_pnp_id("*VORK080F"));
     EXPECT_FALSE(_is_target_pnp_id("*VORK080F "));
     EXPECT_FALSE(_is_target_pnp_id("*VORK080"));

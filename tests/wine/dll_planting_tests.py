@@ -4,13 +4,16 @@
     python3 tests/wine/dll_planting_tests.py [-k SUBSTRING] [--keep]
 
 A technician unpacks NorvaneFwUpdater.exe into any folder and runs it elevated. Whoever can write
-to that folder, or to the current folder, can put a hid.dll, version.dll or comctl32.dll there.
-These tests put such DLLs (build/windows/tools/planted/, from tests/tools/wine/planted_dll.c: each
-writes planted-NAME.txt into the current folder and beside the exe when it is loaded) beside a
-copy of the exe and into the current folder, tell Wine to prefer native DLLs of those names, and
-run the exe silently on a valid image:
+to that folder, or to the current folder, can put a hid.dll, version.dll, comctl32.dll or
+uxtheme.dll there. These tests put such DLLs (build/windows/tools/planted/, from
+tests/tools/wine/planted_dll.c: each writes planted-NAME.txt into the current folder and beside
+the exe when it is loaded) beside a copy of the exe and into the current folder, tell Wine to
+prefer native DLLs of those names, and run the exe on a valid image:
 
-  - NorvaneFwUpdater.exe must load none of them and end as it does without them;
+  - NorvaneFwUpdater.exe must load none of them and end as it does without them, silently and
+    interactively (a window opens: the system then loads uxtheme.dll by its bare name, through the
+    process's DLL search, which the exe restricts to the system directory; the run's box is
+    dismissed with driver.exe);
   - NorvaneFwUpdaterStaticImports.exe (build/windows/tools/), the same product linked against
     hid.dll, version.dll and comctl32.dll, must load the planted hid.dll and version.dll: this
     shows the test can fail. Its comctl32.dll comes from the side-by-side store, where the
@@ -31,10 +34,14 @@ import wine_tests as harness
 # This file's tests only: the runner of wine_tests.py runs what is registered with harness.test.
 harness.TESTS.clear()
 
-PLANTED_NAMES = ('hid', 'version', 'comctl32')
+PLANTED_NAMES = ('hid', 'version', 'comctl32', 'uxtheme')
+IMPORTED_NAMES = ('hid', 'version', 'comctl32')  # what the static-imports build imports
 PLANTED_DLLS = tuple(name + '.dll' for name in PLANTED_NAMES)
-NATIVE_FIRST = 'hid,version,comctl32=n,b;mscoree,mshtml='
+NATIVE_FIRST = 'hid,version,comctl32,uxtheme=n,b;mscoree,mshtml='
 NO_DEVICE_LINES = ['Could not find Norvane device.', 'Exit code = 1603']
+NO_DEVICE_BOX = 'Warning'
+IDOK = 1
+WINDOW_TIMEOUT_MS = 20000
 NO_DEVICE_CODE = 1603
 LOADED_MODULE = re.compile(r'Loaded L"([^"]+)"')
 SYSTEM_DIRECTORY = 'c:\\windows\\system32\\'
@@ -94,23 +101,32 @@ class Case:
                       for folder in (self.app, self.work) for name in PLANTED_NAMES
                       if os.path.exists(os.path.join(folder, marker_name(name))))
 
-    def run(self, wine):
-        """Runs the exe silently with native DLLs preferred. Returns (code, log, loaded modules)."""
+    def run(self, wine, arguments=tuple(harness.SILENT_ARGS), answer_box=False):
+        """Runs the exe (silently unless told otherwise) with native DLLs preferred; with
+        answer_box, dismisses the warning box an interactive run shows. Returns (code, log,
+        loaded modules)."""
         for name in os.listdir(self.work):
             if name == 'fw.log' or name.startswith('planted-'):
                 os.remove(os.path.join(self.work, name))
         env = dict(wine.env, WINEDLLOVERRIDES=NATIVE_FIRST, WINEDEBUG='+loaddll')
-        command = ['wine', harness.LAUNCH, harness.windows_path(self.exe)] + harness.SILENT_ARGS
+        command = ['wine', harness.LAUNCH, harness.windows_path(self.exe)] + list(arguments)
+        process = subprocess.Popen(command, cwd=self.work, env=env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
         try:
-            done = subprocess.run(command, cwd=self.work, env=env, stdout=subprocess.PIPE,
-                                  stderr=subprocess.PIPE, timeout=harness.RUN_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            raise AssertionError('the exe did not end within %d s' % harness.RUN_TIMEOUT)
-        out = done.stdout.decode('utf-8', 'replace')
+            if answer_box:
+                drive(wine, 'wait-window', NO_DEVICE_BOX, WINDOW_TIMEOUT_MS)
+                drive(wine, 'click', NO_DEVICE_BOX, IDOK)
+            stdout, stderr = process.communicate(timeout=harness.RUN_TIMEOUT)
+        except (subprocess.TimeoutExpired, AssertionError):
+            process.kill()
+            process.communicate()
+            raise AssertionError('the exe did not end as expected within %d s' %
+                                 harness.RUN_TIMEOUT)
+        out = stdout.decode('utf-8', 'replace')
         match = re.search(r'^exit (\d+)\r?$', out, re.M)
         if not match:
             raise AssertionError('launch.exe printed no exit code: %r' % out)
-        trace = done.stderr.decode('utf-8', 'replace')
+        trace = stderr.decode('utf-8', 'replace')
         # The trace names every module that launch.exe and the exe loaded, with its path.
         loaded = [m.lower().replace('\\\\', '\\') for m in LOADED_MODULE.findall(trace)]
         return int(match.group(1)), self.log_lines(), loaded
@@ -118,6 +134,16 @@ class Case:
     def log_lines(self):
         lines = harness.read_log(self.work).decode('ascii', 'replace').split('\r\n')
         return lines[2:-1]  # after "Command:" and "Executed:", before the final line end
+
+
+def drive(wine, *words):
+    """One driver.exe command on the run's windows; AssertionError unless it answers ok."""
+    done = subprocess.run(['wine', os.path.join(harness.BUILD, 'windows', 'tools', 'driver.exe')] +
+                          [str(word) for word in words], env=wine.env, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=harness.RUN_TIMEOUT)
+    answer = done.stdout.decode('utf-8', 'replace').strip()
+    if not answer.startswith('ok'):
+        raise AssertionError('driver.exe %s: %s' % (' '.join(str(w) for w in words), answer))
 
 
 def check_no_device_run(code, lines, label):
@@ -137,7 +163,7 @@ def hardened_exe_imports_none_of_them(ctx):
 @harness.test
 def static_imports_build_imports_them(ctx):
     require(static_exe())
-    missing = set(PLANTED_DLLS) - imported_dlls(static_exe())
+    missing = {name + '.dll' for name in IMPORTED_NAMES} - imported_dlls(static_exe())
     if missing:
         raise AssertionError('NorvaneFwUpdaterStaticImports.exe does not import %s' %
                              ', '.join(sorted(missing)))
@@ -165,10 +191,24 @@ def hardened_exe_ignores_planted_dlls(ctx):
 
 
 @harness.test
+def hardened_exe_ignores_planted_dlls_in_an_interactive_run(ctx):
+    case = Case(ctx, 'interactive', harness.EXE)
+    case.plant()
+    code, lines, loaded = case.run(ctx.wine, ['/v', 'LOGFILE=fw.log'], answer_box=True)
+    if case.markers():
+        raise AssertionError('planted DLLs were loaded: %s' % ', '.join(case.markers()))
+    check_no_device_run(code, lines, 'interactive, with planted DLLs')
+    if SYSTEM_DIRECTORY + 'uxtheme.dll' not in loaded:
+        raise AssertionError('uxtheme.dll was not loaded from the system directory: %s' % loaded)
+
+
+@harness.test
 def static_imports_build_loads_planted_dlls(ctx):
     case = Case(ctx, 'static_imports', static_exe())
     case.plant()
     _code, _lines, loaded = case.run(ctx.wine)
+    # uxtheme.dll comes with comctl32.dll, which imports it: Wine binds the imports of the
+    # side-by-side comctl32.dll from the exe's folder first.
     wanted = sorted(os.path.join(folder, marker_name(name)) for folder in ('app', 'work')
                     for name in PLANTED_NAMES if name not in SIDE_BY_SIDE)
     if case.markers() != wanted:

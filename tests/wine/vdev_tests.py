@@ -34,14 +34,13 @@ harness.TESTS.clear()
 test = harness.test
 
 VDEV = os.path.join(harness.ROOT, 'tests', 'tools', 'wine', 'vdev')
-FWSIM = PROBE = PREFIX = ''
+FWSIM = PREFIX = ''
 
 
 def set_build_dir(build):
-    global FWSIM, PROBE, PREFIX
+    global FWSIM, PREFIX
     harness.set_build_dir(build)
     FWSIM = os.path.join(harness.BUILD, 'host', 'fwsim')
-    PROBE = os.path.join(harness.BUILD, 'windows', 'tools', 'hid_probe.exe')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_VDEV_PREFIX') or
                              os.path.join(harness.BUILD, 'wine-prefix-vdev'))
 
@@ -202,11 +201,7 @@ def one_device(controller=None, **keys):
 
 @test
 def interface_paths_read_like_windows(ctx):
-    folder = ctx.folder('paths')
-    scenario_path = os.path.join(ctx.base, 'paths.json')
-    with open(scenario_path, 'w') as f:
-        json.dump({'devices': [{'product_id': '0x5678'}]}, f)
-    vdev(ctx, folder, 'up', scenario_path)
+    folder = bring_up(ctx, 'paths', {'devices': [{'product_id': '0x5678'}]})
     ours = sorted(p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower())
     pattern = re.compile(r'^\\\\\?\\hid#vid_044e&pid_5678&col0([12])#[^#]+#'
                          r'\{4d1e55b2-f16f-11cf-88cb-001111000030\}$', re.I)
@@ -498,7 +493,7 @@ def request(report_id, command, address, length):
 
 def probe(ctx, folder, path, *steps):
     """hid_probe.exe's answer lines for the steps on one interface path."""
-    done = subprocess.run(['wine', PROBE, path] + [str(step) for step in steps], cwd=folder,
+    done = subprocess.run(['wine', harness.PROBE, path] + [str(step) for step in steps], cwd=folder,
                           env=ctx.wine.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                           timeout=VDEV_TIMEOUT, check=True)
     return done.stdout.decode('ascii').splitlines()
@@ -531,6 +526,27 @@ def calls_on_a_removed_device_fail(ctx):
 
 
 @test
+def collections_held_by_the_touchpad_driver(ctx):
+    # On a PC the touchpad's driver holds its collections open for reading and writing and shares
+    # neither; an open with access 0, as the program makes, is never refused for it. Wine checks
+    # no sharing on HID collections: it lets an open for reading and writing through as well,
+    # which Windows (and the host's stand-ins) refuse. The update goes through beside the holders.
+    folder = bring_up(ctx, 'held', {})
+    control, data = sorted(p for p in interfaces(ctx, folder) if 'vid_044e' in p.lower())
+    read_write = harness.GENERIC_READ | harness.GENERIC_WRITE
+    with harness.held_open(ctx.wine, folder, control, read_write, 0), \
+            harness.held_open(ctx.wine, folder, data, read_write, 0):
+        answers = probe(ctx, folder, control, 'hold', '0', '3', 'hold', '%x' % read_write, '3')
+        if answers != ['ok', 'ok']:
+            raise AssertionError('opens beside the holder: %r, expected access 0 and, under Wine, '
+                                 'reading and writing to open' % answers)
+        got, _out = ctx.wine.run(folder, harness.SILENT_ARGS)
+    lines = log_lines(harness.read_log(folder))
+    if got != 0 or lines != SUCCESS_LINES:
+        raise AssertionError('exit code %d, log %r beside the holders' % (got, lines))
+
+
+@test
 def bad_scenario_is_refused(ctx):
     folder = ctx.folder('bad_scenario')
     scenario_path = os.path.join(ctx.base, 'bad_scenario.json')
@@ -551,7 +567,7 @@ class Context(harness.Context):
 
 def main():
     options = harness.parse_options(__doc__, set_build_dir)
-    parts = [harness.EXE, harness.LAUNCH, FWSIM, harness.FWIMAGE, PROBE,
+    parts = [harness.EXE, harness.LAUNCH, FWSIM, harness.FWIMAGE, harness.PROBE,
              os.path.join(harness.BUILD, 'windows', 'tools', 'vdev', 'norvane_vdev.sys'),
              os.path.join(harness.BUILD, 'windows', 'tools', 'vdev', 'vdevctl.exe')]
     if harness.report_missing(parts, 'build both builds first (make build)'):

@@ -17,6 +17,7 @@ The last line of output is "N passed, N failed"; the exit status is 1 when any t
 """
 
 import argparse
+import contextlib
 import ctypes
 import datetime
 import os
@@ -31,15 +32,15 @@ import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
-BUILD = EXE = LAUNCH = HOLD_FILE = FWIMAGE = PREFIX = ''
+BUILD = EXE = LAUNCH = PROBE = FWIMAGE = PREFIX = ''
 
 
 def set_build_dir(build):
-    global BUILD, EXE, LAUNCH, HOLD_FILE, FWIMAGE, PREFIX
+    global BUILD, EXE, LAUNCH, PROBE, FWIMAGE, PREFIX
     BUILD = os.path.abspath(build)
     EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
     LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
-    HOLD_FILE = os.path.join(BUILD, 'windows', 'tools', 'hold_file.exe')
+    PROBE = os.path.join(BUILD, 'windows', 'tools', 'hid_probe.exe')
     FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_PREFIX') or
                              os.path.join(BUILD, 'wine-prefix'))
@@ -50,6 +51,10 @@ OBJDUMP = 'x86_64-w64-mingw32-objdump'
 IMAGE_SIZE = 68620
 PR_SET_CHILD_SUBREAPER = 36
 RUN_TIMEOUT = 90  # seconds for one run of the exe under Wine
+HOLD_MS = 300000  # at most, how long another program holds a file or collection open
+GENERIC_READ = 0x80000000
+GENERIC_WRITE = 0x40000000
+FILE_SHARE_READ = 1
 SILENT_ARGS = ['/s', '/v', 'LOGFILE=fw.log']
 SCREEN_SIZE = '1024x768'
 LAUNCH_EXIT = re.compile(r'^exit (\d+)\r?$', re.M)
@@ -186,6 +191,23 @@ class Wine:
             raise AssertionError('wine status %d is not the low byte of %d' %
                                  (done.returncode, code))
         return code, out
+
+
+@contextlib.contextmanager
+def held_open(wine, folder, path, access, share):
+    """PATH (a Windows path) held open by another program, hid_probe.exe, with the desired access
+    and share mode given, while the block runs."""
+    holder = subprocess.Popen(['wine', PROBE, path, 'hold', '%x' % access, '%x' % share, 'sleep',
+                               str(HOLD_MS)], cwd=folder, env=wine.env, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    try:
+        answer = holder.stdout.readline().decode('ascii', 'replace').strip()
+        if answer != 'ok':
+            raise AssertionError('hid_probe.exe could not hold %s open: %r' % (path, answer))
+        yield
+    finally:
+        holder.kill()
+        holder.wait()
 
 
 def windows_path(path):
@@ -570,6 +592,21 @@ def pnpid_check_without_touchpad(ctx):
 
 
 @test
+def image_being_copied_is_refused(ctx):
+    # A copy still writing the image lets others read it; the program shares no writing and is
+    # refused, as it would be with the half-copied bytes.
+    folder = ctx.folder('being_copied')
+    image = os.path.join(folder, 'FW.bin')
+    make_image(image)
+    started = datetime.datetime.now()
+    with held_open(ctx.wine, folder, windows_path(image), GENERIC_WRITE, FILE_SHARE_READ):
+        got, _out = ctx.wine.run(folder, SILENT_ARGS)
+    check_run_log(read_log(folder), CANNOT_READ, started, datetime.datetime.now())
+    if got != 1603:
+        raise AssertionError('exit code %d, expected 1603' % got)
+
+
+@test
 def no_log_without_v(ctx):
     folder = ctx.folder('no_v')
     got, _ = ctx.wine.run(folder, ['/s', 'LOGFILE=fw.log'])
@@ -626,25 +663,18 @@ def no_question_in_a_window_station_nobody_sees(ctx):
 @test
 def settings_held_by_another_program_fail_the_run(ctx):
     # Held without sharing, the file would have read as the defaults (PNPID off).
-    def prepare(folder):
-        make_image(os.path.join(folder, 'FW.bin'))
-        with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
-            f.write(b'[Setting]\r\nPNPID=1\r\n')
-    holder = None
-
-    def hold(folder):
-        nonlocal holder
-        prepare(folder)
-        holder = subprocess.Popen(['wine', HOLD_FILE, 'Setting.ini'], cwd=folder, env=ctx.wine.env,
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                  stderr=subprocess.DEVNULL)
-        if holder.stdout.readline().strip() != b'held':
-            raise AssertionError('hold_file.exe did not hold Setting.ini')
-    try:
-        silent_case(ctx, 'settings_held', hold, ['Setting.ini cannot be read.', 'Exit code = 1603'])
-    finally:
-        if holder is not None:
-            holder.communicate(timeout=30)
+    folder = ctx.folder('settings_held')
+    make_image(os.path.join(folder, 'FW.bin'))
+    settings = os.path.join(folder, 'Setting.ini')
+    with open(settings, 'wb') as f:
+        f.write(b'[Setting]\r\nPNPID=1\r\n')
+    started = datetime.datetime.now()
+    with held_open(ctx.wine, folder, windows_path(settings), GENERIC_READ, 0):
+        got, _out = ctx.wine.run(folder, SILENT_ARGS)
+    check_run_log(read_log(folder), ['Setting.ini cannot be read.', 'Exit code = 1603'], started,
+                  datetime.datetime.now())
+    if got != 1603:
+        raise AssertionError('exit code %d, expected 1603' % got)
 
 
 def check_link_refused(ctx, name, plant, target, target_bytes):
@@ -762,7 +792,7 @@ def report_missing(paths, what):
 
 def main():
     options = parse_options(__doc__)
-    if report_missing((EXE, LAUNCH), 'build the Windows build first (make build)'):
+    if report_missing((EXE, LAUNCH, PROBE), 'build the Windows build first (make build)'):
         return 1
     return run_tests(options, Wine(), Context, 'norvane-wine-', 'Wine system tests')
 

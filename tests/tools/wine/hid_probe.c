@@ -7,10 +7,12 @@
  * Steps: "open" (CreateFileW with access 0 and read/write sharing, as the updater opens a
  * collection), "set HEX" (HidD_SetFeature with those bytes), "get LENGTH" (HidD_GetFeature into
  * a buffer of that length, byte 0 the report ID of the last set), "attributes"
- * (HidD_GetAttributes), "sleep MS", "close" (CloseHandle) and "wait-removed MS" (until the path
- * no longer opens because it is not found, at most MS). One line per step: "ok", "ok HEX"
- * for a get, "ok VID PID VERSION" for attributes, or "error N" with GetLastError. hid.dll is
- * loaded from System32. Exit 0 when every step ran, 2 for bad usage. */
+ * (HidD_GetAttributes), "sleep MS", "close" (CloseHandle), "wait-removed MS" (until the path
+ * no longer opens because it is not found, at most MS) and "hold ACCESS SHARE" (one more handle
+ * on the path, opened with that desired access and share mode in hex and kept until the end, as
+ * another program holds a collection open). One line per step: "ok", "ok HEX" for a get,
+ * "ok VID PID VERSION" for attributes, or "error N" with GetLastError. hid.dll is loaded from
+ * System32. Exit 0 when every step ran, 2 for bad usage. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -107,6 +109,18 @@ static HANDLE open_path(const wchar_t* path) {
     return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
 }
 
+/* Opens one more handle with the given access and share mode (hex); it stays open until the
+ * probe ends. */
+static void step_hold(const wchar_t* path, const wchar_t* access, const wchar_t* share) {
+    const HANDLE handle = CreateFileW(path, wcstoul(access, NULL, HEX_BASE),
+                                      wcstoul(share, NULL, HEX_BASE), NULL, OPEN_EXISTING, 0, NULL);
+    if (handle == INVALID_HANDLE_VALUE) {
+        report_error();
+        return;
+    }
+    printf("ok\n");
+}
+
 static void step_wait_removed(const wchar_t* path, const wchar_t* limit_text) {
     const DWORD limit = wcstoul(limit_text, NULL, 10);
     DWORD waited = 0;
@@ -161,6 +175,9 @@ int wmain(int argc, wchar_t** argv) {
         } else if (wcscmp(step, L"wait-removed") == 0) {
             step_wait_removed(argv[1], argument);
             ++i;
+        } else if (wcscmp(step, L"hold") == 0 && i + 2 < argc) {
+            step_hold(argv[1], argument, argv[i + 2]);
+            i += 2;
         } else if (wcscmp(step, L"close") == 0) {
             if (CloseHandle(device)) {
                 printf("ok\n");

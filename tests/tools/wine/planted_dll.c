@@ -1,8 +1,9 @@
 /* planted_dll.c: a DLL that poses as a system DLL (test helper, Windows DLL, never shipped).
  *
- * Built three times, as hid.dll (PLANTED_HID), version.dll (PLANTED_VERSION) and comctl32.dll
+ * Built four times, as hid.dll (PLANTED_HID), version.dll (PLANTED_VERSION) and comctl32.dll
  * (PLANTED_COMCTL32), each exporting the functions of that DLL which NorvaneFwUpdater.exe uses,
- * so that a program importing them would load it without complaint. When a process loads it,
+ * so that a program importing them would load it without complaint, and as uxtheme.dll
+ * (PLANTED_UXTHEME), which the system loads by name once a window opens. When a process loads it,
  * DllMain writes the marker file planted-NAME.txt (NAME being hid, version or comctl32) into the
  * current folder and into the folder of the process's exe, holding the path of that exe. Its
  * functions forward nothing: they fail (FALSE, 0, a HID error status, the null GUID).
@@ -15,8 +16,10 @@
 #define PLANTED_NAME L"version"
 #elif defined(PLANTED_COMCTL32)
 #define PLANTED_NAME L"comctl32"
+#elif defined(PLANTED_UXTHEME)
+#define PLANTED_NAME L"uxtheme"
 #else
-#error "define PLANTED_HID, PLANTED_VERSION or PLANTED_COMCTL32"
+#error "define PLANTED_HID, PLANTED_VERSION, PLANTED_COMCTL32 or PLANTED_UXTHEME"
 #endif
 
 #define MARKER_NAME L"planted-" PLANTED_NAME L".txt"
@@ -155,11 +158,11 @@ EXPORTED BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR sub_block, LPVOID* va
     return FALSE;
 }
 
-#else
+#elif defined(PLANTED_COMCTL32)
 
 EXPORTED BOOL WINAPI InitCommonControlsEx(const void* controls) {
     (void)controls;
     return FALSE;
 }
 
-#endif
+#endif /* uxtheme.dll is loaded by name and its functions looked up: it needs no export here */
