@@ -14,9 +14,11 @@ the builds there stay incremental from one run to the next.
 
 Host: the copy is built without sanitizers in build/mutants/host (clang, and lld when there is
 one), and the unmutated tests must pass. Warnings do not fail these builds: a mutant that draws
-one (an unused constant) must still be caught by a test. Then for each mutation the snippet is replaced in the copy, unit_tests is rebuilt (one
-object and the link) and run with --gtest_fail_fast: first the tests of its filter, and only when
-none of them failed, all the others. The first failing test is the mutation's killer.
+one (an unused constant) must still be caught by a test. Then for each mutation the snippet is
+replaced in the copy, unit_tests is rebuilt (one object and the link) and run with
+--gtest_fail_fast: first the tests of its filter, and only when none of them failed, all the
+others. The first failing test is the mutation's killer; a test that hangs is killed after
+TEST_TIMEOUT_S and counts as the killer.
 
 Windows: the copy is cross-built in build/mutants/windows (the release build's options), and the
 Wine tests each mutation names must pass unmutated. Then for each mutation the exe alone is
