@@ -34,11 +34,11 @@ constexpr DeviceAddress kConfigWordLow = 0x110005;
 constexpr DeviceAddress kConfigByteA = 0x110006;
 constexpr DeviceAddress kConfigByteB = 0x110007;
 
-// Command codes written to the command register.
+// Command codes written to the command register. Main memory's two commands share one base: as it
+// is (0x01) it erases, with kCommandFlag added (0x05) it programs.
 constexpr std::uint8_t kCommandInformation = 0x06;
 constexpr std::uint8_t kCommandSystem = 0x07;
-constexpr std::uint8_t kCommandErase = 0x01;   // base 1, flag clear
-constexpr std::uint8_t kCommandProgram = 0x01; // base 1, flag set: 0x05
+constexpr std::uint8_t kCommandMainMemoryBase = 0x01;
 constexpr std::uint8_t kCommandFlag = 0x04;
 
 // Values of the update sequence.

@@ -1,37 +1,33 @@
 // Opening and closing the two channels. Every operation that talks to the controller opens what it
 // needs and closes both channels before it returns; no handle outlives one operation.
 #include "device/device_link.h"
+#include "device/internal.h"
 
 namespace norvane {
 
 namespace {
 
-HANDLE open_channel_path(const HidChannel& channel) {
-    if (channel.path.empty()) {
-        return INVALID_HANDLE_VALUE; // never bound
-    }
-    return CreateFileW(channel.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
-}
-
 void close_channel(HidChannel& channel) {
-    if (channel.handle != nullptr) {
+    if (channel.handle != INVALID_HANDLE_VALUE) {
         CloseHandle(channel.handle);
-        channel.handle = nullptr;
+        channel.handle = INVALID_HANDLE_VALUE;
     }
 }
 
 bool open_channel(HidChannel& channel) {
     close_channel(channel);
-    HANDLE handle = open_channel_path(channel);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return false;
+    if (!channel.path.empty()) { // a channel never bound has nothing to open
+        channel.handle = _open_collection(channel.path.c_str());
     }
-    channel.handle = handle;
-    return true;
+    return channel.handle != INVALID_HANDLE_VALUE;
 }
 
 } // namespace
+
+HANDLE _open_collection(const wchar_t* path) {
+    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+}
 
 bool _open_control_channel() {
     if (!open_channel(g_device_link.control)) {

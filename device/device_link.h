@@ -10,8 +10,6 @@
 
 namespace norvane {
 
-constexpr std::uint16_t kTargetVendorId = 0x044E;
-constexpr std::uint16_t kExcludedProductId = 0x1212;
 constexpr std::uint16_t kRelaxedHidVersion = 0xFFFF; // status bytes are not examined
 // The pause after each write that the controller needs unless the run asks for another.
 constexpr std::uint32_t kDefaultWritePauseMs = 2;
@@ -23,19 +21,19 @@ struct TargetFilter {
 };
 
 struct HidChannel {
-    std::wstring path;           // device interface path; empty until a binding sets it
-    std::uint8_t report_id;      // byte 0 of every feature report on this channel
-    std::uint16_t report_length; // bytes of every feature report, report ID included
-    std::int16_t payload_length; // data bytes carried by one transfer
-    HANDLE handle;               // open only between an open operation and _close_channels
+    std::wstring path;                    // device interface path; empty until a binding sets it
+    std::uint8_t report_id;               // byte 0 of every feature report on this channel
+    std::uint16_t report_length;          // bytes of every feature report, report ID included
+    std::int16_t payload_length;          // data bytes carried by one transfer
+    HANDLE handle = INVALID_HANDLE_VALUE; // open only from an open operation to _close_channels
 };
 
 struct DeviceLink {
     HidChannel control;
     HidChannel data;
     std::uint16_t hid_version; // VersionNumber of the chosen device, as its binding saw it
-    // The device discovery chose: its instance (shared by all its collections, see
-    // _device_instance_of) and the interface path it was found by. Empty until a find succeeds.
+    // The device discovery chose: its instance (shared by all its collections) and the interface
+    // path it was found by. Empty until a find succeeds.
     std::wstring target_instance;
     std::wstring target_path;
     // Devices that passed discovery's filter at the last binding, the chosen one included.
@@ -57,8 +55,6 @@ bool _find_target_device(const TargetFilter& filter);
 // of another device is never kept; one of the chosen device that is not seen again keeps its
 // earlier binding, whose open fails when the device is gone.
 void _bind_channels();
-// The device an interface path belongs to, the same for every top-level collection of one device.
-std::wstring _device_instance_of(const wchar_t* path);
 // Opens the control channel; on failure the data channel is closed as well.
 bool _open_control_channel();
 // Opens the control channel, then the data channel.

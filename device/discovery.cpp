@@ -6,12 +6,19 @@
 #include <vector>
 
 #include "device/device_link.h"
+#include "device/internal.h"
 
 namespace norvane {
 
 namespace {
 
+// Two walks over the HID interfaces: the find walk chooses the device and stops there; the bind
+// walk goes through the whole list for that device's collections, and runs again at the start of
+// the update. Each walk opens every interface afresh, so a binding sees the device as it is then.
 enum class WalkMode { Find, Bind };
+
+constexpr std::uint16_t kTargetVendorId = 0x044E;
+constexpr std::uint16_t kExcludedProductId = 0x1212;
 
 constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 constexpr ULONG kAttributesSize = sizeof(HIDD_ATTRIBUTES);
@@ -77,13 +84,9 @@ bool matches_filter(const HIDD_ATTRIBUTES& attributes) {
            attributes.ProductID == g_device_link.filter.product_id;
 }
 
-// Access 0: the handle serves attribute queries and feature reports only, and opens even when
-// another program holds the collection for reading or writing.
-HANDLE open_interface(const wchar_t* path) {
-    return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                       nullptr);
-}
-
+// The lengths come from the first value capability, ReportCount data bytes and the report ID, not
+// from the collection's FeatureReportByteLength: every request keeps the length the controller is
+// sent, whatever else the collection declares.
 void store_channel(HidChannel& channel, const wchar_t* path, const HIDP_VALUE_CAPS& caps) {
     channel.path = path;
     channel.report_id = caps.ReportID;
@@ -129,6 +132,7 @@ void note_target(const HIDD_ATTRIBUTES& attributes, const std::wstring& instance
     }
 }
 
+// The walk's operations keep their names, file-local as they are (docs/architecture.md, "Names").
 void _bind_interface(const HIDD_ATTRIBUTES& attributes, HANDLE handle, const wchar_t* path) {
     if (!is_target(attributes)) {
         return;
@@ -186,7 +190,7 @@ bool visit_interface(HDEVINFO list, SP_DEVICE_INTERFACE_DATA& interface_data, Wa
     if (!get_detail(list, interface_data, step)) {
         return false;
     }
-    step.handle = open_interface(step.detail->DevicePath);
+    step.handle = _open_collection(step.detail->DevicePath);
     if (step.handle == INVALID_HANDLE_VALUE) {
         return false;
     }

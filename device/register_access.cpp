@@ -1,5 +1,8 @@
 // Register operations built on the transfers: 32-bit groups written byte by byte, commands with
 // read-back, and the ready poll.
+#include "device/register_access.h"
+
+#include "device/internal.h"
 #include "device/transport.h"
 
 namespace norvane {
@@ -8,24 +11,19 @@ namespace {
 
 constexpr int kPollPasses = 3;
 constexpr int kPollReadsPerPass = 100;
-constexpr unsigned kBitsPerByte = 8;
-constexpr std::uint32_t kByteMask = 0xFF;
-constexpr DeviceAddress kGroupBytes = 4;
 
-std::uint8_t byte_of(std::uint32_t value, unsigned index_from_lsb) {
-    return static_cast<std::uint8_t>((value >> (index_from_lsb * kBitsPerByte)) & kByteMask);
-}
-
-} // namespace
-
+// A group takes its value most significant byte first. File-local, it keeps its operation's name
+// (docs/architecture.md, "Names").
 bool _write_register_group(DeviceAddress address, std::uint32_t value) {
-    for (DeviceAddress i = 0; i < kGroupBytes; ++i) {
-        if (!_write_register_byte(address + i, byte_of(value, kGroupBytes - 1 - i))) {
+    for (DeviceAddress i = 0; i < kWordBytes; ++i) {
+        if (!_write_register_byte(address + i, word_byte(value, kWordBytes - 1 - i))) {
             return false; // the bytes already written stay written
         }
     }
     return true;
 }
+
+} // namespace
 
 bool _issue_command(std::uint8_t base, bool flag) {
     const std::uint8_t code = flag ? static_cast<std::uint8_t>(base | kCommandFlag) : base;
@@ -61,8 +59,8 @@ bool _write_argument_register(std::uint32_t value) {
 
 // The key register takes the key least significant byte first, unlike every other group.
 bool _write_unlock_key() {
-    for (DeviceAddress i = 0; i < kGroupBytes; ++i) {
-        if (!_write_register_byte(kKeyRegister + i, byte_of(kUnlockKey, i))) {
+    for (DeviceAddress i = 0; i < kWordBytes; ++i) {
+        if (!_write_register_byte(kKeyRegister + i, word_byte(kUnlockKey, i))) {
             return false;
         }
     }

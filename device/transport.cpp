@@ -5,15 +5,25 @@
 #include <cstring>
 
 #include "device/device_link.h"
+#include "device/internal.h"
 #include "device/pause.h"
 
 namespace norvane {
 
 namespace {
 
+constexpr int kTransferAttempts = 12;
+constexpr std::uint16_t kMinControlReportLength = 8;
 constexpr unsigned kChecksumBias = 2;
-constexpr unsigned kBitsPerByte = 8;
 constexpr std::uint8_t kByteMask = 0xFF;
+
+std::uint8_t request_checksum(const std::uint8_t* report, std::uint16_t length) {
+    unsigned sum = length + kChecksumBias;
+    for (std::size_t i = 0; i + 1 < length; ++i) {
+        sum += report[i];
+    }
+    return static_cast<std::uint8_t>(sum & kByteMask);
+}
 
 bool send_report(const HidChannel& channel) {
     for (int attempt = 0; attempt < kTransferAttempts; ++attempt) {
@@ -64,28 +74,19 @@ void pause_after_write() {
 
 } // namespace
 
-std::uint8_t _request_checksum(const std::uint8_t* report, std::uint16_t length) {
-    unsigned sum = length + kChecksumBias;
-    for (std::size_t i = 0; i + 1 < length; ++i) {
-        sum += report[i];
-    }
-    return static_cast<std::uint8_t>(sum & kByteMask);
-}
-
 void _build_request(std::uint8_t* report, std::uint16_t length, std::uint8_t report_id,
                     std::uint8_t command, DeviceAddress address, const std::uint8_t* payload,
                     std::size_t payload_length) {
     std::memset(report, 0, length);
     report[kReportIdByte] = report_id;
     report[kCommandByte] = command;
-    for (std::size_t i = 0; i < kAddressBytes; ++i) {
-        report[kAddressByte + i] =
-            static_cast<std::uint8_t>((address >> (i * kBitsPerByte)) & kByteMask);
+    for (std::size_t i = 0; i < kWordBytes; ++i) {
+        report[kAddressByte + i] = word_byte(address, i); // least significant byte first
     }
     if (payload != nullptr) {
         std::memcpy(report + kPayloadByte, payload, payload_length);
     }
-    report[length - 1] = _request_checksum(report, length);
+    report[length - 1] = request_checksum(report, length);
 }
 
 bool _data_payload_usable() {

@@ -7,6 +7,7 @@
 #include "app/run_log.h"
 #include "device/device_link.h"
 #include "device/pause.h"
+#include "device/register_access.h"
 #include "device/transport.h"
 #include "update/fw_image.h"
 #include "update/update_notices.h"
@@ -151,7 +152,7 @@ bool _clear_memory_segment() {
         return false;
     }
     // Whether the erase took effect is judged by the blank check alone.
-    if (_issue_command(kCommandErase, false)) {
+    if (_issue_command(kCommandMainMemoryBase, false)) { // the erase
         _write_argument_register(kEraseArgument);
         _poll_ready();
         _trigger_operation();
@@ -169,7 +170,7 @@ bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_b
     if (!unlock_and_enable()) {
         return false;
     }
-    if (!_issue_command(kCommandProgram, true)) {
+    if (!_issue_command(kCommandMainMemoryBase, true)) { // programming
         _set_access_enable(false);
         return false;
     }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "device/device_link.h"
+#include "device/register_access.h"
 #include "device/transport.h"
 #include "update/fw_image.h"
 

@@ -4,6 +4,8 @@
 
 #include "app/run_state.h"
 #include "device/device_link.h"
+#include "device/internal.h"
+#include "device/register_access.h"
 #include "device/transport.h"
 #include "host/device_tree.h"
 #include "host/handles.h"
@@ -276,8 +278,8 @@ TEST(Discovery, CollectionWithoutFeatureValuesIsNotBound) {
     EXPECT_TRUE(g_device_link.control.path.empty());
     EXPECT_EQ(g_device_link.data.report_length, 135);
     EXPECT_FALSE(_open_control_channel());
-    EXPECT_EQ(g_device_link.control.handle, nullptr);
-    EXPECT_EQ(g_device_link.data.handle, nullptr);
+    EXPECT_EQ(g_device_link.control.handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(g_device_link.data.handle, INVALID_HANDLE_VALUE);
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
