@@ -10,6 +10,8 @@ namespace norvane {
 
 namespace {
 
+// HKEY_LOCAL_MACHINE, in the 64-bit view.
+constexpr const wchar_t* kDetectionRecordKey = L"SOFTWARE\\Norvane\\FW Updater";
 constexpr const wchar_t* kLastExitCode = L"LastExitCode";
 constexpr const wchar_t* kLastRun = L"LastRun";
 constexpr const wchar_t* kFirmwareVersion = L"FirmwareVersion";

@@ -1,4 +1,5 @@
-// The message buffer, the run log and the wide-string helpers every part of the run reports with.
+// The message buffer, the run log, progress and the wide-string helpers every part of the run
+// reports with.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,10 @@ constexpr std::size_t kMessageCapacity = 512; // 511 characters and the terminat
 constexpr std::size_t kLogPathCapacity = 520; // 519 characters and the terminator
 
 using MessageBuffer = wchar_t[kMessageCapacity];
+
+// Told of progress: the update engine calls it, the dialog's progress bar moves. Null where
+// nobody is shown progress (a silent run).
+using ProgressSink = void (*)();
 
 // printf-style formatting into a message buffer. Conversions: %s (wide string), %d, %0Nd, %x,
 // %%. A longer text is cut to 511 characters. Returns the number of characters written.

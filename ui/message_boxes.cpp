@@ -1,10 +1,25 @@
 #include "ui/message_boxes.h"
 
 #include "app/run_options.h"
+#include "platform/win32.h"
 
 namespace norvane {
 
-int _show_box(const wchar_t* text, const wchar_t* title, UINT style) {
+namespace {
+
+constexpr const wchar_t* kTitleWarning = L"Warning";
+constexpr const wchar_t* kTitleInformation = L"Information";
+constexpr const wchar_t* kTitleQuestion = L"Question";
+constexpr const wchar_t* kTitleResult = L"Result";
+
+// MB_OK is 0: a style without MB_YESNO has the single OK button.
+constexpr UINT kBoxWarning = MB_ICONWARNING;              // 0x30
+constexpr UINT kBoxInformation = MB_ICONINFORMATION;      // 0x40
+constexpr UINT kBoxQuestion = MB_YESNO | MB_ICONQUESTION; // 0x24
+constexpr UINT kBoxPlain = MB_OK;                         // "Warning" without an icon
+
+// Shows a box unless the run is silent; returns the button pressed, or 0 when nothing was shown.
+int show_box(const wchar_t* text, const wchar_t* title, UINT style) {
     if (g_run_options.silent) {
         return 0;
     }
@@ -12,24 +27,26 @@ int _show_box(const wchar_t* text, const wchar_t* title, UINT style) {
     return MessageBoxW(nullptr, text, title, style);
 }
 
+} // namespace
+
 void _show_warning(const wchar_t* text) {
-    _show_box(text, kTitleWarning, kBoxWarning);
+    show_box(text, kTitleWarning, kBoxWarning);
 }
 
 void _show_plain_warning(const wchar_t* text) {
-    _show_box(text, kTitleWarning, kBoxPlain);
+    show_box(text, kTitleWarning, kBoxPlain);
 }
 
 void _show_information(const wchar_t* text) {
-    _show_box(text, kTitleInformation, kBoxInformation);
+    show_box(text, kTitleInformation, kBoxInformation);
 }
 
 void _show_result(const wchar_t* text, bool success) {
-    _show_box(text, kTitleResult, success ? kBoxInformation : kBoxWarning);
+    show_box(text, kTitleResult, success ? kBoxInformation : kBoxWarning);
 }
 
 bool _ask_question(const wchar_t* text, bool& yes) {
-    const int answer = _show_box(text, kTitleQuestion, kBoxQuestion);
+    const int answer = show_box(text, kTitleQuestion, kBoxQuestion);
     yes = answer == IDYES;
     return answer != 0; // MessageBoxW answers 0 when it could not show the box
 }

@@ -17,6 +17,8 @@ namespace norvane {
 
 namespace {
 
+// What Windows shows beside the program in its shutdown screen and in "powercfg /requests".
+constexpr const wchar_t* kSessionGuardReason = L"Updating touchpad firmware";
 constexpr const wchar_t* kWindowClass = L"NorvaneFwUpdaterSessionGuard";
 constexpr const wchar_t* kTextSessionEnded = L"The session ended during the update.";
 

@@ -7,9 +7,6 @@
 
 namespace norvane {
 
-// What Windows shows beside the program in its shutdown screen and in "powercfg /requests".
-constexpr const wchar_t* kSessionGuardReason = L"Updating touchpad firmware";
-
 // The guard as it is held. Part of the run's state.
 struct SessionGuardState {
     bool flashing;

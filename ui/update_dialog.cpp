@@ -3,6 +3,7 @@
 
 #include "app/exit_codes.h"
 #include "app/run_log.h"
+#include "ui/internal.h"
 #include "ui/message_pump.h"
 #include "ui/resource_ids.h"
 #include "ui/session_guard.h"
@@ -11,6 +12,8 @@ namespace norvane {
 
 namespace {
 
+constexpr int kProgressMaximum = 19;
+constexpr int kProgressStep = 1;
 constexpr std::size_t kTitleCapacity = MAX_PATH;
 constexpr std::size_t kModulePathCapacity = MAX_PATH;
 constexpr const wchar_t* kProductNamePath =

@@ -1,18 +1,14 @@
 // The update dialog: a warning, the "Start Update" button and a progress bar.
 #pragma once
 
+#include "app/run_log.h"
 #include "platform/win32.h"
 
 namespace norvane {
 
-constexpr int kProgressMaximum = 19;
-constexpr int kProgressStep = 1;
-
-// Moves the dialog's progress bar: one step, or to its end.
-using ProgressStep = void (*)();
 // The update the Start Update button runs, told how to step the bar and how to fill it once the
 // whole update has succeeded; true when it succeeded.
-using DialogUpdate = bool (*)(ProgressStep step, ProgressStep fill);
+using DialogUpdate = bool (*)(ProgressSink step, ProgressSink fill);
 // Defined by the application: the dialog knows of no update engine.
 extern const DialogUpdate g_dialog_update;
 
@@ -31,8 +27,6 @@ struct UpdateDialogState {
     HICON big_icon;
 };
 extern UpdateDialogState& g_update_dialog_state;
-
-INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Makes the progress-bar class available, runs the dialog modally without an owner and returns
 // the update outcome once it has closed. False when the dialog could not be created.

@@ -1,20 +1,24 @@
 // Replacing the controller's 64 KiB main memory: switch into update mode, unlock, erase, blank
-// check, program chunk by chunk with read-back, switch back, restore the active-mode bytes.
+// check, program chunk by chunk with read-back, switch back, restore the four active-mode bytes
+// that were saved before the update.
 #include "update/flash_update.h"
 
 #include <cstring>
 
-#include "app/run_log.h"
 #include "device/device_link.h"
 #include "device/pause.h"
 #include "device/register_access.h"
 #include "device/transport.h"
-#include "update/fw_image.h"
+#include "platform/win32.h"
 #include "update/update_notices.h"
 
 namespace norvane {
 
 namespace {
+
+constexpr int kAttemptsPerChunk = 3;
+constexpr std::uint32_t kProgressInterval = 35; // one progress step per 35 completed chunks
+constexpr DWORD kModeChangeWaitMs = 1000;
 
 constexpr const wchar_t* kTextVerifyFailed = L"Failed verify main memory";
 constexpr const wchar_t* kTextSuccess = L"Update success!!!";
@@ -31,6 +35,9 @@ constexpr const wchar_t* kStepClear = L"Fail - _clear_memory_segment.";
 constexpr const wchar_t* kStepCheckClear = L"Fail - _check_clear_memory.";
 constexpr const wchar_t* kStepProgram = L"Fail - _write_read_memory_segment.";
 constexpr const wchar_t* kStepRestore = L"Fail - _restore_active_mode.";
+
+// The steps of the sequence, in its order. File-local, they keep the names their failure lines
+// show ("Fail - _fw_mode_change."; docs/architecture.md, "Names").
 
 // Opens both channels and makes sure the data channel can carry the whole image in equal chunks
 // before anything is written: a chunk size that does not divide main memory would leave its end
@@ -64,23 +71,37 @@ bool _fw_mode_change(bool into_update_mode) {
     return g_device_link.hid_version == kRelaxedHidVersion || status == kNormalModeStatus;
 }
 
+bool unlock_and_enable() {
+    return _write_argument_register(kUnlockKey) && _write_unlock_key() && _set_access_enable(true);
+}
+
+bool _clear_memory_segment() {
+    if (!unlock_and_enable()) {
+        return false;
+    }
+    // Whether the erase took effect is judged by the blank check alone.
+    if (_issue_command(kCommandMainMemoryBase, false)) { // the erase
+        _write_argument_register(kEraseArgument);
+        _poll_ready();
+        _trigger_operation();
+    }
+    _poll_ready();
+    _set_access_enable(false);
+    return true;
+}
+
 bool _check_clear_memory() {
     std::uint8_t value = 0;
     return _read_register_byte(kMainMemory, value) && value == kBlankByte;
 }
 
-bool unlock_and_enable() {
-    return _write_argument_register(kUnlockKey) && _write_unlock_key() && _set_access_enable(true);
-}
-
 // One chunk: write it, read it back, compare; up to three attempts with the same addresses.
-bool program_chunk(std::size_t offset, std::size_t chunk_size, std::uint8_t* write_buffer,
-                   std::uint8_t* read_buffer) {
+bool program_chunk(std::size_t offset, std::size_t chunk_size) {
     std::uint8_t chunk[kMaxBlockPayload];
     std::uint8_t response[kMaxBlockPayload];
     for (int attempt = 0; attempt < kAttemptsPerChunk; ++attempt) {
         std::memset(chunk, 0, sizeof(chunk));
-        std::memcpy(chunk, write_buffer + offset, chunk_size);
+        std::memcpy(chunk, g_write_buffer + offset, chunk_size);
         if (!_write_memory_block(static_cast<DeviceAddress>(offset), chunk)) {
             OutputDebugStringW(kDebugWriteFailed);
         }
@@ -91,12 +112,65 @@ bool program_chunk(std::size_t offset, std::size_t chunk_size, std::uint8_t* wri
             OutputDebugStringW(kDebugReadFailed);
             continue;
         }
-        std::memcpy(read_buffer + offset, response, chunk_size);
-        if (std::memcmp(write_buffer + offset, read_buffer + offset, chunk_size) == 0) {
+        std::memcpy(g_read_buffer + offset, response, chunk_size);
+        if (std::memcmp(g_write_buffer + offset, g_read_buffer + offset, chunk_size) == 0) {
             return true;
         }
     }
     return false;
+}
+
+// Tells the sink of progress; nothing without one.
+void _step_progress(ProgressSink progress) {
+    if (progress != nullptr) {
+        progress();
+    }
+}
+
+// Programs g_write_buffer and reads each chunk back into g_read_buffer.
+bool _write_read_memory_segment(ProgressSink progress) {
+    if (!_data_payload_usable()) {
+        return false; // a chunk must fit the chunk buffer and advance the offset
+    }
+    if (!unlock_and_enable()) {
+        return false;
+    }
+    if (!_issue_command(kCommandMainMemoryBase, true)) { // programming
+        _set_access_enable(false);
+        return false;
+    }
+    const auto chunk_size = static_cast<std::size_t>(g_device_link.data.payload_length);
+    for (std::size_t offset = 0; offset + chunk_size <= kMainImageSize; offset += chunk_size) {
+        if (!program_chunk(offset, chunk_size)) {
+            g_update_notices.show_warning(kTextVerifyFailed);
+            return false; // the access enable stays on: the controller is left as it stands
+        }
+        if (++g_chunk_counter % kProgressInterval == 0) {
+            _step_progress(progress);
+        }
+        _pause(0); // a dialog answers its messages between chunks, also with WAIT 0
+    }
+    _step_progress(progress);
+    // The controller must not be left open for programming once the update reports success.
+    return _set_access_enable(false);
+}
+
+// Only the bytes that were read go back: a byte that was never read is never written, so a
+// failed save cannot put zeros into the controller's mode.
+bool _restore_active_mode() {
+    if (!_open_control_channel()) {
+        return false;
+    }
+    bool written = true;
+    for (std::size_t i = 0; i < g_saved_active_mode.count; ++i) {
+        if (!_write_register_byte(kActiveModeBytes + static_cast<DeviceAddress>(i),
+                                  g_saved_active_mode.bytes[i])) {
+            written = false;
+            break;
+        }
+    }
+    _close_channels();
+    return written;
 }
 
 // Fails with a step's text: the line goes to the log, the remaining steps are skipped.
@@ -121,7 +195,7 @@ bool run_steps(ProgressSink progress) {
     }
     std::memcpy(g_write_buffer, g_fw_image.main_image, kMainImageSize);
     _step_progress(progress);
-    if (!_write_read_memory_segment(g_write_buffer, g_read_buffer, progress)) {
+    if (!_write_read_memory_segment(progress)) {
         return fail_step(kStepProgram);
     }
     if (!_fw_mode_change(false)) {
@@ -147,53 +221,21 @@ void report_outcome(bool success) {
 
 } // namespace
 
-bool _clear_memory_segment() {
-    if (!unlock_and_enable()) {
+bool _save_active_mode() {
+    if (!_open_control_channel()) {
         return false;
     }
-    // Whether the erase took effect is judged by the blank check alone.
-    if (_issue_command(kCommandMainMemoryBase, false)) { // the erase
-        _write_argument_register(kEraseArgument);
-        _poll_ready();
-        _trigger_operation();
-    }
-    _poll_ready();
-    _set_access_enable(false);
-    return true;
-}
-
-bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer,
-                                ProgressSink progress) {
-    if (!_data_payload_usable()) {
-        return false; // a chunk must fit the chunk buffer and advance the offset
-    }
-    if (!unlock_and_enable()) {
-        return false;
-    }
-    if (!_issue_command(kCommandMainMemoryBase, true)) { // programming
-        _set_access_enable(false);
-        return false;
-    }
-    const auto chunk_size = static_cast<std::size_t>(g_device_link.data.payload_length);
-    for (std::size_t offset = 0; offset + chunk_size <= kMainImageSize; offset += chunk_size) {
-        if (!program_chunk(offset, chunk_size, write_buffer, read_buffer)) {
-            g_update_notices.show_warning(kTextVerifyFailed);
-            return false; // the access enable stays on: the controller is left as it stands
+    std::size_t count = 0;
+    while (count < kActiveModeByteCount) {
+        std::uint8_t value = 0;
+        if (!_read_register_byte(kActiveModeBytes + static_cast<DeviceAddress>(count), value)) {
+            break;
         }
-        if (++g_chunk_counter % kProgressInterval == 0) {
-            _step_progress(progress);
-        }
-        _pause(0); // a dialog answers its messages between chunks, also with WAIT 0
+        g_saved_active_mode.bytes[count++] = value;
     }
-    _step_progress(progress);
-    // The controller must not be left open for programming once the update reports success.
-    return _set_access_enable(false);
-}
-
-void _step_progress(ProgressSink progress) {
-    if (progress != nullptr) {
-        progress();
-    }
+    g_saved_active_mode.count = count;
+    _close_channels();
+    return count == kActiveModeByteCount;
 }
 
 bool _update_firmware(ProgressSink step, ProgressSink done) {

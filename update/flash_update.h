@@ -4,18 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/run_log.h"
 #include "device/address_map.h"
 #include "update/fw_image.h"
-#include "platform/win32.h"
 
 namespace norvane {
-
-constexpr int kAttemptsPerChunk = 3;
-constexpr std::uint32_t kProgressInterval = 35; // one progress step per 35 completed chunks
-constexpr DWORD kModeChangeWaitMs = 1000;
-
-// Told of progress; null where nobody shows progress (a silent run).
-using ProgressSink = void (*)();
 
 // What keeps the machine and the session up while main memory is rewritten, supplied by the
 // application: held before the first write to the controller, released when the sequence ends,
@@ -34,17 +27,6 @@ extern std::uint32_t& g_chunk_counter;
 extern std::uint8_t (&g_write_buffer)[kMainImageSize];
 extern std::uint8_t (&g_read_buffer)[kMainImageSize];
 
-// Runs the whole sequence; shows the result boxes and writes the failure and result lines. `step`
-// is told of each step, `done` once every step has succeeded, before the result is shown.
-bool _update_firmware(ProgressSink step, ProgressSink done);
-
-bool _clear_memory_segment();
-bool _write_read_memory_segment(std::uint8_t* write_buffer, std::uint8_t* read_buffer,
-                                ProgressSink progress);
-
-// Tells the sink of progress; nothing without one.
-void _step_progress(ProgressSink progress);
-
 // The four active-mode bytes, read before the update and written back at its end.
 struct SavedActiveMode {
     std::uint8_t bytes[kActiveModeByteCount];
@@ -52,7 +34,11 @@ struct SavedActiveMode {
 };
 extern SavedActiveMode& g_saved_active_mode; // part of the run's state
 
+// Reads the active-mode bytes; true when all four were read.
 bool _save_active_mode();
-bool _restore_active_mode();
+
+// Runs the whole sequence; shows the result boxes and writes the failure and result lines. `step`
+// is told of each step, `done` once every step has succeeded, before the result is shown.
+bool _update_firmware(ProgressSink step, ProgressSink done);
 
 } // namespace norvane

@@ -48,9 +48,6 @@ extern std::uint8_t (&g_image_bytes)[kImageFileSize];
 // given (bytes past kImageFileSize are ignored). The file name is left untouched.
 bool _decode_fw_image(const std::uint8_t* bytes, std::size_t size, FwImage& image);
 
-// Looks for the single "*.bin" of the current directory; on true the image's file name is set.
-bool _find_bin_file();
-
 // Finds, reads and decodes the image into g_fw_image; shows its own boxes in interactive runs.
 bool _load_fw_image();
 

@@ -55,8 +55,8 @@ bool has_image_extension(const wchar_t* name) {
     return true;
 }
 
-} // namespace
-
+// Looks for the single "*.bin" of the current directory; on true the image's file name is set.
+// File-local, it keeps its operation's name (docs/architecture.md, "Names").
 bool _find_bin_file() {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(kImagePattern, &found);
@@ -87,6 +87,8 @@ bool _find_bin_file() {
     _copy_wide(g_fw_image.file_name, kImageNameCapacity, first_name);
     return true;
 }
+
+} // namespace
 
 bool _load_fw_image() {
     if (!_find_bin_file()) {

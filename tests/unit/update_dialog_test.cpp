@@ -3,6 +3,7 @@
 
 #include "host/handles.h"
 #include "test_support.h"
+#include "ui/internal.h"
 #include "ui/update_dialog.h"
 #include "update/flash_update.h"
 #include "update/fw_image.h"
