@@ -32,18 +32,18 @@ const wchar_t* query_string(const void* block, const wchar_t* path) {
 }
 
 // "ProductName ProductVersion" from the program's version block; the template's caption stays
-// when either is missing. False when the block could not be allocated.
-bool set_title(HWND dialog) {
+// when either is missing, or when the block cannot be read.
+void set_title(HWND dialog) {
     wchar_t module_path[kModulePathCapacity] = L"";
     GetModuleFileNameW(nullptr, module_path, kModulePathCapacity);
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(module_path, &ignored);
     if (size == 0) {
-        return true;
+        return;
     }
     void* block = LocalAlloc(LPTR, size);
     if (block == nullptr) {
-        return false;
+        return;
     }
     if (GetFileVersionInfoW(module_path, 0, size, block)) {
         const wchar_t* name = query_string(block, kProductNamePath);
@@ -57,7 +57,6 @@ bool set_title(HWND dialog) {
         }
     }
     LocalFree(block);
-    return true;
 }
 
 void step_progress_bar() {
@@ -144,9 +143,8 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
     case WM_INITDIALOG:
         g_update_dialog_state.shown = true;
         set_icons(dialog);
-        if (set_title(dialog)) {
-            set_up_progress(dialog);
-        }
+        set_title(dialog);
+        set_up_progress(dialog);
         return 0; // no initial keyboard focus
     case WM_COMMAND:
         // Any notification of the button starts the update; Escape's cancel command is ignored.
