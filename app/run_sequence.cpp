@@ -266,10 +266,10 @@ int run_with_lock() {
     if (!_load_settings(g_setting_flags)) {
         return fail_run(kTextSettingsUnreadable, kTextSettingsUnreadable);
     }
-    if (WAIT > kMaxWaitMs) {
+    if (g_wait_ms > kMaxWaitMs) {
         return fail_run(kTextWaitTooLong, kTextWaitTooLong);
     }
-    g_device_link.write_pause_ms = WAIT;
+    g_device_link.write_pause_ms = g_wait_ms;
     if (const int code = run_preflight(); code != 0) {
         return code;
     }

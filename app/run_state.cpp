@@ -10,7 +10,7 @@ RunState g_run{};
 RunOptions& g_run_options = g_run.run_options;
 HANDLE& g_updater_lock = g_run.updater_lock;
 SettingFlags& g_setting_flags = g_run.setting_flags;
-std::uint32_t& WAIT = g_run.wait_ms;
+std::uint32_t& g_wait_ms = g_run.wait_ms;
 FwImage& g_fw_image = g_run.fw_image;
 std::uint8_t (&g_image_bytes)[kImageFileSize] = g_run.image_bytes;
 DeviceLink& g_device_link = g_run.device_link;

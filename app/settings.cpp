@@ -152,7 +152,7 @@ bool _load_settings(SettingFlags& flags) {
         return false;
     }
     flags = read_mask(path);
-    WAIT = read_wait(path);
+    g_wait_ms = read_wait(path);
     CloseHandle(file);
     return true;
 }

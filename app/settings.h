@@ -25,14 +25,14 @@ constexpr std::uint32_t kMaxWaitMs = 1000;
 
 // Part of the run's state.
 extern SettingFlags& g_setting_flags;
-// Milliseconds of pause after each write to the controller. Part of the run's state.
-extern std::uint32_t& WAIT;
+// Milliseconds of pause after each write to the controller, the key WAIT. Part of the run's state.
+extern std::uint32_t& g_wait_ms;
 
-// Reads Setting.ini of the current directory into `flags` and WAIT; without the file, the
+// Reads Setting.ini of the current directory into `flags` and g_wait_ms; without the file, the
 // defaults. False when the file is there but cannot be read (its full path does not fit, another
 // program holds it without sharing, no access, a folder of that name), so that its checks are
-// never silently dropped; `flags` and WAIT then keep the defaults. A WAIT that does not fit 32 bits
-// reads as the largest pause of all.
+// never silently dropped; `flags` and g_wait_ms then keep the defaults. A WAIT that does not fit
+// 32 bits reads as the largest pause of all.
 bool _load_settings(SettingFlags& flags);
 
 } // namespace norvane

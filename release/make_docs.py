@@ -177,7 +177,7 @@ def render_settings_md(data):
         '',
         'Section `[%s]` of `Setting.ini` in the current directory, read once at the start of the'
         % SETTINGS_SECTION,
-        'run (`app/settings.cpp`). The mask bits form `g_setting_flags`; `WAIT` is its own number.',
+        'run (`app/settings.cpp`). The mask bits form `g_setting_flags`; `WAIT` is `g_wait_ms`.',
         '',
         '| key | mask bit | default | effect |',
         '|---|---|---|---|',

@@ -31,7 +31,7 @@ TEST_P(SettingsTest, MaskAndWait) {
     SettingFlags mask = 0;
     EXPECT_TRUE(_load_settings(mask));
     EXPECT_EQ(mask, GetParam().mask);
-    EXPECT_EQ(WAIT, GetParam().wait);
+    EXPECT_EQ(g_wait_ms, GetParam().wait);
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
@@ -67,7 +67,7 @@ TEST(Settings, FolderTooDeepForThePathIsAFailureNotTheDefaults) {
     SettingFlags mask = 0;
     EXPECT_FALSE(_load_settings(mask)); // the file is there: its checks must not be dropped
     EXPECT_EQ(mask, 0x3Fu);
-    EXPECT_EQ(WAIT, 2u);
+    EXPECT_EQ(g_wait_ms, 2u);
     std::filesystem::current_path(sandbox.folder());
 }
 

@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     const sim::SimDevice& device = sim::pc().devices.at(0);
     const CallCounts counts = count_calls(device);
     const double floor =
-        static_cast<double>(WAIT) * static_cast<double>(counts.writes + counts.block_writes) +
+        static_cast<double>(g_wait_ms) * static_cast<double>(counts.writes + counts.block_writes) +
         kModeChangePauseMs * static_cast<double>(device.controller.stats.mode_changes);
     const auto pause = static_cast<double>(sim::pc().virtual_ms);
     std::printf("exit code: %d\n", code);
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(counts.polls));
         std::printf("protocol floor: %.0f ms (WAIT %u ms x %llu writes + 1000 ms x %llu mode "
                     "changes)\n",
-                    floor, WAIT,
+                    floor, g_wait_ms,
                     static_cast<unsigned long long>(counts.writes) +
                         static_cast<unsigned long long>(counts.block_writes),
                     static_cast<unsigned long long>(device.controller.stats.mode_changes));
