@@ -133,6 +133,18 @@ int format_into(MessageBuffer& buffer, const wchar_t* format, va_list args) {
     return static_cast<int>(writer.length);
 }
 
+// The program runs elevated, and a standard user may write the folder the log goes to: the log is
+// appended only to a plain file of its own. The check is made on the handle that will be written,
+// so nothing can be swapped in between the check and the append.
+bool is_plain_single_file(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) {
+        return false;
+    }
+    return (information.dwFileAttributes & kNotARegularFile) == 0 &&
+           information.nNumberOfLinks == kSingleLink;
+}
+
 } // namespace
 
 int _format_message(MessageBuffer& buffer, const wchar_t* format, ...) {
@@ -164,18 +176,6 @@ std::size_t _encode_log_text(const wchar_t* text, unsigned char* bytes, std::siz
             unit <= kHighestSingleByte ? static_cast<unsigned char>(unit) : kUnmappableByte;
     }
     return count;
-}
-
-// The program runs elevated, and a standard user may write the folder the log goes to: the log is
-// appended only to a plain file of its own. The check is made on the handle that will be written,
-// so nothing can be swapped in between the check and the append.
-bool is_plain_single_file(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(file, &information)) {
-        return false;
-    }
-    return (information.dwFileAttributes & kNotARegularFile) == 0 &&
-           information.nNumberOfLinks == kSingleLink;
 }
 
 void _write_log(const wchar_t* text) {

@@ -28,6 +28,7 @@ file(GLOB HOST_PLATFORM_SOURCES CONFIGURE_DEPENDS
 
 add_library(product STATIC ${PRODUCT_SOURCES})
 target_include_directories(product PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
+target_compile_options(product PRIVATE ${PRODUCT_WARNINGS})
 
 add_library(host_platform STATIC ${HOST_PLATFORM_SOURCES})
 target_include_directories(host_platform PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)

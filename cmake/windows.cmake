@@ -38,7 +38,8 @@ target_include_directories(product_objects PRIVATE
     ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
 # With debug information (it does not change the code), which the exe sheds after linking.
 set(PRODUCT_DEBUG_INFO $<$<COMPILE_LANGUAGE:C,CXX>:-g>)
-target_compile_options(product_objects PRIVATE ${PRODUCT_DEBUG_INFO})
+target_compile_options(product_objects PRIVATE ${PRODUCT_DEBUG_INFO}
+    $<$<COMPILE_LANGUAGE:CXX>:${PRODUCT_WARNINGS}>)
 
 # DLLs that are not KnownDLLs are not imported: the exe loads them itself, from the system
 # directory only, after restricting the process's DLL search to it (docs/architecture.md,
