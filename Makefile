@@ -73,8 +73,9 @@ test-wine:
 RELEASE_DIR := build/release
 RELEASE_CHECK_DIR := build/release-check
 REPRODUCE_DIR := build/reproduce
-VERSION := $(shell sed -n 's/^\#define NORVANE_VERSION_TEXT "\(.*\)"$$/\1/p' ui/resource_ids.h)
-PACKAGE_NAME := NorvaneFwUpdater-$(VERSION).zip
+# The version, from its one definition in ui/resource_ids.h.
+VERSION = $(shell python3 release/make_docs.py version)
+PACKAGE_NAME = NorvaneFwUpdater-$(VERSION).zip
 RELEASE_EXE := $(WINDOWS_DIR)/NorvaneFwUpdater.exe
 
 # SIGN_PASSWORD reaches release.py alone, in the two steps that sign (which hands it to

@@ -13,7 +13,7 @@ add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
 add_link_options(-Wl,--no-insert-timestamp)
 
 # Icons are drawn by our own script at build time; the resource compiler finds them, and the
-# manifest, through its include path.
+# manifest made below, through its include path.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(ICON_DIR ${CMAKE_BINARY_DIR}/icons)
 set(ICON_FILES ${ICON_DIR}/app.ico ${ICON_DIR}/app-low-colour.ico)
@@ -25,9 +25,28 @@ add_custom_command(
     VERBATIM)
 add_custom_target(program_icons DEPENDS ${ICON_FILES})
 
+# The manifest's own version is the program's, from its four numbers in ui/resource_ids.h; CMake
+# reads them again whenever that file changes.
+set(RESOURCE_IDS ${CMAKE_SOURCE_DIR}/ui/resource_ids.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${RESOURCE_IDS})
+file(STRINGS ${RESOURCE_IDS} VERSION_LINES
+    REGEX "^#define NORVANE_VERSION_(MAJOR|MINOR|PATCH|BUILD) ")
+set(VERSION_NUMBERS)
+foreach(part MAJOR MINOR PATCH BUILD)
+    string(REGEX MATCH "NORVANE_VERSION_${part} ([0-9]+)" found "${VERSION_LINES}")
+    if(NOT found)
+        message(FATAL_ERROR "no NORVANE_VERSION_${part} in ${RESOURCE_IDS}")
+    endif()
+    list(APPEND VERSION_NUMBERS ${CMAKE_MATCH_1})
+endforeach()
+list(JOIN VERSION_NUMBERS . NORVANE_VERSION)
+set(MANIFEST_DIR ${CMAKE_BINARY_DIR}/manifest)
+configure_file(${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.manifest.in
+    ${MANIFEST_DIR}/NorvaneFwUpdater.manifest @ONLY)
+
 set(RESOURCE_SCRIPT ${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.rc)
 set_source_files_properties(${RESOURCE_SCRIPT} PROPERTIES
-    OBJECT_DEPENDS "${ICON_FILES};${CMAKE_SOURCE_DIR}/ui/resource_ids.h;${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.manifest")
+    OBJECT_DEPENDS "${ICON_FILES};${RESOURCE_IDS};${MANIFEST_DIR}/NorvaneFwUpdater.manifest")
 
 # The product's sources, the process's DLL search order and the resources, compiled once for the
 # exe and for the Wine tests' variant of it.
@@ -35,7 +54,8 @@ add_library(product_objects OBJECT ${PRODUCT_SOURCES}
     ${CMAKE_SOURCE_DIR}/platform/windows/dll_search_order.cpp ${RESOURCE_SCRIPT})
 add_dependencies(product_objects program_icons)
 target_include_directories(product_objects PRIVATE
-    ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR})
+    ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform ${CMAKE_SOURCE_DIR}/ui ${ICON_DIR}
+    ${MANIFEST_DIR})
 # With debug information (it does not change the code), which the exe sheds after linking.
 set(PRODUCT_DEBUG_INFO $<$<COMPILE_LANGUAGE:C,CXX>:-g>)
 target_compile_options(product_objects PRIVATE ${PRODUCT_DEBUG_INFO}

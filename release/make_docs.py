@@ -4,6 +4,7 @@
     make_docs.py settings-md [--check]     docs/settings.md (or: fail when it is out of date)
     make_docs.py readme OUT                the technician's README.txt (CR LF) for the package
     make_docs.py setting-ini OUT           a Setting.ini with every key at its default (CR LF)
+    make_docs.py version                   the program's version, "3.0.0.7"
 
 The README's prose is docs/technician-readme.txt; its @TOKENS@ are filled with the tables here.
 Everything is plain ASCII; the outputs depend on nothing but the two input files and the version
@@ -34,12 +35,16 @@ def load_data():
 
 
 def version():
-    """The version text of the resources, "3.0.0.7"."""
+    """The version, "3.0.0.7", from its four numbers in ui/resource_ids.h."""
     with open(RESOURCE_IDS, encoding='utf-8') as f:
-        match = re.search(r'^#define NORVANE_VERSION_TEXT "([0-9.]+)"', f.read(), re.M)
-    if not match:
-        raise SystemExit('make_docs: no NORVANE_VERSION_TEXT in %s' % RESOURCE_IDS)
-    return match.group(1)
+        text = f.read()
+    numbers = []
+    for part in ('MAJOR', 'MINOR', 'PATCH', 'BUILD'):
+        match = re.search(r'^#define NORVANE_VERSION_%s (\d+)$' % part, text, re.M)
+        if not match:
+            raise SystemExit('make_docs: no NORVANE_VERSION_%s in %s' % (part, RESOURCE_IDS))
+        numbers.append(match.group(1))
+    return '.'.join(numbers)
 
 
 def shown(line):
@@ -243,6 +248,9 @@ def main(argv):
         return 0
     if len(argv) == 3 and argv[1] == 'readme':
         write(argv[2], render_readme(load_data()))
+        return 0
+    if argv[1:] == ['version']:
+        print(version())
         return 0
     if len(argv) == 3 and argv[1] == 'setting-ini':
         write(argv[2], render_setting_ini(load_data()))

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/hid_device.h"
+#include "ui/resource_ids.h"
 
 namespace sim {
 
@@ -98,10 +99,11 @@ struct SimulatedPc {
     std::vector<ScriptedMessage> dialog_messages;
     bool close_box_enabled = true;
 
-    // The program's version block as GetFileVersionInfoW serves it; an absent value is missing.
+    // The program's version block as GetFileVersionInfoW serves it, by default what the resource
+    // script puts there; an absent value is missing.
     bool version_block_present = true;
-    std::optional<std::wstring> product_name = L"Norvane FW Updater";
-    std::optional<std::wstring> product_version = L"3.0.0.7";
+    std::optional<std::wstring> product_name = NORVANE_PRODUCT_NAME_W;
+    std::optional<std::wstring> product_version = NORVANE_VERSION_TEXT_W;
 
     // Device tree: HID devices and the hardware IDs of mouse-interface devices, in enumeration
     // order.

@@ -19,13 +19,21 @@
 #define IDR_VERSION 1
 #define IDR_MANIFEST 1
 
-// Version numbers: the fixed part as four numbers, the string table values as text.
+// The version: these four numbers are its one definition. The version block's numbers and its
+// text ("3.0.0.7", which the dialog's title shows) are made from them below; the build writes them
+// into the manifest (cmake/windows.cmake) and the release scripts into the package's name
+// (release/make_docs.py).
 #define NORVANE_VERSION_MAJOR 3
 #define NORVANE_VERSION_MINOR 0
 #define NORVANE_VERSION_PATCH 0
 #define NORVANE_VERSION_BUILD 7
-#define NORVANE_VERSION_NUMBERS 3, 0, 0, 7
-#define NORVANE_VERSION_TEXT "3.0.0.7"
+#define NORVANE_VERSION_NUMBERS                                                                    \
+    NORVANE_VERSION_MAJOR, NORVANE_VERSION_MINOR, NORVANE_VERSION_PATCH, NORVANE_VERSION_BUILD
+#define NORVANE_TEXT_(tokens) #tokens
+#define NORVANE_TEXT(tokens) NORVANE_TEXT_(tokens)
+#define NORVANE_DOTTED_(major, minor, patch, build) NORVANE_TEXT(major.minor.patch.build)
+#define NORVANE_DOTTED(numbers) NORVANE_DOTTED_(numbers)
+#define NORVANE_VERSION_TEXT NORVANE_DOTTED(NORVANE_VERSION_NUMBERS)
 #define NORVANE_PRODUCT_NAME "Norvane FW Updater"
 
 // What Explorer, deployment tools and inventory scanners show about the file.

@@ -66,7 +66,7 @@ SETTLE = 0.7               # s for a posted message to be handled
 SLOW_WAIT_MS = 8
 MIDWAY = 3.0               # s after Start Update for that photograph
 
-DIALOG_TITLE = 'Norvane FW Updater 3.0.0.7'
+DIALOG_TITLE = 'Norvane FW Updater ' + harness.VERSION
 DIALOG_NOTICE = "Please don't turn off this computer while updating."
 QUESTION_TEXT = 'Current FW version is 3.07\nWould you like to update FW to 3.08 ?'
 START_UPDATE = 1000

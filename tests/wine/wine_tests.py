@@ -34,6 +34,11 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 BUILD = EXE = LAUNCH = PROBE = FWIMAGE = PREFIX = ''
 
+sys.path.insert(0, os.path.join(ROOT, 'release'))
+import make_docs  # noqa: E402
+
+VERSION = make_docs.version()  # "3.0.0.7", from its four numbers in ui/resource_ids.h
+
 
 def set_build_dir(build):
     global BUILD, EXE, LAUNCH, PROBE, FWIMAGE, PREFIX
@@ -427,8 +432,8 @@ def dialog_template_matches(ctx):
 # The string table: what the dialog title reads, and what Explorer, deployment tools and
 # inventory scanners show about the file.
 VERSION_STRINGS = [
-    ('ProductName', 'Norvane FW Updater'), ('ProductVersion', '3.0.0.7'),
-    ('FileDescription', 'Norvane FW Updater'), ('FileVersion', '3.0.0.7'),
+    ('ProductName', 'Norvane FW Updater'), ('ProductVersion', VERSION),
+    ('FileDescription', 'Norvane FW Updater'), ('FileVersion', VERSION),
     ('CompanyName', 'Norvane'), ('InternalName', 'NorvaneFwUpdater'),
     ('OriginalFilename', 'NorvaneFwUpdater.exe'),
     ('LegalCopyright', 'Copyright (C) Norvane. All rights reserved.'),
@@ -442,7 +447,8 @@ def version_block_matches(ctx):
     if fixed < 0:
         raise AssertionError('no fixed file information')
     fv_ms, fv_ls, pv_ms, pv_ls = struct.unpack_from('<IIII', data, fixed + 8)
-    want = (0x00030000, 0x00000007)
+    major, minor, patch, build = (int(n) for n in VERSION.split('.'))
+    want = (major << 16 | minor, patch << 16 | build)
     if (fv_ms, fv_ls) != want or (pv_ms, pv_ls) != want:
         raise AssertionError('file/product version %08x.%08x / %08x.%08x' %
                              (fv_ms, fv_ls, pv_ms, pv_ls))
@@ -458,6 +464,9 @@ def version_block_matches(ctx):
 
 # What the manifest must hold, each as a pattern over its text.
 MANIFEST_ENTRIES = [
+    ('the program\'s identity with its version',
+     r'<assemblyIdentity\s+type="win32"\s+name="Norvane\.FwUpdater"\s+version="%s"\s+'
+     r'processorArchitecture="amd64"\s*/>' % re.escape(VERSION)),
     ('requestedExecutionLevel requireAdministrator, uiAccess false',
      r'<requestedExecutionLevel\s+level="requireAdministrator"\s+uiAccess="false"\s*/>'),
     ('supportedOS of Windows 10 and 11',
