@@ -88,7 +88,6 @@ TEST_P(InterruptedStartTest, SilentRunDecidesByTheModeStatus) {
         EXPECT_EQ(controller().stats.mode_changes, before.mode_changes);
         EXPECT_EQ(controller().stats.block_writes, 0u);
     }
-    EXPECT_EQ(controller().stats.protocol_violations, 0u);
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
