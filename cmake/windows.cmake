@@ -2,7 +2,8 @@
 enable_language(RC)
 add_compile_options(${WARNINGS} -municode -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN)
 # No MinGW runtime DLL may be needed beside the exe: libgcc, libstdc++ and winpthread are linked
-# in. What is left to import are system DLLs only (KERNEL32, USER32, msvcrt, SETUPAPI, ...).
+# in. What is left to import are system DLLs only: KERNEL32 and msvcrt (the others are loaded at
+# run time, below).
 set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 # Reproducible: two builds of one commit in different folders give the same bytes. Source and
