@@ -13,7 +13,7 @@ prefer native DLLs of those names, and run the exe on a valid image:
   - NorvaneFwUpdater.exe must load none of them and end as it does without them, silently and
     interactively (a window opens: the system then loads uxtheme.dll by its bare name, through the
     process's DLL search, which the exe restricts to the system directory; the run's box is
-    dismissed with driver.exe);
+    dismissed with window_driver.exe);
   - NorvaneFwUpdaterStaticImports.exe (build/windows/tools/), the same product linked against
     hid.dll, version.dll and comctl32.dll, must load the planted hid.dll and version.dll: this
     shows the test can fail. Its comctl32.dll comes from the side-by-side store, where the
@@ -137,13 +137,15 @@ class Case:
 
 
 def drive(wine, *words):
-    """One driver.exe command on the run's windows; AssertionError unless it answers ok."""
-    done = subprocess.run(['wine', os.path.join(harness.BUILD, 'windows', 'tools', 'driver.exe')] +
-                          [str(word) for word in words], env=wine.env, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, timeout=harness.RUN_TIMEOUT)
+    """One window_driver.exe command on the run's windows; AssertionError unless it answers ok."""
+    window_driver = os.path.join(harness.BUILD, 'windows', 'tools', 'window_driver.exe')
+    done = subprocess.run(['wine', window_driver] + [str(word) for word in words], env=wine.env,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          timeout=harness.RUN_TIMEOUT)
     answer = done.stdout.decode('utf-8', 'replace').strip()
     if not answer.startswith('ok'):
-        raise AssertionError('driver.exe %s: %s' % (' '.join(str(w) for w in words), answer))
+        raise AssertionError('window_driver.exe %s: %s' % (' '.join(str(w) for w in words),
+                                                           answer))
 
 
 def check_no_device_run(code, lines, label):

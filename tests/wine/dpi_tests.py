@@ -3,8 +3,8 @@
 
     python3 tests/wine/dpi_tests.py [-k SUBSTRING] [--keep] [--build-dir DIR]
 
-The program runs as in the window tests (window_tests.py: the same program, driver and harness),
-once in a Wine prefix set to 96 DPI and once in one set to 144 DPI (150 %; Wine's LogPixels). At
+The program runs as in the window tests (window_tests.py: the same program, window driver and
+harness), once in a Wine prefix set to 96 DPI and once in one set to 144 DPI (150 %; Wine's LogPixels). At
 each DPI a full interactive update is driven, and the question box, the update dialog and the
 result box are measured with layout_probe.exe (tests/tools/wine/layout_probe.c): the window runs at
 the screen's DPI, the dialog's size in pixels is its size in dialog units at the base units of
@@ -201,7 +201,7 @@ class Context(windows.Context):
 
 def main():
     options = harness.parse_options(__doc__, set_build_dir)
-    inputs = (harness.EXE, windows.VDEV_DRIVER, harness.LAUNCH, windows.DRIVER, PROBE,
+    inputs = (harness.EXE, windows.VDEV_DRIVER, harness.LAUNCH, windows.WINDOW_DRIVER, PROBE,
               harness.FWIMAGE)
     if harness.report_missing(inputs, 'build both builds first (make build)'):
         return 1

@@ -7,9 +7,9 @@ The program is the release NorvaneFwUpdater.exe, unmodified; its controller is a
 Wine's own HID stack (tests/tools/wine/vdev: the driver build/windows/tools/vdev/norvane_vdev.sys with
 our controller model, under Wine's setupapi, hid.dll and hidclass). Each test brings up the
 controller of its scenario, runs the exe interactively ("/v LOGFILE=fw.log") through launch.exe,
-which reports the full exit code, and drives its windows with driver.exe (tests/tools/wine/driver.c) as
-a user would: answers the question, presses Start Update, reads the boxes, the button and the
-progress bar, closes the dialog. The first test checks that the release exe holds nothing of the
+which reports the full exit code, and drives its windows with window_driver.exe
+(tests/tools/wine/window_driver.c) as a user would: answers the question, presses Start Update,
+reads the boxes, the button and the progress bar, closes the dialog. The first test checks that the release exe holds nothing of the
 controller model.
 
 The tests use a Wine prefix of their own, build/wine-prefix-gui (made once; the environment
@@ -40,14 +40,14 @@ harness.TESTS.clear()
 test = harness.test
 
 VDEV = os.path.join(harness.ROOT, 'tests', 'tools', 'wine', 'vdev')
-VDEV_DRIVER = DRIVER = PREFIX = SCREENSHOTS = ''
+VDEV_DRIVER = WINDOW_DRIVER = PREFIX = SCREENSHOTS = ''
 
 
 def set_build_dir(build):
-    global VDEV_DRIVER, DRIVER, PREFIX, SCREENSHOTS
+    global VDEV_DRIVER, WINDOW_DRIVER, PREFIX, SCREENSHOTS
     harness.set_build_dir(build)
     VDEV_DRIVER = os.path.join(harness.BUILD, 'windows', 'tools', 'vdev', 'norvane_vdev.sys')
-    DRIVER = os.path.join(harness.BUILD, 'windows', 'tools', 'driver.exe')
+    WINDOW_DRIVER = os.path.join(harness.BUILD, 'windows', 'tools', 'window_driver.exe')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_GUI_PREFIX') or
                              os.path.join(harness.BUILD, 'wine-prefix-gui'))
     SCREENSHOTS = os.path.join(harness.BUILD, 'screenshots')
@@ -59,7 +59,7 @@ RUN_TIMEOUT = 120         # s: one run of the program, from start to exit
 VDEV_TIMEOUT = 180        # s: bringing up a scenario's controllers
 WINDOW_TIMEOUT_MS = 20000  # a window that the program opens next
 UPDATE_TIMEOUT_MS = 60000  # the whole flash sequence
-DRIVER_MARGIN = 10         # s on top of a driver command's own timeout
+DRIVER_MARGIN = 10         # s on top of a window driver command's own timeout
 SETTLE = 0.7               # s for a posted message to be handled
 # A pause after every register write (Setting.ini WAIT) that stretches the update to a few
 # seconds, long enough to photograph the progress bar half-way.
@@ -82,11 +82,12 @@ FAULT_AT_UNLOCK = {'devices': [{'controller': {'faults': [
     {'on': 'write', 'address': '0xFF800C', 'fail_set': True}]}}]}
 
 # ---------------------------------------------------------------------------------------------
-# Wine, Xvfb and the driver
+# Wine, Xvfb and the window driver
 
 
 class WindowWine(harness.Wine):
-    """The harness's Wine on a prefix of its own set to a virtual desktop, and one driver.exe."""
+    """The harness's Wine on a prefix of its own set to a virtual desktop, and one
+    window_driver.exe."""
 
     def __init__(self):
         super().__init__(PREFIX)
@@ -97,7 +98,7 @@ class WindowWine(harness.Wine):
     def start(self):
         self._lock_prefix()
         super().start()
-        self.driver = subprocess.Popen(['wine', DRIVER, 'serve'], env=self.env,
+        self.driver = subprocess.Popen(['wine', WINDOW_DRIVER, 'serve'], env=self.env,
                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        stderr=subprocess.DEVNULL)
 
@@ -128,7 +129,7 @@ class WindowWine(harness.Wine):
             mark.write(harness.SCREEN_SIZE + '\n')
 
     def drive(self, *words, timeout_ms=None):
-        """One driver command; returns what follows "ok", raises AssertionError otherwise."""
+        """One window driver command; returns what follows "ok", raises AssertionError otherwise."""
         words = [str(w) for w in words]
         if timeout_ms is not None:
             words.append(str(timeout_ms))
@@ -138,9 +139,10 @@ class WindowWine(harness.Wine):
         limit = (timeout_ms or 10000) / 1000.0 + DRIVER_MARGIN
         answer = self._read_line(limit)
         if answer is None:
-            raise AssertionError('driver gave no answer to %r within %.0f s' % (line, limit))
+            raise AssertionError('window_driver.exe gave no answer to %r within %.0f s' %
+                                 (line, limit))
         if answer != 'ok' and not answer.startswith('ok '):
-            raise AssertionError('driver: %s -> %s' % (line, answer))
+            raise AssertionError('window_driver.exe: %s -> %s' % (line, answer))
         return unescape(answer[3:])
 
     def _read_line(self, limit):
@@ -580,7 +582,7 @@ class Context(harness.Context):
 
 def main():
     options = harness.parse_options(__doc__, set_build_dir)
-    inputs = (harness.EXE, VDEV_DRIVER, harness.LAUNCH, DRIVER, harness.FWIMAGE)
+    inputs = (harness.EXE, VDEV_DRIVER, harness.LAUNCH, WINDOW_DRIVER, harness.FWIMAGE)
     if harness.report_missing(inputs, 'build both builds first (make build)'):
         return 1
     for stale in glob.glob(os.path.join(SCREENSHOTS, 'failed-*.png')):

@@ -1,8 +1,8 @@
-/* driver.exe: finds the windows of a running program and works them as a user would (test helper,
- * Windows console). The window tests under Wine drive NorvaneFwUpdater.exe with it.
+/* window_driver.exe: finds the windows of a running program and works them as a user would (test
+ * helper, Windows console). The window tests under Wine drive NorvaneFwUpdater.exe with it.
  *
- *     driver.exe COMMAND [ARGUMENTS...]     one command; its result line on standard output
- *     driver.exe serve                      commands from standard input, one per line
+ *     window_driver.exe COMMAND [ARGUMENTS...]  one command; its result line on standard output
+ *     window_driver.exe serve                   commands from standard input, one per line
  *
  * Every command prints exactly one line, "ok ..." when it did what was asked, otherwise
  * "timeout ...", "missing ..." or "error ...". A single command returns 0 for "ok" and 1 for
@@ -510,7 +510,8 @@ int wmain(void) {
     wchar_t* words[MAX_WORDS];
     int count = split_words(line, words);
     if (count == 0) {
-        fputs("usage: driver.exe COMMAND [ARGUMENTS...] | driver.exe serve\n", stderr);
+        fputs("usage: window_driver.exe COMMAND [ARGUMENTS...] | window_driver.exe serve\n",
+              stderr);
         return kExitUsage;
     }
     if (wcscmp(words[0], L"serve") == 0) {
