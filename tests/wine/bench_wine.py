@@ -18,7 +18,7 @@ import time
 import shutil
 
 import vdev_tests
-import wine_tests as harness
+import wine_harness as harness
 
 FLOOR_MS = 3176  # pauses the protocol mandates for one default update (docs/performance.md)
 

@@ -19,7 +19,7 @@ prefer native DLLs of those names, and run the exe on a valid image:
     shows the test can fail. Its comctl32.dll comes from the side-by-side store, where the
     manifest's Common Controls 6 dependency sends every load of that name.
 
-The Wine harness is the one of wine_tests.py (prefix, Xvfb, launch.exe); NORVANE_WINE_PREFIX
+The Wine harness is wine_harness.py (prefix, Xvfb, launch.exe); NORVANE_WINE_PREFIX
 names another prefix folder. The last line of output is "N passed, N failed".
 """
 
@@ -29,10 +29,8 @@ import shutil
 import subprocess
 import sys
 
-import wine_tests as harness
+import wine_harness as harness
 
-# This file's tests only: the runner of wine_tests.py runs what is registered with harness.test.
-harness.TESTS.clear()
 
 PLANTED_NAMES = ('hid', 'version', 'comctl32', 'uxtheme')
 IMPORTED_NAMES = ('hid', 'version', 'comctl32')  # what the static-imports build imports
@@ -223,5 +221,14 @@ def static_imports_build_loads_planted_dlls(ctx):
                                  (name, found or loaded))
 
 
+def main():
+    options = harness.parse_options(__doc__)
+    if harness.report_missing((harness.EXE, harness.LAUNCH, harness.PROBE),
+                              'build the Windows build first (make build)'):
+        return 1
+    return harness.run_tests(options, harness.Wine(), harness.Context, 'norvane-planting-',
+                             'DLL planting tests')
+
+
 if __name__ == '__main__':
-    sys.exit(harness.main())
+    sys.exit(main())

@@ -25,10 +25,8 @@ import sys
 import time
 
 import window_tests as windows
+import wine_harness as harness
 
-harness = windows.harness
-# This file's tests only: importing window_tests registered its tests with the runner.
-harness.TESTS.clear()
 test = harness.test
 
 DPI_SETTINGS = (96, 144)
@@ -216,7 +214,7 @@ def main():
                                          'norvane-dpi%d-' % dpi, 'DPI %d tests' % dpi,
                                          ['screenshots in %s' % windows.SCREENSHOTS])
     print('DPI tests took %.1f s' % (time.monotonic() - started))
-    runs = len([t for t in harness.TESTS if options.pattern in t.__name__]) * len(DPI_SETTINGS)
+    runs = len(harness.selected_tests(options)) * len(DPI_SETTINGS)
     print('%d passed, %d failed' % (len(PASSED), runs - len(PASSED)))
     return 1 if failed_runs or len(PASSED) != runs else 0
 

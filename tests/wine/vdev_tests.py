@@ -28,9 +28,8 @@ import subprocess
 import sys
 import time
 
-import wine_tests as harness
+import wine_harness as harness
 
-harness.TESTS.clear()
 test = harness.test
 
 VDEV = os.path.join(harness.ROOT, 'tests', 'tools', 'wine', 'vdev')

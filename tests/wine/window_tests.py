@@ -17,7 +17,7 @@ variable NORVANE_WINE_GUI_PREFIX names another folder), set to Wine's virtual de
 windows get their title bars, and start their own Xvfb on a free display. Screenshots of the
 windows land in build/screenshots/. At the end they end the prefix's wineserver, with anything
 still running in it, and Xvfb. Case folders are removed unless a test failed or --keep is given.
-The Wine harness is the one of wine_tests.py (Xvfb, prefix, launch.exe, the runner).
+The Wine harness is wine_harness.py (Xvfb, prefix, launch.exe, the runner).
 
 The last line of output is "N passed, N failed"; the exit status is 1 when any test failed.
 """
@@ -33,10 +33,8 @@ import subprocess
 import sys
 import time
 
-import wine_tests as harness
+import wine_harness as harness
 
-# This file's tests only: the runner of wine_tests.py runs what is registered with harness.test.
-harness.TESTS.clear()
 test = harness.test
 
 VDEV = os.path.join(harness.ROOT, 'tests', 'tools', 'wine', 'vdev')

@@ -25,7 +25,7 @@ import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.realpath(__file__)), '..', '..', '..'))
 sys.path.insert(0, os.path.join(ROOT, 'tests', 'wine'))
-import wine_tests as harness  # noqa: E402
+import wine_harness as harness  # noqa: E402
 
 DEFAULT_ARGUMENTS = '/s /v LOGFILE=fw.log'
 VDEV = os.path.join(ROOT, 'tests', 'tools', 'wine', 'vdev')
