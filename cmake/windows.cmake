@@ -26,21 +26,12 @@ add_custom_command(
     VERBATIM)
 add_custom_target(program_icons DEPENDS ${ICON_FILES})
 
-# The manifest's own version is the program's, from its four numbers in ui/resource_ids.h; CMake
-# reads them again whenever that file changes.
+# The manifest's own version is the program's, read from its four numbers in ui/resource_ids.h by
+# the same reader as the package name's; CMake reads them again whenever that file changes.
 set(RESOURCE_IDS ${CMAKE_SOURCE_DIR}/ui/resource_ids.h)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${RESOURCE_IDS})
-file(STRINGS ${RESOURCE_IDS} VERSION_LINES
-    REGEX "^#define NORVANE_VERSION_(MAJOR|MINOR|PATCH|BUILD) ")
-set(VERSION_NUMBERS)
-foreach(part MAJOR MINOR PATCH BUILD)
-    string(REGEX MATCH "NORVANE_VERSION_${part} ([0-9]+)" found "${VERSION_LINES}")
-    if(NOT found)
-        message(FATAL_ERROR "no NORVANE_VERSION_${part} in ${RESOURCE_IDS}")
-    endif()
-    list(APPEND VERSION_NUMBERS ${CMAKE_MATCH_1})
-endforeach()
-list(JOIN VERSION_NUMBERS . NORVANE_VERSION)
+execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/release/make_docs.py version
+    OUTPUT_VARIABLE NORVANE_VERSION OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 set(MANIFEST_DIR ${CMAKE_BINARY_DIR}/manifest)
 configure_file(${CMAKE_SOURCE_DIR}/ui/NorvaneFwUpdater.manifest.in
     ${MANIFEST_DIR}/NorvaneFwUpdater.manifest @ONLY)

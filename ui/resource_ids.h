@@ -20,9 +20,8 @@
 #define IDR_MANIFEST 1
 
 // The version: these four numbers are its one definition. The version block's numbers and its
-// text ("3.0.0.7", which the dialog's title shows) are made from them below; the build writes them
-// into the manifest (cmake/windows.cmake) and the release scripts into the package's name
-// (release/make_docs.py).
+// text ("3.0.0.7", which the dialog's title shows) are made from them below; the manifest and the
+// package's name take them from release/make_docs.py, which reads them here.
 #define NORVANE_VERSION_MAJOR 3
 #define NORVANE_VERSION_MINOR 0
 #define NORVANE_VERSION_PATCH 0
