@@ -47,10 +47,6 @@ std::vector<std::uint8_t> Sandbox::add_image(const ImageSpec& shape) const {
     return bytes;
 }
 
-void reset_program() {
-    harness::reset_program();
-}
-
 void load_scenario(const std::string& json) {
     std::string error;
     ASSERT_TRUE(sim::load_scenario_text(json, sim::pc(), error)) << error;
@@ -97,10 +93,6 @@ void expect_flash_guarded() {
                                               "power-request off system", "shutdown-block off"}));
     EXPECT_EQ(sim::pc().power_requests_set, 0);
     EXPECT_EQ(sim::pc().shutdown_blocks, 0);
-}
-
-int run_program(const std::wstring& arguments) {
-    return harness::run_program(arguments);
 }
 
 const std::vector<std::string>& transcript() {

@@ -63,8 +63,10 @@ class Sandbox {
     std::uint64_t expected_violations_ = 0;
 };
 
-// Resets every process-wide record of the program and the simulated PC.
-void reset_program();
+// Resets every process-wide record of the program and the simulated PC; runs wWinMain with an
+// argument string and returns its exit code.
+using harness::reset_program;
+using harness::run_program;
 
 // Sets up the simulated PC from scenario JSON (after the image is in the folder); fails the test
 // on a bad scenario.
@@ -86,9 +88,6 @@ void expect_updated(const std::vector<std::uint8_t>& image);
 // request and the shutdown block reason) from before the flash's first write to the controller to
 // after its last request, and gave both back.
 void expect_flash_guarded();
-
-// Runs wWinMain with the argument string; returns its exit code.
-int run_program(const std::wstring& arguments);
 
 // The transcript lines so far.
 const std::vector<std::string>& transcript();

@@ -1,13 +1,6 @@
-"""What the Wine suites share: the harness of the system tests of the Windows build.
-
-wine_tests.py, dll_planting_tests.py, vdev_tests.py, window_tests.py and dpi_tests.py, and
-bench_wine.py and tests/tools/wine/try_wine.py, import it as `harness`: the build paths
-(set_build_dir), Xvfb and a Wine prefix with one wineserver for all runs (Wine), launch.exe and
-the full exit code it prints, images and run logs, the exe's resources, and the runner of the tests
-a suite registers with @test.
-
-A suite's prefix is build/wine-prefix unless it names its own; the environment variable
-NORVANE_WINE_PREFIX names another folder for it.
+"""The harness every Wine suite (and bench_wine.py, tests/tools/wine/try_wine.py) imports: build
+paths, Xvfb and a Wine prefix with one wineserver for all runs, launch.exe and the full exit code,
+images and run logs, the exe's resources, and the runner of the tests a suite registers with @test.
 """
 
 import argparse
