@@ -6,19 +6,10 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "app/exit_codes.h"
-#include "app/run_options.h"
 #include "app/run_state.h"
-#include "app/settings.h"
-#include "device/device_link.h"
 #include "device/pause.h"
 #include "host/process.h"
-#include "platform/win32.h"
 #include "sim/simulated_pc.h"
-#include "ui/update_dialog.h"
-#include "update/flash_update.h"
-#include "update/fw_image.h"
-#include "update/identity_checks.h"
 
 using namespace norvane;
 
