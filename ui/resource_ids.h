@@ -30,9 +30,10 @@
     NORVANE_VERSION_MAJOR, NORVANE_VERSION_MINOR, NORVANE_VERSION_PATCH, NORVANE_VERSION_BUILD
 #define NORVANE_TEXT_(tokens) #tokens
 #define NORVANE_TEXT(tokens) NORVANE_TEXT_(tokens)
-#define NORVANE_DOTTED_(major, minor, patch, build) NORVANE_TEXT(major.minor.patch.build)
-#define NORVANE_DOTTED(numbers) NORVANE_DOTTED_(numbers)
-#define NORVANE_VERSION_TEXT NORVANE_DOTTED(NORVANE_VERSION_NUMBERS)
+#define NORVANE_DOTTED(major, minor, patch, build) NORVANE_TEXT(major.minor.patch.build)
+#define NORVANE_VERSION_TEXT                                                                       \
+    NORVANE_DOTTED(NORVANE_VERSION_MAJOR, NORVANE_VERSION_MINOR, NORVANE_VERSION_PATCH,            \
+                   NORVANE_VERSION_BUILD)
 #define NORVANE_PRODUCT_NAME "Norvane FW Updater"
 
 // What Explorer, deployment tools and inventory scanners show about the file.
