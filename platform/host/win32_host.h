@@ -224,7 +224,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD to_write, LPDWORD written,
                LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE handle);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
-BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE GetModuleHandleW(LPCWSTR module_name);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
