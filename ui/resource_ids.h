@@ -30,6 +30,7 @@
     NORVANE_VERSION_MAJOR, NORVANE_VERSION_MINOR, NORVANE_VERSION_PATCH, NORVANE_VERSION_BUILD
 #define NORVANE_TEXT_(tokens) #tokens
 #define NORVANE_TEXT(tokens) NORVANE_TEXT_(tokens)
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the numbers are spelled with their dots, not computed
 #define NORVANE_DOTTED(major, minor, patch, build) NORVANE_TEXT(major.minor.patch.build)
 #define NORVANE_VERSION_TEXT                                                                       \
     NORVANE_DOTTED(NORVANE_VERSION_MAJOR, NORVANE_VERSION_MINOR, NORVANE_VERSION_PATCH,            \

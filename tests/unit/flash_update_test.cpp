@@ -7,7 +7,6 @@
 #include "host/handles.h"
 #include "sim/kept_state.h"
 #include "test_support.h"
-#include "ui/resource_ids.h"
 #include "update/flash_update.h"
 #include "update/fw_image.h"
 
@@ -68,7 +67,7 @@ TEST(FlashUpdate, InteractiveRunStepsTheBarEighteenTimesAndFillsItBeforeTheResul
         "dialog open",
         "icon small 107 16x16",
         "icon big 107 32x32",
-        "title " NORVANE_PRODUCT_NAME " " NORVANE_VERSION_TEXT,
+        test::kDialogTitleLine,
         "button disabled"};
     for (int step = 1; step <= 18; ++step) {
         expected.push_back("progress " + std::to_string(step) + "/19");

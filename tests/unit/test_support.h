@@ -10,6 +10,7 @@
 #include "common/harness.h"
 #include "common/scenario_builder.h"
 #include "sim/simulated_pc.h"
+#include "ui/resource_ids.h"
 
 namespace test {
 
@@ -88,6 +89,10 @@ void expect_updated(const std::vector<std::uint8_t>& image);
 // request and the shutdown block reason) from before the flash's first write to the controller to
 // after its last request, and gave both back.
 void expect_flash_guarded();
+
+// The transcript line of the update dialog's title: the product name and version of the version
+// block, which the simulated PC serves as the resource script writes them.
+constexpr const char* kDialogTitleLine = "title " NORVANE_PRODUCT_NAME " " NORVANE_VERSION_TEXT;
 
 // The transcript lines so far.
 const std::vector<std::string>& transcript();

@@ -4,7 +4,6 @@
 #include "host/handles.h"
 #include "test_support.h"
 #include "ui/internal.h"
-#include "ui/resource_ids.h"
 #include "ui/update_dialog.h"
 #include "update/flash_update.h"
 #include "update/fw_image.h"
@@ -14,9 +13,6 @@ using namespace norvane;
 namespace {
 
 using Lines = std::vector<std::string>;
-
-// The title the dialog shows: the version block's ProductName and ProductVersion.
-constexpr const char* kTitleLine = "title " NORVANE_PRODUCT_NAME " " NORVANE_VERSION_TEXT;
 
 std::size_t index_of(const std::string& line) {
     const auto& lines = test::transcript();
@@ -228,10 +224,11 @@ TEST_P(TitleTest, IconsAndTitleFromTheResources) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TitleTest,
-    ::testing::Values(TitleCase{"full", true, true, true, {kTitleLine, "dialog closed"}},
-                      TitleCase{"no_block", false, true, true, {"dialog closed"}},
-                      TitleCase{"no_name", true, false, true, {"dialog closed"}},
-                      TitleCase{"no_version", true, true, false, {"dialog closed"}}),
+    ::testing::Values(
+        TitleCase{"full", true, true, true, {test::kDialogTitleLine, "dialog closed"}},
+        TitleCase{"no_block", false, true, true, {"dialog closed"}},
+        TitleCase{"no_name", true, false, true, {"dialog closed"}},
+        TitleCase{"no_version", true, true, false, {"dialog closed"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The boxes shown over the update dialog have no owner either. (The boxes of every other way out,
