@@ -51,6 +51,9 @@ const RecordCase kRecordCases[] = {
     {"failed_update", R"({"devices": [{"controller": {"faults": [
          {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})",
      L"/s", 1603, "(none)", -1},
+    {"failed_interactive_update", R"({"devices": [{"controller": {"faults": [
+         {"on": "write", "address": "0xFF800C", "fail_set": true}]}}]})",
+     L"", 1603, "(none)", -1},
     {"session_ended", R"({"session_end": {"at_ms": 2000, "forced": true}})", L"/s", 1603, "(none)",
      -1},
     // A run that never read the version leaves the earlier record as it was.

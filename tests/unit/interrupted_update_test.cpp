@@ -76,7 +76,8 @@ TEST_P(InterruptedStartTest, SilentRunDecidesByTheModeStatus) {
     if (GetParam().settings != nullptr) {
         sandbox.write_text("Setting.ini", GetParam().settings);
     }
-    test::load_scenario(test::ScenarioBuilder().devices({test::Json::parse(GetParam().device)}));
+    test::load_scenario(
+        test::ScenarioBuilder().devices(test::Json::array({test::Json::parse(GetParam().device)})));
     const sim::ControllerStats before = controller().stats;
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), GetParam().code);
     const Lines log = test::log_lines("fw.log");
