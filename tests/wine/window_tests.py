@@ -330,6 +330,17 @@ def open_dialog(ctx):
     expect('progress', ctx.wine.drive('progress', DIALOG_TITLE), '0/%d' % PROGRESS_MAX)
 
 
+def dialog_of_a_run(ctx, name, wait_ms=None, scenario=None, screenshot=None):
+    """Starts a run in a fresh folder, answers its question with Yes and checks the dialog it
+    opens; returns the folder and the run."""
+    folder = ctx.folder(name)
+    prepare_folder(folder, wait_ms)
+    run = ctx.start(folder, scenario)
+    answer_question(ctx, IDYES, screenshot)
+    open_dialog(ctx)
+    return folder, run
+
+
 TITLE_BAR_AREA = 32  # px square at the window's top left corner, where its icon is drawn
 
 
@@ -362,11 +373,7 @@ def wait_box(ctx, text, timeout_ms=WINDOW_TIMEOUT_MS):
 
 @test
 def update_runs_to_success(ctx):
-    folder = ctx.folder('success')
-    prepare_folder(folder, SLOW_WAIT_MS)
-    run = ctx.start(folder)
-    answer_question(ctx, IDYES, '01-question.png')
-    open_dialog(ctx)
+    folder, run = dialog_of_a_run(ctx, 'success', SLOW_WAIT_MS, screenshot='01-question.png')
     escape_is_ignored(ctx)
     expect_title_bar_icon(ctx, ctx.wine.screenshot('02-dialog-before-update.png'))
     ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
@@ -403,11 +410,7 @@ def dialog_answers_while_it_flashes(ctx):
     Alt+F4, the system menu's Close and a second Start Update, and its bar passes every step.
     (That the close box is greyed meanwhile is checked on the host: Wine reports a window's title
     bar buttons to other processes as enabled whatever the system menu says.)"""
-    folder = ctx.folder('responsive')
-    prepare_folder(folder, RESPONSIVE_WAIT_MS)
-    run = ctx.start(folder)
-    answer_question(ctx, IDYES)
-    open_dialog(ctx)
+    folder, run = dialog_of_a_run(ctx, 'responsive', RESPONSIVE_WAIT_MS)
     ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
     attempts = [('close', DIALOG_TITLE), ('key', DIALOG_TITLE, 'alt-f4'),
                 ('sysclose', DIALOG_TITLE), ('click', DIALOG_TITLE, START_UPDATE),
@@ -458,11 +461,7 @@ def answer_no_ends_the_run(ctx):
 
 @test
 def closing_the_dialog_without_starting(ctx):
-    folder = ctx.folder('close')
-    prepare_folder(folder)
-    run = ctx.start(folder)
-    answer_question(ctx, IDYES)
-    open_dialog(ctx)
+    folder, run = dialog_of_a_run(ctx, 'close')
     escape_is_ignored(ctx)
     ctx.wine.drive('close', DIALOG_TITLE)
     ctx.wine.drive('wait-gone', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
@@ -472,11 +471,7 @@ def closing_the_dialog_without_starting(ctx):
 
 @test
 def failed_update_keeps_the_dialog(ctx):
-    folder = ctx.folder('failure')
-    prepare_folder(folder)
-    run = ctx.start(folder, FAULT_AT_UNLOCK)
-    answer_question(ctx, IDYES)
-    open_dialog(ctx)
+    folder, run = dialog_of_a_run(ctx, 'failure', scenario=FAULT_AT_UNLOCK)
     ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
     wait_box(ctx, 'Update fail !!!', UPDATE_TIMEOUT_MS)
     ctx.wine.screenshot('06-result-fail.png')
@@ -525,11 +520,7 @@ def a_second_run_waits_for_none(ctx):
 def session_end_during_an_interactive_flash_is_refused(ctx):
     """"wineboot --end-session" while the dialog flashes: the dialog refuses, the session goes
     on and the update completes."""
-    folder = ctx.folder('session_end')
-    prepare_folder(folder, SLOW_WAIT_MS)
-    run = ctx.start(folder)
-    answer_question(ctx, IDYES)
-    open_dialog(ctx)
+    folder, run = dialog_of_a_run(ctx, 'session_end', SLOW_WAIT_MS)
     ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
     time.sleep(MIDWAY)
     ctx.wine.wine_quiet(['wineboot', '--end-session'], timeout=60)

@@ -299,13 +299,19 @@ def valid_bin_without_device(ctx):
                 ['Could not find Norvane device.', 'Exit code = 1603'])
 
 
-@test
-def pnpid_check_without_touchpad(ctx):
+def image_and_settings(setting):
+    """Prepares a folder with an image and a Setting.ini holding one setting line."""
     def prepare(folder):
         make_image(os.path.join(folder, 'FW.bin'))
         with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
-            f.write(b'[Setting]\r\nPNPID=1\r\n')
-    silent_case(ctx, 'pnpid', prepare, ['Could not get Touchpad PnPID.', 'Exit code = 1603'])
+            f.write(b'[Setting]\r\n' + setting + b'\r\n')
+    return prepare
+
+
+@test
+def pnpid_check_without_touchpad(ctx):
+    silent_case(ctx, 'pnpid', image_and_settings(b'PNPID=1'),
+                ['Could not get Touchpad PnPID.', 'Exit code = 1603'])
 
 
 @test
@@ -344,11 +350,8 @@ def only_names_ending_in_bin_are_images(ctx):
 
 @test
 def unbounded_wait_fails_before_the_device(ctx):
-    def prepare(folder):
-        make_image(os.path.join(folder, 'FW.bin'))
-        with open(os.path.join(folder, 'Setting.ini'), 'wb') as f:
-            f.write(b'[Setting]\r\nWAIT=-1\r\n')
-    silent_case(ctx, 'wait', prepare, ['WAIT in Setting.ini is above 1000 ms.', 'Exit code = 1603'])
+    silent_case(ctx, 'wait', image_and_settings(b'WAIT=-1'),
+                ['WAIT in Setting.ini is above 1000 ms.', 'Exit code = 1603'])
 
 
 @test
@@ -381,10 +384,8 @@ def no_question_in_a_window_station_nobody_sees(ctx):
 def settings_held_by_another_program_fail_the_run(ctx):
     # Held without sharing, the file would have read as the defaults (PNPID off).
     folder = ctx.folder('settings_held')
-    make_image(os.path.join(folder, 'FW.bin'))
+    image_and_settings(b'PNPID=1')(folder)
     settings = os.path.join(folder, 'Setting.ini')
-    with open(settings, 'wb') as f:
-        f.write(b'[Setting]\r\nPNPID=1\r\n')
     started = datetime.datetime.now()
     with held_open(ctx.wine, folder, windows_path(settings), GENERIC_READ, 0):
         got, _out = ctx.wine.run(folder, SILENT_ARGS)
