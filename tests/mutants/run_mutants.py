@@ -79,10 +79,18 @@ def load_mutations(windows):
 
 
 def copy_tree():
-    """Copies the tracked files, keeping the times of those that did not change."""
+    """Copies the tracked files, keeping the times of those that did not change, and removes
+    what is no longer tracked: the builds glob their sources, and a file deleted from the tree
+    would otherwise still be compiled into the copy."""
     files = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, check=True,
                            capture_output=True).stdout.decode().split("\0")
-    for name in filter(None, files):
+    tracked = set(filter(None, files))
+    for folder, _dirs, names in os.walk(SOURCE):
+        for name in names:
+            path = os.path.join(folder, name)
+            if os.path.relpath(path, SOURCE) not in tracked:
+                os.remove(path)
+    for name in tracked:
         source, target = os.path.join(ROOT, name), os.path.join(SOURCE, name)
         with open(source, "rb") as file:
             data = file.read()
