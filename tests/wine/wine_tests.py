@@ -308,6 +308,18 @@ def image_and_settings(setting):
     return prepare
 
 
+def run_beside_a_holder(ctx, name, prepare, held, access, share, lines):
+    """A silent run while another program holds one file of its folder open: it fails."""
+    folder = ctx.folder(name)
+    prepare(folder)
+    started = datetime.datetime.now()
+    with held_open(ctx.wine, folder, windows_path(os.path.join(folder, held)), access, share):
+        got, _out = ctx.wine.run(folder, SILENT_ARGS)
+    check_run_log(read_log(folder), lines, started, datetime.datetime.now())
+    if got != 1603:
+        raise AssertionError('exit code %d, expected 1603' % got)
+
+
 @test
 def pnpid_check_without_touchpad(ctx):
     silent_case(ctx, 'pnpid', image_and_settings(b'PNPID=1'),
@@ -318,15 +330,8 @@ def pnpid_check_without_touchpad(ctx):
 def image_being_copied_is_refused(ctx):
     # A copy still writing the image lets others read it; the program shares no writing and is
     # refused, as it would be with the half-copied bytes.
-    folder = ctx.folder('being_copied')
-    image = os.path.join(folder, 'FW.bin')
-    make_image(image)
-    started = datetime.datetime.now()
-    with held_open(ctx.wine, folder, windows_path(image), GENERIC_WRITE, FILE_SHARE_READ):
-        got, _out = ctx.wine.run(folder, SILENT_ARGS)
-    check_run_log(read_log(folder), CANNOT_READ, started, datetime.datetime.now())
-    if got != 1603:
-        raise AssertionError('exit code %d, expected 1603' % got)
+    run_beside_a_holder(ctx, 'being_copied', lambda f: make_image(os.path.join(f, 'FW.bin')),
+                        'FW.bin', GENERIC_WRITE, FILE_SHARE_READ, CANNOT_READ)
 
 
 @test
@@ -383,16 +388,8 @@ def no_question_in_a_window_station_nobody_sees(ctx):
 @test
 def settings_held_by_another_program_fail_the_run(ctx):
     # Held without sharing, the file would have read as the defaults (PNPID off).
-    folder = ctx.folder('settings_held')
-    image_and_settings(b'PNPID=1')(folder)
-    settings = os.path.join(folder, 'Setting.ini')
-    started = datetime.datetime.now()
-    with held_open(ctx.wine, folder, windows_path(settings), GENERIC_READ, 0):
-        got, _out = ctx.wine.run(folder, SILENT_ARGS)
-    check_run_log(read_log(folder), ['Setting.ini cannot be read.', 'Exit code = 1603'], started,
-                  datetime.datetime.now())
-    if got != 1603:
-        raise AssertionError('exit code %d, expected 1603' % got)
+    run_beside_a_holder(ctx, 'settings_held', image_and_settings(b'PNPID=1'), 'Setting.ini',
+                        GENERIC_READ, 0, ['Setting.ini cannot be read.', 'Exit code = 1603'])
 
 
 def check_link_refused(ctx, name, plant, target, target_bytes):
