@@ -307,6 +307,17 @@ def exit_code_of(process):
     return code
 
 
+UPDATED_STATE = ['state 0 main=image mode=0x11 access=off handles=0']
+
+
+def expect_updated(ctx, folder, code, label):
+    """The run in folder ended with 0, logged a success and left the controller updated."""
+    lines = log_lines(harness.read_log(folder))
+    state = vdev(ctx, folder, 'state').splitlines()
+    if code != 0 or lines != SUCCESS_LINES or state != UPDATED_STATE:
+        raise AssertionError('%s: exit code %d, log %r, end state %r' % (label, code, lines, state))
+
+
 def system_memory_reads(calls):
     """How many requests read the first byte of system memory: one per run that checked it."""
     first = bytes([0xD1]) + (0x100400).to_bytes(4, 'little')
@@ -326,15 +337,10 @@ def two_runs_at_once_one_updates(ctx):
     if sorted(codes) != [0, 1618]:
         raise AssertionError('exit codes %r, expected one 0 and one 1618' % codes)
     winner, loser = (first, second) if codes[0] == 0 else (second, first)
-    lines = log_lines(harness.read_log(winner))
-    if lines != SUCCESS_LINES:
-        raise AssertionError('the updating run logged %r' % lines)
+    expect_updated(ctx, winner, 0, 'the updating run')
     lines = log_lines(harness.read_log(loser))
     if lines != ['Another Norvane FW Updater is running.', 'Exit code = 1618', '']:
         raise AssertionError('the refused run logged %r' % lines)
-    state = vdev(ctx, first, 'state').splitlines()
-    if state != ['state 0 main=image mode=0x11 access=off handles=0']:
-        raise AssertionError('end state %r' % state)
     reads = system_memory_reads(transcript_calls(vdev(ctx, first, 'transcript')))
     if reads != 1:
         raise AssertionError('system memory was read by %d runs, not one' % reads)
@@ -351,15 +357,7 @@ def session_end_during_a_silent_flash_is_refused(ctx):
     subprocess.run(['wineboot', '--end-session', '--kill'], env=ctx.wine.env,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=VDEV_TIMEOUT,
                    check=False)
-    code = exit_code_of(run)
-    if code != 0:
-        raise AssertionError('exit code %d, expected 0' % code)
-    lines = log_lines(harness.read_log(folder))
-    if lines != SUCCESS_LINES:
-        raise AssertionError('log lines %r' % lines)
-    state = vdev(ctx, folder, 'state').splitlines()
-    if state != ['state 0 main=image mode=0x11 access=off handles=0']:
-        raise AssertionError('end state %r' % state)
+    expect_updated(ctx, folder, exit_code_of(run), 'after the session end')
 
 
 RECORD_KEY = r'HKLM\SOFTWARE\Norvane\FW Updater'
@@ -540,9 +538,7 @@ def collections_held_by_the_touchpad_driver(ctx):
             raise AssertionError('opens beside the holder: %r, expected access 0 and, under Wine, '
                                  'reading and writing to open' % answers)
         got, _out = ctx.wine.run(folder, harness.SILENT_ARGS)
-    lines = log_lines(harness.read_log(folder))
-    if got != 0 or lines != SUCCESS_LINES:
-        raise AssertionError('exit code %d, log %r beside the holders' % (got, lines))
+    expect_updated(ctx, folder, got, 'beside the holders')
 
 
 @test
