@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_log.h"
 #include "app/run_options.h"
 #include "platform/win32.h"
 
@@ -47,44 +46,6 @@ bool has_word(std::wstring_view arguments, std::wstring_view word) {
     return false;
 }
 
-constexpr std::wstring_view kSeparators = L"\\/";
-
-// Where the folders that may be made begin: after the server and share of a UNC path
-// ("\\server\share\..."), else at the start. npos for a share without a folder.
-std::size_t first_folder_separator(std::wstring_view path) {
-    if (!path.starts_with(L"\\\\")) {
-        return 0;
-    }
-    const std::size_t server_end = path.find_first_of(kSeparators, 2);
-    return server_end == std::wstring_view::npos ? server_end
-                                                 : path.find_first_of(kSeparators, server_end + 1);
-}
-
-// The folders on the way to the log that do not exist yet are made, one level at a time, so that
-// a log folder named on the command line (LOGFILE=C:\Logs\fw.log) need not exist. A folder that
-// cannot be made leaves the log unopened, as before. Drive roots, shares and the device
-// namespaces ("\\?\", "\\.\") are left alone.
-void make_log_folders(const wchar_t* path) {
-    const std::wstring_view full(path);
-    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) {
-        return;
-    }
-    const std::size_t first = first_folder_separator(full);
-    if (first == std::wstring_view::npos) {
-        return;
-    }
-    for (std::size_t at = full.find_first_of(kSeparators, first + 1); at != std::wstring_view::npos;
-         at = full.find_first_of(kSeparators, at + 1)) {
-        const std::wstring folder(full.substr(0, at));
-        if (folder.empty() || folder.back() == L':') {
-            continue; // the root of a drive
-        }
-        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            return;
-        }
-    }
-}
-
 // Cuts the value in front of the first keyword of the list that occurs in it. The character
 // before the keyword goes too; a keyword at the very start leaves the value as it is.
 void cut_at_option_keyword(std::wstring& value) {
@@ -124,35 +85,25 @@ void take_log_path(const wchar_t* arguments) {
     std::wmemcpy(g_run_options.log_path, value.c_str(), value.size() + 1);
 }
 
-void log_start(const wchar_t* arguments) {
-    _log_message(L"Command:%s", arguments);
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    _log_message(L"Executed:%d/%02d/%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay,
-                 now.wHour, now.wMinute, now.wSecond);
-}
-
 } // namespace
 
 void _parse_command_line(const wchar_t* arguments) {
     if (arguments == nullptr) {
         arguments = L"";
     }
-    g_run_options.help = has_word(arguments, kHelpWord);
-    if (g_run_options.help) {
-        return; // the usage box, and nothing else: no log
-    }
     g_run_options.check_only = has_word(arguments, kCheckOnlyWord);
     // A check asks nothing and shows nothing, whatever else the line says.
     g_run_options.silent =
         std::wcsstr(arguments, kSilentSwitch) != nullptr || g_run_options.check_only;
+    g_run_options.help = has_word(arguments, kHelpWord);
+    if (g_run_options.help) {
+        return; // the usage box (not with /s), and nothing else: no log
+    }
     if (std::wcsstr(arguments, kLogSwitch) == nullptr) {
         return;
     }
     g_run_options.log_enabled = true;
     take_log_path(arguments);
-    make_log_folders(g_run_options.log_path);
-    log_start(arguments);
 }
 
 } // namespace norvane

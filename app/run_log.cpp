@@ -1,9 +1,11 @@
-// Formatting and the run log. The log file is opened, appended to and closed for every entry, with
-// no sharing, so that each completed entry is on disk when _write_log returns.
+// Formatting and the run log. The log file is opened, appended to and closed for every entry, so
+// that each completed entry is on disk when _write_log returns.
 #include "app/run_log.h"
 
 #include <cstdarg>
 #include <cwchar>
+#include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "app/run_options.h"
@@ -22,6 +24,8 @@ constexpr DWORD kSingleLink = 1;
 constexpr DWORD kNotARegularFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
 constexpr const wchar_t* kFormatExitCode = L"Exit code = %d";
 constexpr const wchar_t* kFormatCompleted = L"Completed:%d/%02d/%02d %02d:%02d:%02d\n";
+constexpr const wchar_t* kFormatCommand = L"Command:%s";
+constexpr const wchar_t* kFormatExecuted = L"Executed:%d/%02d/%02d %02d:%02d:%02d";
 
 // Output cursor over a message buffer; characters past the capacity are dropped.
 struct Writer {
@@ -145,6 +149,61 @@ bool is_plain_single_file(HANDLE file) {
            information.nNumberOfLinks == kSingleLink;
 }
 
+constexpr std::wstring_view kSeparators = L"\\/";
+
+// Where the folders that may be made begin: after the server and share of a UNC path
+// ("\\server\share\..."), else at the start. npos for a share without a folder.
+std::size_t first_folder_separator(std::wstring_view path) {
+    if (!path.starts_with(L"\\\\")) {
+        return 0;
+    }
+    const std::size_t server_end = path.find_first_of(kSeparators, 2);
+    return server_end == std::wstring_view::npos ? server_end
+                                                 : path.find_first_of(kSeparators, server_end + 1);
+}
+
+// The folders on the way to the log that do not exist yet are made, one level at a time, so that
+// a log folder named on the command line (LOGFILE=C:\Logs\fw.log) need not exist. A folder that
+// cannot be made leaves the log unopened, as before. Drive roots, shares and the device
+// namespaces ("\\?\", "\\.\") are left alone.
+void make_log_folders(const wchar_t* path) {
+    const std::wstring_view full(path);
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) {
+        return;
+    }
+    const std::size_t first = first_folder_separator(full);
+    if (first == std::wstring_view::npos) {
+        return;
+    }
+    for (std::size_t at = full.find_first_of(kSeparators, first + 1); at != std::wstring_view::npos;
+         at = full.find_first_of(kSeparators, at + 1)) {
+        const std::wstring folder(full.substr(0, at));
+        if (folder.empty() || folder.back() == L':') {
+            continue; // the root of a drive
+        }
+        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            return;
+        }
+    }
+}
+
+// The file the entries go to: log_path made full (GetFullPathNameW resolves ".." by its text, so
+// that no folder is made that the path only passes through). A path that ends in a separator
+// names a folder, not a file, and one whose full form does not fit names nothing: no log then.
+bool take_log_file() {
+    const std::wstring_view path(g_run_options.log_path);
+    if (path.empty() || kSeparators.find(path.back()) != std::wstring_view::npos) {
+        return false;
+    }
+    const DWORD length =
+        GetFullPathNameW(g_run_options.log_path, kLogPathCapacity, g_run_options.log_file, nullptr);
+    if (length == 0 || length >= kLogPathCapacity) {
+        g_run_options.log_file[0] = L'\0';
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int _format_message(MessageBuffer& buffer, const wchar_t* format, ...) {
@@ -182,12 +241,14 @@ void _write_log(const wchar_t* text) {
     if (!g_run_options.log_enabled) {
         return;
     }
-    // Exclusive for the length of one entry: nobody else gets the file while it is open here,
-    // and an entry is lost when somebody else holds it. A symbolic link, junction or mount point
-    // is opened as itself, never followed (not even to create its missing target), and refused.
-    HANDLE file =
-        CreateFileW(g_run_options.log_path, GENERIC_READ | FILE_APPEND_DATA, 0, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // Readers welcome, writers not: a log viewer that holds the file open for reading (sharing
+    // reading and writing) costs no entry, while no second writer gets in between two entries;
+    // an entry is lost while another program holds the file for writing. A symbolic link,
+    // junction or mount point is opened as itself, never followed (not even to create its missing
+    // target), and refused.
+    HANDLE file = CreateFileW(g_run_options.log_file, GENERIC_READ | FILE_APPEND_DATA,
+                              FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -212,6 +273,20 @@ void _log_message(const wchar_t* format, ...) {
     format_into(buffer, format, args);
     va_end(args);
     _write_log(buffer);
+}
+
+void _start_run_log(const wchar_t* arguments) {
+    if (!g_run_options.log_enabled) {
+        return;
+    }
+    if (take_log_file()) {
+        make_log_folders(g_run_options.log_file);
+    }
+    _log_message(kFormatCommand, arguments);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    _log_message(kFormatExecuted, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                 now.wSecond);
 }
 
 void _log_exit_code(int code) {

@@ -22,6 +22,10 @@ int _format_message(MessageBuffer& buffer, const wchar_t* format, ...);
 // Appends one entry (the text and a line feed) to the run log when logging is on.
 void _write_log(const wchar_t* text);
 
+// With logging on: makes the folders on the way to the log file that do not exist yet, then logs
+// "Command:" with the argument string and "Executed:" with the local time.
+void _start_run_log(const wchar_t* arguments);
+
 // Formats a text and passes it to _write_log.
 void _log_message(const wchar_t* format, ...);
 

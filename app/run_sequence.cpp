@@ -2,6 +2,7 @@
 // with 1603; nothing is retried and nothing is rolled back.
 #include "app/detection_record.h"
 #include "app/exit_codes.h"
+#include "app/run_end.h"
 #include "app/run_log.h"
 #include "app/run_options.h"
 #include "app/run_state.h"
@@ -23,6 +24,7 @@ namespace norvane {
 namespace {
 
 constexpr BYTE kAcOnline = 1;
+constexpr DWORD kEnforceRedirectionTrust = 0x1;
 
 constexpr const wchar_t* kTextNoPnpIdBox = L"Could not get Touchpad PnPID";
 constexpr const wchar_t* kTextNoPnpIdLog = L"Could not get Touchpad PnPID.";
@@ -65,16 +67,6 @@ constexpr const wchar_t* kTextUsage =
     L"Exit codes: 0 updated (silent), declined, or due (/c); 8 up to date; 1603 failure; "
     L"1618 another updater is running, retry later; 3010 updated, restart needed.";
 
-// The end of a run: once it has read the controller's version, its detection record (with what
-// it proved the controller holds, if anything); then the exit code line.
-int end_run(int code, const FwVersion* proven = nullptr) {
-    if (g_run.version_read) {
-        _write_detection_record(code, proven);
-    }
-    _log_exit_code(code);
-    return code;
-}
-
 // A step's failure: its warning box (interactive runs, when it has one), its log line, the end of
 // the run with the code (1603 unless the step says otherwise).
 int fail_run(const wchar_t* box_text, const wchar_t* log_text, int code = kExitFailure) {
@@ -82,7 +74,7 @@ int fail_run(const wchar_t* box_text, const wchar_t* log_text, int code = kExitF
         _show_warning(box_text);
     }
     _log_message(log_text);
-    return end_run(code);
+    return _finish_run(code);
 }
 
 bool flag_set(SettingFlags flag) {
@@ -157,17 +149,13 @@ int run_preflight() {
     return check_device_identity();
 }
 
+// The flash writes the run's end itself, as soon as it is over (_finish_flash).
 int run_silent_update() {
     // Nobody is shown progress, but the session's questions are answered while the flash pauses.
     _begin_answering_messages(nullptr);
-    const bool updated = _update_firmware(nullptr, nullptr);
+    _update_firmware(nullptr, nullptr);
     _end_answering_messages();
-    if (!updated) {
-        return end_run(kExitFailure);
-    }
-    end_run(kExitSuccess, &g_fw_image.new_version);
-    _log_completed();
-    return kExitSuccess;
+    return g_exit_code;
 }
 
 // The mode status, read once before the version decision: the controller's own word on whether
@@ -199,20 +187,22 @@ bool left_in_update_mode(const ModeStatus& status) {
 // so its versions prove nothing. A controller whose HID version relaxes the status tests is taken
 // by its versions.
 bool runs_its_firmware(const ModeStatus& status) {
-    return g_device_link.hid_version == kRelaxedHidVersion ||
-           (status.read && status.value == kNormalModeStatus);
+    return status.read &&
+           (g_device_link.hid_version == kRelaxedHidVersion || status.value == kNormalModeStatus);
 }
 
 int run_interactive_update() {
-    int outcome = kExitFailure;
-    if (!_run_update_dialog(outcome)) {
+    if (!_run_update_dialog()) {
         return fail_run(nullptr, kTextDialogFailed);
     }
-    if (!g_update_dialog_state.started) {
-        _write_detection_record(outcome, nullptr); // closed without an update
+    if (g_update_dialog_state.started) {
+        return g_exit_code; // the flash wrote the run's end
     }
-    // The dialog writes its own exit code and completion lines; the update it ran, its record.
-    return outcome;
+    // Closed without an update: the one way out that logs no exit code.
+    if (g_run.version_read) {
+        _write_detection_record(kExitRestartNeeded, nullptr);
+    }
+    return kExitRestartNeeded;
 }
 
 void log_versions(const FwVersion& current, const FwVersion& image) {
@@ -232,12 +222,12 @@ int run_update(const FwVersion& current, const FwVersion& image) {
             return fail_run(kTextModeUnreadable, kTextModeUnreadable);
         }
         _show_information(kTextNotNewer);
-        return end_run(kExitNotNewer, &current);
+        return _finish_run(kExitNotNewer, &current);
     }
     if (g_run_options.check_only) { // nothing after the decision reaches the controller
         log_versions(current, image);
         _log_message(kTextCheckOnlyDue);
-        return end_run(kExitSuccess);
+        return _finish_run(kExitSuccess);
     }
     if (!g_run_options.silent) {
         MessageBuffer question;
@@ -250,7 +240,7 @@ int run_update(const FwVersion& current, const FwVersion& image) {
             return fail_run(nullptr, kTextQuestionFailed); // no update without an explicit Yes
         }
         if (!yes) {
-            return end_run(kExitSuccess);
+            return _finish_run(kExitSuccess);
         }
     }
     log_versions(current, image);
@@ -276,14 +266,30 @@ int run_with_lock() {
     return run_update(g_device_identity.current_version, g_fw_image.new_version);
 }
 
+// Elevated writes follow no junction or symbolic link a standard user planted on the way (the
+// log's folders and the log): Windows 10 22H2 and later refuse them once the process asks. Older
+// Windows (and Wine) refuse the policy instead, and the run goes on as before.
+void trust_no_user_redirection() {
+    const auto set_policy = platform::kernel32_function<decltype(&SetProcessMitigationPolicy)>(
+        "SetProcessMitigationPolicy");
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY trust{};
+    trust.Flags = kEnforceRedirectionTrust;
+    if (set_policy != nullptr) {
+        set_policy(ProcessRedirectionTrustPolicy, &trust, sizeof(trust));
+    }
+}
+
 int run(const wchar_t* arguments) {
+    trust_no_user_redirection();
     _parse_command_line(arguments);
     if (g_run_options.help) {
+        // Not where nobody could answer it, nor with /s (no box is ever shown then).
         if (_boxes_can_be_answered()) {
             _show_information(kTextUsage);
         }
         return kExitSuccess;
     }
+    _start_run_log(arguments);
     // A question nobody can see would hold the run until the deployment tool's own timeout.
     if (!g_run_options.silent && !_boxes_can_be_answered()) {
         return fail_run(nullptr, kTextNobodyToAsk);

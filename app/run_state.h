@@ -9,6 +9,7 @@
 #include "app/exit_codes.h"
 #include "app/run_options.h"
 #include "app/settings.h"
+#include "app/updater_lock.h"
 #include "device/device_link.h"
 #include "device/transport.h"
 #include "ui/message_pump.h"
@@ -22,7 +23,7 @@ namespace norvane {
 
 struct RunState {
     RunOptions run_options{};
-    HANDLE updater_lock = nullptr;
+    UpdaterLock updater_lock{};
     SettingFlags setting_flags = kDefaultSettingFlags;
     std::uint32_t wait_ms = kDefaultWaitMs;
     FwImage fw_image{};
@@ -35,7 +36,7 @@ struct RunState {
     std::uint32_t chunk_counter = 0;
     std::uint8_t write_buffer[kMainImageSize]{};
     std::uint8_t read_buffer[kMainImageSize]{};
-    int update_outcome = kExitRestartNeeded;
+    int exit_code = kExitFailure;
     UpdateDialogState update_dialog_state{};
     MessagePumpState message_pump{};
     SessionGuardState session_guard{};

@@ -7,16 +7,29 @@
 
 namespace norvane {
 
-// A mutex in the namespace of all sessions. A standard user cannot create an object there, so
-// nobody can take the name in advance to keep every update out.
+// The lock is a mutex in a private namespace whose boundary holds the Administrators group: only
+// a token with that group (an elevated administrator, SYSTEM) can create or open the namespace,
+// and its access list, like the mutex's, admits Administrators and SYSTEM alone. So runs under
+// different accounts see one lock, and a standard user can neither take the name first nor lock
+// the runs out with a hostile access list, as anyone can with a plain name in Global\.
+constexpr const wchar_t* kUpdaterBoundaryName = L"NorvaneFwUpdater";
+constexpr const wchar_t* kUpdaterNamespaceAlias = L"NorvaneFwUpdater";
+constexpr const wchar_t* kUpdaterLockInNamespace = L"NorvaneFwUpdater\\UpdaterLock";
+constexpr const wchar_t* kAdministratorsAndSystemOnly = L"D:P(A;;GA;;;BA)(A;;GA;;;SY)";
+// Where Windows has no private namespaces (Wine): a mutex in the namespace of all sessions.
 constexpr const wchar_t* kUpdaterLockName = L"Global\\NorvaneFwUpdater";
 
-// The lock this run holds, or null. Part of the run's state.
-extern HANDLE& g_updater_lock;
+// The lock this run holds: the mutex and the namespace it lives in (null without one). Part of
+// the run's state.
+struct UpdaterLock {
+    HANDLE mutex;
+    HANDLE space;
+};
+extern UpdaterLock& g_updater_lock;
 
-// Takes the lock for this run; false when another run holds it (or the name cannot be opened).
-// A lock whose holder ended without giving it back (a killed run) is taken over, and the run
-// finishes what that one left.
+// Takes the lock for this run; false when another run holds it (or it cannot be opened). A lock
+// whose holder ended without giving it back (a killed run) is taken over, and the run finishes
+// what that one left.
 bool _take_updater_lock();
 // Gives the lock back at the end of the run.
 void _release_updater_lock();

@@ -22,9 +22,21 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kTopLevelKeys = {
-    "time",        "power",        "answers",  "dialog",  "dialog_messages", "window_station",
-    "session_end", "updater_lock", "registry", "devices", "mouse_devices"};
+const std::set<std::string> kTopLevelKeys = {"time",
+                                             "power",
+                                             "answers",
+                                             "dialog",
+                                             "dialog_messages",
+                                             "window_station",
+                                             "session_end",
+                                             "updater_lock",
+                                             "registry",
+                                             "devices",
+                                             "mouse_devices",
+                                             "account",
+                                             "session_id",
+                                             "private_namespaces",
+                                             "redirection_trust"};
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
@@ -181,38 +193,112 @@ bool read_dialog_messages(const json& value, SimulatedPc& machine, std::string& 
     return true;
 }
 
-// "window_station": "visible" | "hidden" (a service's, or SYSTEM's in session 0: nobody sees it).
+// "window_station": "visible" | "hidden" (a service's, or SYSTEM's in session 0: nobody sees it) |
+// "query_fails" (its flags cannot be read).
 bool read_window_station(const json& value, SimulatedPc& machine, std::string& error) {
-    if (value != "visible" && value != "hidden") {
-        error = "\"window_station\" must be \"visible\" or \"hidden\"";
+    if (value != "visible" && value != "hidden" && value != "query_fails") {
+        error = "\"window_station\" must be \"visible\", \"hidden\" or \"query_fails\"";
         return false;
     }
-    machine.window_station_visible = value == "visible";
+    machine.window_station_visible = value != "hidden";
+    machine.window_station_query_fails = value == "query_fails";
     return true;
 }
 
-// "session_end": {"at_ms": N, "forced": false}: the session ends at that virtual time.
+// "session_end": {"at_ms": N | "in_box": TEXT, "forced": false, "forged": false}: the session ends
+// at that virtual time, or while the box with that text is shown.
 bool read_session_end(const json& value, SimulatedPc& machine, std::string& error) {
-    error = "\"session_end\" must be {\"at_ms\": N, \"forced\": true | false}";
-    if (!value.is_object() || !value.contains("at_ms") || !value["at_ms"].is_number_unsigned() ||
-        (value.contains("forced") && !value["forced"].is_boolean()) ||
-        !refuse_unknown(value, {"at_ms", "forced"}, "session_end", error)) {
+    error = "\"session_end\" must be {\"at_ms\": N or \"in_box\": TEXT, \"forced\": true | false, "
+            "\"forged\": true | false}";
+    if (!value.is_object() ||
+        !refuse_unknown(value, {"at_ms", "forced", "forged", "in_box"}, "session_end", error)) {
         return false;
     }
-    machine.session_end =
-        SessionEnd{value["at_ms"].get<std::uint64_t>(), value.value("forced", false), false};
+    const bool timed = value.contains("at_ms");
+    const bool in_box = value.contains("in_box");
+    if (timed == in_box || (timed && !value["at_ms"].is_number_unsigned()) ||
+        (in_box && !value["in_box"].is_string())) {
+        return false;
+    }
+    for (const char* flag : {"forced", "forged"}) {
+        if (value.contains(flag) && !value[flag].is_boolean()) {
+            return false;
+        }
+    }
+    SessionEnd end;
+    end.at_ms = timed ? value["at_ms"].get<std::uint64_t>() : 0;
+    end.in_box = in_box ? value["in_box"].get<std::string>() : "";
+    end.forced = value.value("forced", false);
+    end.forged = value.value("forged", false);
+    if (end.forced && end.forged) {
+        return false;
+    }
+    machine.session_end = end;
     error.clear();
     return true;
 }
 
-// "updater_lock": "held" (another updater runs) | "abandoned" (one was killed holding it).
-bool read_updater_lock(const json& value, SimulatedPc& machine, std::string& error) {
-    if (value != "held" && value != "abandoned") {
-        error = "\"updater_lock\" must be \"held\" or \"abandoned\"";
+// "account": "administrator" (elevated) | "system": whom the program runs as.
+bool read_account(const json& value, SimulatedPc& machine, std::string& error) {
+    if (value != "administrator" && value != "system") {
+        error = "\"account\" must be \"administrator\" or \"system\"";
         return false;
     }
-    machine.named_mutexes[kUpdaterLockName].holder =
-        value == "held" ? MutexHolder::OtherProcess : MutexHolder::Abandoned;
+    machine.account = value == "system" ? Account::System : Account::Administrator;
+    return true;
+}
+
+bool read_session_id(const json& value, SimulatedPc& machine, std::string& error) {
+    if (!value.is_number_unsigned()) {
+        error = "\"session_id\" must be a number";
+        return false;
+    }
+    machine.session_id = value.get<std::uint32_t>();
+    return true;
+}
+
+bool read_flag(const json& value, const char* key, bool& flag, std::string& error) {
+    if (!value.is_boolean()) {
+        error = std::string("\"") + key + "\" must be true or false";
+        return false;
+    }
+    flag = value.get<bool>();
+    return true;
+}
+
+// Another updater, under the other account, holds the lock where a run looks for it: in its
+// private namespace and, for runs without private namespaces, by its plain name.
+void hold_updater_lock(SimulatedPc& machine, MutexHolder holder) {
+    const std::vector<std::string> admins_and_system = {kSidAdministrators, kSidSystem};
+    PrivateNamespace& space = machine.private_namespaces[namespace_key(
+        L"NorvaneFwUpdater", {kSidAdministrators}, L"NorvaneFwUpdater")];
+    space.allowed = admins_and_system;
+    space.held_elsewhere = true;
+    machine.named_mutexes[updater_lock_in_namespace()] = {holder, 0, admins_and_system};
+    machine.named_mutexes[kUpdaterLockName] = {holder, 0, admins_and_system};
+}
+
+// "updater_lock": "held" (another updater runs) | "abandoned" (one was killed holding it) |
+// "squatted" (a standard user holds the plain name Global\NorvaneFwUpdater) | "squatted_denied"
+// (the same with an access list that admits nobody else) | "namespace_squatted" (a standard
+// user's private namespace of the same alias, with an empty boundary, and a lock held in it).
+bool read_updater_lock(const json& value, SimulatedPc& machine, std::string& error) {
+    if (value == "held" || value == "abandoned") {
+        hold_updater_lock(machine,
+                          value == "held" ? MutexHolder::OtherProcess : MutexHolder::Abandoned);
+    } else if (value == "squatted" || value == "squatted_denied") {
+        machine.named_mutexes[kUpdaterLockName] = {
+            MutexHolder::OtherProcess, 0,
+            value == "squatted" ? std::vector<std::string>{} : account_sids(Account::StandardUser)};
+    } else if (value == "namespace_squatted") {
+        const std::wstring key = namespace_key(L"NorvaneFwUpdater", {}, L"NorvaneFwUpdater");
+        machine.private_namespaces[key].held_elsewhere = true;
+        machine.named_mutexes[key + L"\\UpdaterLock"] = {MutexHolder::OtherProcess, 0, {}};
+    } else {
+        error = "\"updater_lock\" must be \"held\", \"abandoned\", \"squatted\", "
+                "\"squatted_denied\" or \"namespace_squatted\"";
+        return false;
+    }
     return true;
 }
 
@@ -294,6 +380,23 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
         return false;
     }
     if (scenario.contains("registry") && !read_registry(scenario["registry"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("account") && !read_account(scenario["account"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("session_id") &&
+        !read_session_id(scenario["session_id"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("private_namespaces") &&
+        !read_flag(scenario["private_namespaces"], "private_namespaces",
+                   machine.private_namespaces_supported, error)) {
+        return false;
+    }
+    if (scenario.contains("redirection_trust") &&
+        !read_flag(scenario["redirection_trust"], "redirection_trust",
+                   machine.redirection_trust_supported, error)) {
         return false;
     }
     const std::unique_ptr<ImageFile> image = folder_image();

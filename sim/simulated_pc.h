@@ -3,6 +3,7 @@
 // record, set up by fwsim from a scenario file or by a test, and read by the stand-ins.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,20 +20,90 @@ namespace sim {
 // its holder ended without giving it back (the next waiter gets it as abandoned).
 enum class MutexHolder { Nobody, ThisProcess, OtherProcess, Abandoned };
 
+// The accounts a process runs under. Their tokens hold these SIDs: an elevated administrator and
+// SYSTEM hold the Administrators group (S-1-5-32-544); a standard user holds it only for deny,
+// which no boundary or access list counts.
+enum class Account { Administrator, System, StandardUser };
+inline constexpr const char* kSidEveryone = "S-1-1-0";
+inline constexpr const char* kSidSystem = "S-1-5-18";
+inline constexpr const char* kSidAdministrators = "S-1-5-32-544";
+
+inline std::vector<std::string> account_sids(Account account) {
+    constexpr const char* kAdministratorUser = "S-1-5-21-1000-1000-1000-1001";
+    constexpr const char* kStandardUser = "S-1-5-21-1000-1000-1000-1002";
+    switch (account) {
+    case Account::System:
+        return {kSidSystem, kSidAdministrators};
+    case Account::StandardUser:
+        return {kStandardUser};
+    case Account::Administrator:
+        break;
+    }
+    return {kAdministratorUser, kSidAdministrators};
+}
+
+// Whether a token of `account` passes an access list of allowed SIDs (empty: everyone).
+inline bool account_allowed(Account account, const std::vector<std::string>& allowed) {
+    if (allowed.empty() ||
+        std::find(allowed.begin(), allowed.end(), kSidEveryone) != allowed.end()) {
+        return true;
+    }
+    for (const std::string& sid : account_sids(account)) {
+        if (std::find(allowed.begin(), allowed.end(), sid) != allowed.end()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 struct NamedMutex {
     MutexHolder holder = MutexHolder::Nobody;
-    int handles = 0; // this program's open handles on it
+    int handles = 0;                  // this program's open handles on it
+    std::vector<std::string> allowed; // the SIDs its access list admits; empty: everyone
 };
 
-// The name under which updaters keep one another out (the lock another updater holds).
+// A private namespace: its boundary (name and SIDs), alias and access list; alive while a handle
+// is open on it, of this program or another.
+struct PrivateNamespace {
+    std::vector<std::string> allowed;
+    int handles = 0;
+    bool held_elsewhere = false; // another process holds it open
+};
+
+// The name of a private namespace on the simulated PC, and of an object inside it.
+inline std::wstring namespace_key(const std::wstring& boundary_name,
+                                  const std::vector<std::string>& sids, const std::wstring& alias) {
+    std::vector<std::string> sorted = sids;
+    std::sort(sorted.begin(), sorted.end());
+    std::wstring key = L"namespace " + boundary_name + L" [";
+    for (const std::string& sid : sorted) {
+        key += std::wstring(sid.begin(), sid.end()) + L";";
+    }
+    return key + L"] " + alias;
+}
+
+// The names under which updaters keep one another out: the mutex in their private namespace (its
+// boundary the Administrators group), and the plain name of the namespace of all sessions, which
+// a run takes where there are no private namespaces (and a standard user can squat on).
+inline std::wstring updater_lock_in_namespace() {
+    return namespace_key(L"NorvaneFwUpdater", {kSidAdministrators}, L"NorvaneFwUpdater") +
+           L"\\UpdaterLock";
+}
+
 inline const std::wstring kUpdaterLockName = L"Global\\NorvaneFwUpdater";
 
 // A session end the system starts at a virtual time: every top-level window of the program is
 // asked (WM_QUERYENDSESSION) and the session ends when all agree. Forced, it ends whatever they
 // answer, as when the user chooses to shut down anyway.
+//
+// Forged, it is no session end at all: another program posts WM_ENDSESSION(TRUE) to the program's
+// windows without asking first, and the session goes on. With `in_box`, it comes while the program
+// shows the message box with that text (a box's own loop answers the session's messages).
 struct SessionEnd {
     std::uint64_t at_ms = 0;
     bool forced = false;
+    bool forged = false;
+    std::string in_box;
     bool delivered = false;
 };
 
@@ -110,11 +181,24 @@ struct SimulatedPc {
     std::vector<SimDevice> devices;
     std::vector<std::vector<std::string>> mouse_devices;
 
-    // The system around the run: named mutexes (another updater's lock among them), whether the
-    // window station is visible (it is not for a service or SYSTEM in session 0), a session end.
+    // The system around the run: the account and session the program runs in, named mutexes and
+    // private namespaces (another updater's lock among them; none where private namespaces are
+    // missing, as on Wine), whether the window station is visible (it is not for a service or
+    // SYSTEM in session 0) and can be asked, a session end, and whether the system takes the
+    // redirection trust mitigation.
+    Account account = Account::Administrator;
+    std::uint32_t session_id = 1;
     std::map<std::wstring, NamedMutex> named_mutexes;
+    std::map<std::wstring, PrivateNamespace> private_namespaces;
+    bool private_namespaces_supported = true;
     bool window_station_visible = true;
+    bool window_station_query_fails = false;
     std::optional<SessionEnd> session_end;
+    bool redirection_trust_supported = true;
+    // Set when the program turns the mitigation on: then, how many file calls (CreateFileW,
+    // CreateDirectoryW) it had made before.
+    std::optional<std::uint64_t> redirection_trust_after_file_calls;
+    std::uint64_t file_calls = 0;
     // The registry under HKEY_LOCAL_MACHINE: values by key path (lower case) and value name; when
     // read-only, every write is refused (as for a program without administrator rights).
     std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry;

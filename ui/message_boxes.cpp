@@ -17,6 +17,7 @@ constexpr UINT kBoxWarning = MB_ICONWARNING;              // 0x30
 constexpr UINT kBoxInformation = MB_ICONINFORMATION;      // 0x40
 constexpr UINT kBoxQuestion = MB_YESNO | MB_ICONQUESTION; // 0x24
 constexpr UINT kBoxPlain = MB_OK;                         // "Warning" without an icon
+constexpr DWORD kServicesSession = 0;
 
 // Shows a box unless the run is silent; returns the button pressed, or 0 when nothing was shown.
 int show_box(const wchar_t* text, const wchar_t* title, UINT style) {
@@ -52,6 +53,11 @@ bool _ask_question(const wchar_t* text, bool& yes) {
 }
 
 bool _boxes_can_be_answered() {
+    // Nobody sees session 0 since Windows Vista, whatever window station a launcher names there.
+    DWORD session = 0;
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == kServicesSession) {
+        return false;
+    }
     USEROBJECTFLAGS flags{};
     DWORD needed = 0;
     HWINSTA station = GetProcessWindowStation();

@@ -13,8 +13,8 @@ void _show_result(const wchar_t* text, bool success);
 // explicit Yes.
 bool _ask_question(const wchar_t* text, bool& yes);
 
-// False when nobody could see a box: the process runs in a window station that is not visible (a
-// service, or a deployment tool's SYSTEM account in session 0), where a box waits for ever.
+// False when nobody could see a box, where it would wait for ever: the process runs in session 0
+// (services, a deployment tool's SYSTEM account) or in a window station that is not visible.
 bool _boxes_can_be_answered();
 
 } // namespace norvane

@@ -8,7 +8,6 @@
 #include <iterator>
 #include <string>
 
-#include "app/exit_codes.h"
 #include "app/run_log.h"
 #include "ui/resource_ids.h"
 #include "ui/update_dialog.h"
@@ -97,11 +96,16 @@ bool _answer_session_message(UINT message, WPARAM wparam, LRESULT& answer) {
         return true;
     }
     if (message == WM_ENDSESSION && wparam != FALSE) {
-        // The session ends anyway (the user chose to shut down regardless): the controller is
-        // left half-written, and the run says so before the system ends the process.
-        _log_message(kTextSessionEnded);
-        _log_exit_code(kExitFailure);
-        ExitProcess(kExitFailure);
+        // Believed only as far as it goes: when the session really ends (the user chose to shut
+        // down regardless), Windows ends the process once this returns, and this line is the log's
+        // last (the record already says 1603 with no version); one that another program posted,
+        // or a shutdown that is then cancelled, ends nothing, and the flash goes on.
+        if (!g_session_guard.end_logged) {
+            g_session_guard.end_logged = true;
+            _log_message(kTextSessionEnded);
+        }
+        answer = 0;
+        return true;
     }
     return false;
 }

@@ -13,6 +13,7 @@ struct SessionGuardState {
     HANDLE power_request; // a system-required power request, or null
     HWND window;          // the top-level window that carries the shutdown block reason
     bool own_window;      // made for a silent run, destroyed with the guard
+    bool end_logged;      // a session end was logged (once)
 };
 extern SessionGuardState& g_session_guard;
 
@@ -24,8 +25,9 @@ void _hold_session();
 void _release_session();
 
 // The answer of the program's top-level windows to the session's messages while the flash runs:
-// WM_QUERYENDSESSION is refused; a session that ends anyway (WM_ENDSESSION) is logged with the
-// run's exit code 1603 before the process ends. False for what is left to the window's default.
+// WM_QUERYENDSESSION is refused; a WM_ENDSESSION that says the session ends is logged once, and
+// the flash goes on until the system ends the process (if it does). False for what is left to the
+// window's default.
 bool _answer_session_message(UINT message, WPARAM wparam, LRESULT& answer);
 
 } // namespace norvane

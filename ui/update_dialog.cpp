@@ -1,7 +1,6 @@
 // The update dialog runs the flash sequence from its button, on the dialog's own thread.
 #include "ui/update_dialog.h"
 
-#include "app/exit_codes.h"
 #include "app/run_log.h"
 #include "ui/internal.h"
 #include "ui/message_pump.h"
@@ -121,18 +120,13 @@ void start_update(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDC_START_UPDATE), FALSE); // never enabled again
     enable_close_box(dialog, false);
     _begin_answering_messages(dialog);
-    const bool updated = g_dialog_update(step_progress_bar, fill_progress_bar);
+    g_update_dialog_state.updated = g_dialog_update(step_progress_bar, fill_progress_bar);
     _end_answering_messages();
     g_update_dialog_state.updating = false;
     enable_close_box(dialog, true);
-    if (!updated) {
-        _log_exit_code(kExitFailure);
-        g_update_outcome = kExitFailure;
-        return; // the dialog stays open; the user can only close it
-    }
-    _log_exit_code(kExitRestartNeeded);
-    _log_completed();
-    DestroyWindow(dialog);
+    if (g_update_dialog_state.updated) {
+        DestroyWindow(dialog);
+    } // after a failure the dialog stays open; the user can only close it
 }
 
 } // namespace
@@ -179,14 +173,13 @@ INT_PTR CALLBACK _update_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
     }
 }
 
-bool _run_update_dialog(int& outcome) {
+bool _run_update_dialog() {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     // The dialog ends by destroying itself, so its return value says little; whether it came up at
     // all is what counts. One that never did started no update, and that is no success.
     DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
                     _update_dialog_proc, 0);
-    outcome = g_update_outcome;
     return g_update_dialog_state.shown;
 }
 

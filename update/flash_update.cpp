@@ -127,8 +127,9 @@ void _step_progress(ProgressSink progress) {
     }
 }
 
-// Programs g_write_buffer and reads each chunk back into g_read_buffer.
-bool _write_read_memory_segment(ProgressSink progress) {
+// Programs g_write_buffer and reads each chunk back into g_read_buffer. `unverified` tells a chunk
+// that never matched its read-back, which the result boxes report.
+bool _write_read_memory_segment(ProgressSink progress, bool& unverified) {
     if (!_data_payload_usable()) {
         return false; // a chunk must fit the chunk buffer and advance the offset
     }
@@ -142,7 +143,7 @@ bool _write_read_memory_segment(ProgressSink progress) {
     const auto chunk_size = static_cast<std::size_t>(g_device_link.data.payload_length);
     for (std::size_t offset = 0; offset + chunk_size <= kMainImageSize; offset += chunk_size) {
         if (!program_chunk(offset, chunk_size)) {
-            g_update_notices.show_warning(kTextVerifyFailed);
+            unverified = true;
             return false; // the access enable stays on: the controller is left as it stands
         }
         if (++g_chunk_counter % kProgressInterval == 0) {
@@ -179,7 +180,7 @@ bool fail_step(const wchar_t* text) {
     return false;
 }
 
-bool run_steps(ProgressSink progress) {
+bool run_steps(ProgressSink progress, bool& unverified) {
     if (!_access_target_device()) {
         return fail_step(kStepAccess);
     }
@@ -195,7 +196,7 @@ bool run_steps(ProgressSink progress) {
     }
     std::memcpy(g_write_buffer, g_fw_image.main_image, kMainImageSize);
     _step_progress(progress);
-    if (!_write_read_memory_segment(progress)) {
+    if (!_write_read_memory_segment(progress, unverified)) {
         return fail_step(kStepProgram);
     }
     if (!_fw_mode_change(false)) {
@@ -208,14 +209,16 @@ bool run_steps(ProgressSink progress) {
     return true;
 }
 
-void report_outcome(bool success) {
+// The boxes come after everything is written: a restart while one is shown loses nothing.
+void show_outcome(bool success, bool unverified) {
+    if (unverified) {
+        g_update_notices.show_warning(kTextVerifyFailed);
+    }
     if (success) {
         g_update_notices.show_result(kTextSuccess, true);
-        _log_message(kLogSuccess);
         g_update_notices.show_result(kTextRestart, true);
     } else {
         g_update_notices.show_result(kTextFailure, false);
-        _log_message(kLogFailure);
     }
 }
 
@@ -243,13 +246,15 @@ bool _update_firmware(ProgressSink step, ProgressSink done) {
     std::memset(g_read_buffer, 0, sizeof(g_read_buffer));
     g_flash_guard.hold();
     _bind_channels();
-    const bool success = run_steps(step);
+    bool unverified = false;
+    const bool success = run_steps(step, unverified);
     _close_channels();
-    g_flash_guard.release();
     if (success) {
         _step_progress(done); // the whole sequence shown as done before its result
     }
-    report_outcome(success);
+    _log_message(success ? kLogSuccess : kLogFailure);
+    g_flash_guard.release(success);
+    show_outcome(success, unverified);
     return success;
 }
 

@@ -11,11 +11,12 @@
 namespace norvane {
 
 // What keeps the machine and the session up while main memory is rewritten, supplied by the
-// application: held before the first write to the controller, released when the sequence ends,
-// before its result is shown.
+// application: held before the first write to the controller; released once the sequence has ended
+// and its result line is logged, before any box shows the result, with whether it updated (the
+// application writes the run's end first).
 struct FlashGuard {
     void (*hold)();
-    void (*release)();
+    void (*release)(bool updated);
 };
 extern const FlashGuard g_flash_guard;
 
@@ -37,8 +38,9 @@ extern SavedActiveMode& g_saved_active_mode; // part of the run's state
 // Reads the active-mode bytes; true when all four were read.
 bool _save_active_mode();
 
-// Runs the whole sequence; shows the result boxes and writes the failure and result lines. `step`
-// is told of each step, `done` once every step has succeeded, before the result is shown.
+// Runs the whole sequence; writes the failure and result lines, releases the guard, then shows the
+// boxes. `step` is told of each step, `done` once every step has succeeded, before the result is
+// shown.
 bool _update_firmware(ProgressSink step, ProgressSink done);
 
 } // namespace norvane

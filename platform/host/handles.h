@@ -20,18 +20,23 @@ enum class HandleKind {
     Mutex,
     PowerRequest,
     RegistryKey,
-    Icon
+    Icon,
+    Boundary,
+    Namespace
 };
 
 struct HandleEntry {
     HandleKind kind;
-    int fd = -1;            // File: the POSIX descriptor
-    std::wstring path;      // File: the path as opened (sharing checks); Device: path; Mutex: name
-    DWORD access = 0;       // File: requested access
-    DWORD share = 0;        // File: share mode
-    std::size_t device = 0; // Device, Preparsed: index into the simulated device tree
+    int fd = -1; // File: the POSIX descriptor
+    // File: the path as opened (sharing checks); Device: path; Mutex: name; Namespace: its name
+    // (sim::namespace_key); Boundary: its name.
+    std::wstring path;
+    DWORD access = 0;                // File: requested access
+    DWORD share = 0;                 // File: share mode
+    std::size_t device = 0;          // Device, Preparsed: index into the simulated device tree
     std::size_t collection = 0;      // Device, Preparsed: collection of that device
-    std::vector<std::wstring> names; // Search: the matching names
+    std::vector<std::wstring> names; // Search: the matching names; Namespace: its alias
+    std::vector<std::string> sids;   // Boundary: the SIDs added to it
     std::vector<DWORD> attributes;   // Search: attributes of each name
     std::size_t position = 0;        // Search: next name to return
     WORD resource = 0;               // Icon: the icon group it was loaded from

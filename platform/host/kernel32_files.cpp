@@ -31,11 +31,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <climits>
+#include <string_view>
+#include <vector>
 
 #include "host/device_tree.h"
 #include "host/handles.h"
 #include "host/process.h"
 #include "host/wide_path.h"
+#include "sim/simulated_pc.h"
 
 namespace {
 
@@ -465,12 +469,123 @@ HandleEntry* file_for_transfer(HANDLE file, bool write, const void* buffer, DWOR
     return entry;
 }
 
+// ---- full paths -----------------------------------------------------------------------------
+
+bool is_separator(wchar_t ch) {
+    return ch == L'\\' || ch == L'/';
+}
+
+// The root a path starts from, and where the rest begins: "\\\\server\\share" of a UNC path,
+// "X:" of a drive path, "/" of a host path or a path from the root of the current drive; empty
+// for a relative path.
+std::wstring root_of(const std::wstring& path, std::size_t& rest) {
+    if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
+        std::size_t end = 2;
+        for (int component = 0; component < 2 && end < path.size(); ++component) {
+            while (end < path.size() && !is_separator(path[end])) {
+                ++end;
+            }
+            if (component == 0 && end < path.size()) {
+                ++end;
+            }
+        }
+        rest = end;
+        std::wstring root = path.substr(0, end);
+        std::replace(root.begin(), root.end(), L'/', L'\\');
+        return root;
+    }
+    if (path.size() >= 2 && path[1] == L':') {
+        rest = 2;
+        return path.substr(0, 2);
+    }
+    rest = !path.empty() && is_separator(path[0]) ? 1 : 0;
+    return rest == 1 ? L"/" : L"";
+}
+
+// Resolves "." and ".." by text, never above the root.
+void add_components(const std::wstring& text, std::vector<std::wstring>& components) {
+    std::wstring component;
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+        if (at < text.size() && !is_separator(text[at])) {
+            component.push_back(text[at]);
+            continue;
+        }
+        if (component == L"..") {
+            if (!components.empty()) {
+                components.pop_back();
+            }
+        } else if (!component.empty() && component != L".") {
+            components.push_back(component);
+        }
+        component.clear();
+    }
+}
+
+// The full path as Windows makes it, from the text alone: a relative name after the current
+// directory, "." and ".." resolved, '\\' between components, trailing dots and blanks of the last
+// component dropped, a trailing separator kept.
+std::wstring full_path_of(const std::wstring& name) {
+    std::size_t rest = 0;
+    std::wstring root = root_of(name, rest);
+    std::vector<std::wstring> components;
+    if (root.empty()) {
+        char host[PATH_MAX];
+        if (::getcwd(host, sizeof(host)) == nullptr) {
+            return L"";
+        }
+        const std::wstring current = wide_from_host(host);
+        std::size_t current_rest = 0;
+        root = root_of(current, current_rest);
+        add_components(current.substr(current_rest), components);
+    }
+    add_components(name.substr(rest), components);
+    if (!components.empty()) {
+        std::wstring& last = components.back();
+        while (!last.empty() && (last.back() == L'.' || last.back() == L' ')) {
+            last.pop_back();
+        }
+    }
+    std::wstring full = root;
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        if (i > 0 || (!full.empty() && !is_separator(full.back()))) {
+            full.push_back(L'\\');
+        }
+        full += components[i];
+    }
+    if (!components.empty() && is_separator(name.back())) {
+        full.push_back(L'\\');
+    }
+    return full;
+}
+
 } // namespace
 
 extern "C" {
 
+// "\\\\?\\" paths are taken as they are; every other name is made full by text alone.
+DWORD GetFullPathNameW(LPCWSTR name, DWORD length, LPWSTR buffer, LPWSTR* file_part) {
+    if (name == nullptr || *name == L'\0') {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    const std::wstring full =
+        std::wstring_view(name).starts_with(L"\\\\?\\") ? std::wstring(name) : full_path_of(name);
+    const auto needed = static_cast<DWORD>(full.size());
+    if (buffer == nullptr || length < needed + 1) {
+        return needed + 1;
+    }
+    std::wmemcpy(buffer, full.c_str(), full.size() + 1);
+    if (file_part != nullptr) {
+        const std::size_t last = full.find_last_of(L"\\/");
+        *file_part =
+            last == std::wstring::npos || last + 1 == full.size() ? nullptr : buffer + last + 1;
+    }
+    return needed;
+}
+
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES /*security*/,
                    DWORD disposition, DWORD flags, HANDLE /*template_file*/) {
+    ++sim::pc().file_calls;
     if (name != nullptr && host_is_device_path(name)) {
         return host_open_device_path(name, access, share);
     }
@@ -643,6 +758,7 @@ BOOL FindClose(HANDLE search) {
 // One plain folder; its parent must exist. An existing name, folder or file, is
 // ERROR_ALREADY_EXISTS; a missing parent ERROR_PATH_NOT_FOUND.
 BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES /*security*/) {
+    ++sim::pc().file_calls;
     std::string path;
     const DWORD mapped = host_path_from_windows(name, false, path);
     if (mapped != ERROR_SUCCESS) {

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <thread>
 
+#include "host/wide_path.h"
 #include "host/win32_host.h"
 #include "sim/simulated_pc.h"
 #include "sim/transcript_text.h"
@@ -105,9 +106,16 @@ void OutputDebugStringW(LPCWSTR text) {
     sim::record_event("debug " + sim::transcript_text(text));
 }
 
+// The program's own module, and kernel32 (any case), whose functions it may look up.
 HMODULE GetModuleHandleW(LPCWSTR module_name) {
     static int program_module;
-    return module_name == nullptr ? reinterpret_cast<HMODULE>(&program_module) : nullptr;
+    static int kernel32_module;
+    if (module_name == nullptr) {
+        return reinterpret_cast<HMODULE>(&program_module);
+    }
+    return host_names_equal(module_name, L"kernel32.dll")
+               ? reinterpret_cast<HMODULE>(&kernel32_module)
+               : nullptr;
 }
 
 } // extern "C"

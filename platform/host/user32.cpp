@@ -243,15 +243,34 @@ LRESULT send_session_message(HostWindow* window, UINT message, WPARAM wparam) {
     return message == WM_QUERYENDSESSION ? TRUE : 0;
 }
 
-// A session end that is due: every top-level window is asked; one that refuses keeps the session
-// (unless the end is forced). Otherwise each is told that the session ends, and the system ends
-// the process, with exit code 0, as Wine does with a program that has not ended itself by then.
-void deliver_session_end() {
+bool session_end_due(const sim::SessionEnd& end, const std::string* box_text) {
+    if (end.delivered) {
+        return false;
+    }
+    if (!end.in_box.empty()) {
+        return box_text != nullptr && *box_text == end.in_box;
+    }
+    return end.at_ms <= sim::pc().virtual_ms;
+}
+
+// A session end that is due (`box_text`: the box being shown, if any): every top-level window is
+// asked; one that refuses keeps the session (unless the end is forced). Otherwise each is told
+// that the session ends, and the system ends the process, with exit code 0, as Wine does with a
+// program that has not ended itself by then. A forged one is only the WM_ENDSESSION(TRUE) another
+// program posts: nobody is asked, and the session and the process go on.
+void deliver_session_end(const std::string* box_text = nullptr) {
     std::optional<sim::SessionEnd>& end = sim::pc().session_end;
-    if (!end.has_value() || end->delivered || end->at_ms > sim::pc().virtual_ms) {
+    if (!end.has_value() || !session_end_due(*end, box_text)) {
         return;
     }
     end->delivered = true;
+    if (end->forged) {
+        sim::record_guard_event("session-end forged");
+        for (HostWindow* window : top_level_windows()) {
+            send_session_message(window, WM_ENDSESSION, TRUE);
+        }
+        return;
+    }
     bool agreed = true;
     for (HostWindow* window : top_level_windows()) {
         agreed = send_session_message(window, WM_QUERYENDSESSION, 0) != FALSE && agreed;
@@ -276,7 +295,7 @@ std::optional<std::uint64_t> next_due_time(std::uint64_t time) {
         }
     }
     const std::optional<sim::SessionEnd>& end = sim::pc().session_end;
-    if (end.has_value() && !end->delivered && end->at_ms <= time) {
+    if (end.has_value() && !end->delivered && end->in_box.empty() && end->at_ms <= time) {
         due = due.has_value() ? std::min(*due, end->at_ms) : end->at_ms;
     }
     return due;
@@ -332,6 +351,8 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     }
     sim::record_event("box " + sim::transcript_text(caption) + " " + style_hex(type) + " " +
                       sim::transcript_text(text));
+    const std::string shown = sim::transcript_text(text);
+    deliver_session_end(&shown); // the box's own loop answers the session's messages
     return answer_box(type);
 }
 
@@ -581,7 +602,8 @@ HWINSTA GetProcessWindowStation() {
 // its windows.
 BOOL GetUserObjectInformationW(HANDLE object, int index, PVOID information, DWORD length,
                                LPDWORD needed) {
-    if (object != &g_window_station || index != UOI_FLAGS) {
+    if (object != &g_window_station || index != UOI_FLAGS || sim::pc().window_station_query_fails) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     if (needed != nullptr) {

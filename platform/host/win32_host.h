@@ -86,6 +86,7 @@ constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
@@ -148,7 +149,13 @@ struct WIN32_FIND_DATAW {
     WCHAR cAlternateFileName[14];
 };
 
-struct SECURITY_ATTRIBUTES;
+using PSID = void*;
+using PSECURITY_DESCRIPTOR = void*;
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 struct OVERLAPPED;
 using LPOVERLAPPED = OVERLAPPED*;
@@ -176,6 +183,15 @@ constexpr DWORD WAIT_OBJECT_0 = 0;
 constexpr DWORD WAIT_ABANDONED = 0x80;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+// Functions a program looks up at run time.
+using FARPROC = std::intptr_t (*)();
+
+// Process mitigation policies (the one the program sets).
+enum PROCESS_MITIGATION_POLICY { ProcessRedirectionTrustPolicy = 16 };
+struct PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY {
+    DWORD Flags; // bit 0: EnforceRedirectionTrust, bit 1: AuditRedirectionTrust
+};
 
 // Power requests.
 constexpr ULONG POWER_REQUEST_CONTEXT_VERSION = 0;
@@ -236,6 +252,18 @@ HANDLE PowerCreateRequest(PREASON_CONTEXT context);
 BOOL PowerSetRequest(HANDLE request, POWER_REQUEST_TYPE type);
 BOOL PowerClearRequest(HANDLE request, POWER_REQUEST_TYPE type);
 [[noreturn]] void ExitProcess(UINT exit_code);
+FARPROC GetProcAddress(HMODULE module, const char* name);
+DWORD GetCurrentProcessId();
+BOOL ProcessIdToSessionId(DWORD process_id, DWORD* session_id);
+BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T length);
+DWORD GetFullPathNameW(LPCWSTR name, DWORD length, LPWSTR buffer, LPWSTR* file_part);
+// Private namespaces: looked up at run time (Wine lacks them), declared for their types.
+HANDLE CreateBoundaryDescriptorW(LPCWSTR name, ULONG flags);
+BOOL AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid);
+void DeleteBoundaryDescriptor(HANDLE boundary);
+HANDLE CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES security, LPVOID boundary, LPCWSTR alias);
+HANDLE OpenPrivateNamespaceW(LPVOID boundary, LPCWSTR alias);
+BOOLEAN ClosePrivateNamespace(HANDLE space, ULONG flags);
 }
 
 // ---- advapi32 ----------------------------------------------------------------------------------
@@ -255,7 +283,16 @@ constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;
 constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
 
+using PULONG = ULONG*;
+enum WELL_KNOWN_SID_TYPE { WinLocalSystemSid = 22, WinBuiltinAdministratorsSid = 26 };
+constexpr DWORD SECURITY_MAX_SID_SIZE = 68;
+constexpr DWORD SDDL_REVISION_1 = 1;
+
 extern "C" {
+BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domain, PSID sid, DWORD* size);
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(LPCWSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          PULONG size);
 LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR sub_key, DWORD reserved, LPWSTR class_name, DWORD options,
                         REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
                         LPDWORD disposition);

@@ -106,7 +106,8 @@ NORVANE_FORWARD_IMPORT(setupapi_module, BOOL, SetupDiGetDeviceRegistryPropertyA,
 NORVANE_FORWARD_IMPORT(setupapi_module, BOOL, SetupDiDestroyDeviceInfoList, (HDEVINFO devices),
                        (devices), FALSE)
 
-// advapi32.dll: winreg.h declares the functions dllimport. Each answers its error code.
+// advapi32.dll: winreg.h, securitybaseapi.h and sddl.h declare the functions dllimport. Each
+// registry call answers its error code.
 NORVANE_SYSTEM_LIBRARY(advapi32_module, L"advapi32.dll")
 NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegCreateKeyExW,
                        (HKEY key, LPCWSTR sub_key, DWORD reserved, LPWSTR class_name, DWORD options,
@@ -122,6 +123,14 @@ NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegSetValueExW,
 NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegDeleteValueW, (HKEY key, LPCWSTR name),
                        (key, name), kRegistryMissing)
 NORVANE_FORWARD_IMPORT(advapi32_module, LSTATUS, RegCloseKey, (HKEY key), (key), kRegistryMissing)
+// securitybaseapi.h and sddl.h: the updater lock's boundary and access list.
+NORVANE_FORWARD_IMPORT(advapi32_module, BOOL, CreateWellKnownSid,
+                       (WELL_KNOWN_SID_TYPE type, PSID domain, PSID sid, DWORD* size),
+                       (type, domain, sid, size), FALSE)
+NORVANE_FORWARD_IMPORT(advapi32_module, BOOL, ConvertStringSecurityDescriptorToSecurityDescriptorW,
+                       (LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor,
+                        PULONG size),
+                       (text, revision, descriptor, size), FALSE)
 
 // user32.dll: winuser.h declares the functions dllimport.
 NORVANE_SYSTEM_LIBRARY(user32_module, L"user32.dll")

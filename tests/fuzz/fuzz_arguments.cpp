@@ -45,12 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     confine_log_path(arguments);
     _parse_command_line(arguments.c_str());
     check_log_path();
-    // "/?" is the usage and nothing else; otherwise "/c" is silent too.
+    // "/?" is the usage and nothing else (no log); "/c" is silent too.
     const bool help = g_run_options.help;
-    fuzz::require(!help || !(g_run_options.silent || g_run_options.check_only),
-                  "the usage runs something besides");
-    fuzz::require(g_run_options.silent == (!help && (arguments.find(L"/s") != std::wstring::npos ||
-                                                     g_run_options.check_only)),
+    fuzz::require(g_run_options.silent ==
+                      (arguments.find(L"/s") != std::wstring::npos || g_run_options.check_only),
                   "silent does not follow \"/s\" and \"/c\"");
     fuzz::require(g_run_options.log_enabled ==
                       (!help && arguments.find(L"/v") != std::wstring::npos),

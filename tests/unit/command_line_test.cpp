@@ -1,6 +1,7 @@
 // The argument string: switches, the log path and its cut at the option keywords.
 #include <gtest/gtest.h>
 
+#include "app/run_log.h"
 #include "app/run_options.h"
 #include "host/handles.h"
 #include "test_support.h"
@@ -8,6 +9,12 @@
 using namespace norvane;
 
 namespace {
+
+// The start of a run with a log: the command line, then the log's folders and first lines.
+void start_run_log(const wchar_t* arguments) {
+    _parse_command_line(arguments);
+    _start_run_log(arguments);
+}
 
 struct LogPathCase {
     const wchar_t* arguments;
@@ -69,16 +76,17 @@ INSTANTIATE_TEST_SUITE_P(
                       SwitchCase{L"/v /c LOGFILE=fw.log", true, true, true},
                       SwitchCase{L"/v LOGFILE=D:\\x/c\\fw.log", false, true},
                       SwitchCase{L"/cx /xc", false, false},
-                      // The usage, and nothing else: no log.
-                      SwitchCase{L"/s /v LOGFILE=fw.log /?", false, false, false, true},
+                      // The usage, and nothing else: no log (and with /s, no box).
+                      SwitchCase{L"/s /v LOGFILE=fw.log /?", true, false, false, true},
                       SwitchCase{L"a/? /?b", false, false}));
 
 // The folders of LOGFILE= that do not exist yet are made, so that the log lands; a file in the
-// way of one leaves the run without a log, as before.
+// way of one leaves the run without a log, as before. The path is made full first: no folder is
+// made that it only passes through, and a path that names a folder makes none.
 struct LogFolderCase {
     const wchar_t* arguments;
-    const char* log;
-    bool lands;
+    const char* log;    // the log file that lands, or null
+    const char* absent; // what must not exist afterwards, or null
 };
 
 class LogFolderTest : public ::testing::TestWithParam<LogFolderCase> {};
@@ -86,17 +94,25 @@ class LogFolderTest : public ::testing::TestWithParam<LogFolderCase> {};
 TEST_P(LogFolderTest, MissingFoldersAreMade) {
     test::Sandbox sandbox;
     sandbox.write_text("blocked", "a file");
-    _parse_command_line(GetParam().arguments);
-    EXPECT_EQ(std::filesystem::is_regular_file(GetParam().log), GetParam().lands);
+    start_run_log(GetParam().arguments);
+    if (GetParam().log != nullptr) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(GetParam().log));
+    }
+    if (GetParam().absent != nullptr) {
+        EXPECT_FALSE(std::filesystem::exists(GetParam().absent));
+    }
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, LogFolderTest,
-    ::testing::Values(LogFolderCase{L"/v LOGFILE=logs\\fw.log", "logs/fw.log", true},
+    ::testing::Values(LogFolderCase{L"/v LOGFILE=logs\\fw.log", "logs/fw.log", nullptr},
                       LogFolderCase{L"/v LOGFILE=\"logs\\run 1\\deep\\fw.log\"",
-                                    "logs/run 1/deep/fw.log", true},
-                      LogFolderCase{L"/v LOGFILE=blocked\\fw.log", "blocked/fw.log", false}));
+                                    "logs/run 1/deep/fw.log", nullptr},
+                      LogFolderCase{L"/v LOGFILE=blocked\\fw.log", nullptr, "blocked/fw.log"},
+                      LogFolderCase{L"/v LOGFILE=stray\\..\\logs\\fw.log", "logs/fw.log", "stray"},
+                      LogFolderCase{L"/v LOGFILE=a\\b\\", nullptr, "a"},
+                      LogFolderCase{L"/v LOGFILE=q\\fw.log\\", nullptr, "q"}));
 
 TEST(CommandLine, LogFileWithoutLogSwitchIsIgnored) {
     test::Sandbox sandbox;
@@ -123,7 +139,7 @@ TEST(CommandLine, OverlongLogPathLeavesPathEmpty) {
 TEST(CommandLine, LongTailAfterAKeywordKeepsThePath) {
     test::Sandbox sandbox;
     const std::wstring tail(600, L'x');
-    _parse_command_line((L"/v LOGFILE=fw.log FORCERESTART " + tail).c_str());
+    start_run_log((L"/v LOGFILE=fw.log FORCERESTART " + tail).c_str());
     EXPECT_STREQ(g_run_options.log_path, L"fw.log");
     EXPECT_EQ(test::log_lines("fw.log").size(), 2u); // "Command:" (cut to 511) and "Executed:"
 
@@ -137,7 +153,7 @@ TEST(CommandLine, LongTailAfterAKeywordKeepsThePath) {
 TEST(CommandLine, CommandAndExecutedLinesUseTheClock) {
     test::Sandbox sandbox;
     test::load_scenario(R"({"time": "2024-12-31 23:59:58"})");
-    _parse_command_line(L"/v other words LOGFILE=fw.log");
+    start_run_log(L"/v other words LOGFILE=fw.log");
     EXPECT_EQ(test::log_lines("fw.log"),
               (std::vector<std::string>{"Command:/v other words LOGFILE=fw.log",
                                         "Executed:2024/12/31 23:59:58"}));

@@ -10,25 +10,6 @@ namespace {
 
 constexpr const wchar_t* kKey = L"SOFTWARE\\Norvane\\FW Updater";
 
-std::string text_of(const sim::RegistryValue* value) {
-    if (value == nullptr || value->type != 1 || value->data.size() % 2 != 0) {
-        return "(none)";
-    }
-    std::string text;
-    for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
-        text.push_back(static_cast<char>(value->data[i]));
-    }
-    return text.substr(0, text.find('\0'));
-}
-
-std::int64_t number_of(const sim::RegistryValue* value) {
-    if (value == nullptr || value->type != 4 || value->data.size() != 4) {
-        return -1;
-    }
-    return value->data[0] | value->data[1] << 8 | value->data[2] << 16 |
-           static_cast<std::int64_t>(value->data[3]) << 24;
-}
-
 struct RecordCase {
     const char* name;
     const char* scenario;
@@ -69,13 +50,11 @@ TEST_P(DetectionRecordTest, ValuesOnEachWayOut) {
     earlier[L"FirmwareVersion"] = {1, {'1', 0, '.', 0, '0', 0, '0', 0, 0, 0}};
     earlier[L"FirmwareVersionCode"] = {4, {0, 1, 0, 0}};
     test::run_program(GetParam().arguments);
-    EXPECT_EQ(number_of(sim::registry_value(kKey, L"LastExitCode")), GetParam().last_exit_code);
-    EXPECT_EQ(text_of(sim::registry_value(kKey, L"FirmwareVersion")), GetParam().version);
-    EXPECT_EQ(number_of(sim::registry_value(kKey, L"FirmwareVersionCode")),
-              GetParam().version_code);
+    EXPECT_EQ(test::record_number(L"LastExitCode"), GetParam().last_exit_code);
+    EXPECT_EQ(test::record_text(L"FirmwareVersion"), GetParam().version);
+    EXPECT_EQ(test::record_number(L"FirmwareVersionCode"), GetParam().version_code);
     if (GetParam().last_exit_code != 99) {
-        EXPECT_EQ(text_of(sim::registry_value(kKey, L"LastRun")).substr(0, 17),
-                  "2024-03-05T09:07:");
+        EXPECT_EQ(test::record_text(L"LastRun").substr(0, 17), "2024-03-05T09:07:");
     }
 }
 

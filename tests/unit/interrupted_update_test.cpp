@@ -62,6 +62,16 @@ const StartCase kStartCases[] = {
          "firmware_version": "3.08", "faults": [
          {"on": "read", "address": "0x80002D", "value": "0x30"}]}})",
      nullptr, 8, "Exit code = 8"},
+    // ... but a status that cannot be read proves nothing, whatever the HID version.
+    {"relaxed_hid_version_status_unreadable", R"({"version_number": "0xFFFF", "controller": {
+         "firmware_version": "3.08", "faults": [
+         {"on": "read", "address": "0x80002D", "fail_get": true, "times": 12}]}})",
+     nullptr, 1603, kModeUnreadable},
+    // A value of 0x10 in an answer whose status check failed is no word of the controller's.
+    {"update_mode_in_a_bad_answer", R"({"controller": {"mode_status": "0x10",
+         "programmed_chunks": 1, "faults": [
+         {"on": "read", "address": "0x80002D", "status": "0x00"}]}})",
+     nullptr, 1603, kModeUnreadable},
     // A newer image is due whatever the status reads.
     {"newer_image_status_unreadable", R"({"controller": {"faults": [
          {"on": "read", "address": "0x80002D", "fail_get": true, "times": 12}]}})",

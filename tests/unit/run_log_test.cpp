@@ -74,7 +74,7 @@ TEST(RunLog, EntriesAppendWithCrLfAndNothingWhenLoggingIsOff) {
     test::Sandbox sandbox;
     sandbox.write_text("fw.log", "earlier run\r\n");
     g_run_options.log_enabled = false;
-    _copy_wide(g_run_options.log_path, kLogPathCapacity, L"fw.log");
+    _copy_wide(g_run_options.log_file, kLogPathCapacity, L"fw.log");
     _write_log(L"not written");
     g_run_options.log_enabled = true;
     _write_log(L"Completed:2024/03/05 09:08:41\n");
@@ -84,25 +84,45 @@ TEST(RunLog, EntriesAppendWithCrLfAndNothingWhenLoggingIsOff) {
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 
-TEST(RunLog, EntryIsLostWhileAnotherOpenerHoldsTheFile) {
+// Another program holds the log open: a viewer that shares reading and writing costs no entry;
+// one that keeps others from writing, or a second writer, does.
+struct HolderCase {
+    const char* name;
+    DWORD access;
+    DWORD share;
+    const char* log;
+};
+
+class LogHolderTest : public ::testing::TestWithParam<HolderCase> {};
+
+TEST_P(LogHolderTest, EntryWhileAnotherProgramHoldsTheLog) {
     test::Sandbox sandbox;
     g_run_options.log_enabled = true;
-    _copy_wide(g_run_options.log_path, kLogPathCapacity, L"held.log");
-    HANDLE holder = CreateFileW(L"held.log", GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    _copy_wide(g_run_options.log_file, kLogPathCapacity, L"held.log");
+    HANDLE holder = CreateFileW(L"held.log", GetParam().access, GetParam().share, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    _write_log(L"lost");
+    _write_log(L"held");
     CloseHandle(holder);
     _write_log(L"kept");
-    EXPECT_EQ(sandbox.read_file("held.log"), "kept\r\n");
+    EXPECT_EQ(sandbox.read_file("held.log"), GetParam().log);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LogHolderTest,
+    ::testing::Values(
+        HolderCase{"viewer", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, "held\r\nkept\r\n"},
+        HolderCase{"exclusive_reader", GENERIC_READ, 0, "kept\r\n"},
+        HolderCase{"reader_sharing_reads_only", GENERIC_READ, FILE_SHARE_READ, "kept\r\n"},
+        HolderCase{"second_writer", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, "kept\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RunLog, UnusablePathsWriteNothingAndDoNotFail) {
     test::Sandbox sandbox;
     std::filesystem::create_directory("adir");
     g_run_options.log_enabled = true;
     for (const wchar_t* path : {L"", L"bad|name.log", L"missing\\fw.log", L"adir", L"fw.log\""}) {
-        _copy_wide(g_run_options.log_path, kLogPathCapacity, path);
+        _copy_wide(g_run_options.log_file, kLogPathCapacity, path);
         _write_log(L"entry");
     }
     EXPECT_FALSE(std::filesystem::exists("missing"));
@@ -145,7 +165,7 @@ TEST_P(LogLinkTest, LinkedLogIsRefusedAndTheRunGoesOn) {
     test::Sandbox sandbox;
     GetParam().plant();
     g_run_options.log_enabled = true;
-    _copy_wide(g_run_options.log_path, kLogPathCapacity, L"fw.log");
+    _copy_wide(g_run_options.log_file, kLogPathCapacity, L"fw.log");
     _write_log(L"entry");
     if (GetParam().target_text == nullptr) {
         EXPECT_FALSE(std::filesystem::exists(GetParam().target));
@@ -155,7 +175,7 @@ TEST_P(LogLinkTest, LinkedLogIsRefusedAndTheRunGoesOn) {
     EXPECT_EQ(host_handles_open_total(), 0u);
 
     // A plain log beside it is written as before.
-    _copy_wide(g_run_options.log_path, kLogPathCapacity, L"plain.log");
+    _copy_wide(g_run_options.log_file, kLogPathCapacity, L"plain.log");
     _write_log(L"entry");
     EXPECT_EQ(sandbox.read_file("plain.log"), "entry\r\n");
 }

@@ -133,6 +133,14 @@ const ExitCase kExitCases[] = {
      {},
      {"No one can answer the update question: run with /s.", "Exit code = 1603"},
      1603},
+    // Session 0 (SYSTEM from a deployment tool) is seen by nobody, whatever its window station.
+    {"session_zero",
+     nullptr,
+     R"({"session_id": 0})",
+     true,
+     {},
+     {"No one can answer the update question: run with /s.", "Exit code = 1603"},
+     1603},
     // Versions that say "up to date" prove nothing of a controller that does not report normal
     // mode.
     {"mode_unreadable",
@@ -183,8 +191,8 @@ TEST_P(RunExitTest, SilentRunShowsNothingAndLogsTheSame) {
     test::Sandbox sandbox;
     prepare(sandbox);
     const std::string name = GetParam().name;
-    const bool declined =
-        name == "declined" || name == "question_failed" || name == "nobody_to_answer";
+    const bool declined = name == "declined" || name == "question_failed" ||
+                          name == "nobody_to_answer" || name == "session_zero";
     // A silent run asks no question: where the user would have declined, it updates.
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), declined ? 0 : GetParam().code);
     for (const std::string& line : test::transcript()) {
@@ -576,18 +584,46 @@ TEST_P(CheckOnlyTest, EndsAtTheDecision) {
 INSTANTIATE_TEST_SUITE_P(Table, CheckOnlyTest, ::testing::ValuesIn(kCheckOnlyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// "/?" shows the usage in one box and does nothing else: no lock, no device, no log.
-TEST(RunSequence, UsageBoxAndNothingElse) {
-    test::Sandbox sandbox(R"({"updater_lock": "held"})");
-    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log /?"), 0);
-    ASSERT_EQ(test::transcript().size(), 2u);
-    EXPECT_EQ(
-        test::transcript()[0].rfind(
-            "box Information 0x40 NorvaneFwUpdater.exe [/s] [/v] [LOGFILE=PATH] [/c] [/?]", 0),
-        0u);
-    EXPECT_EQ(test::transcript()[1], "answer IDOK");
+// "/?" shows the usage in one box and does nothing else: no lock, no device, no log. With /s, or
+// where nobody could answer the box, it shows nothing either.
+struct UsageCase {
+    const wchar_t* arguments;
+    const char* scenario;
+    bool box;
+};
+
+class UsageTest : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageTest, UsageBoxAndNothingElse) {
+    test::Sandbox sandbox(GetParam().scenario);
+    EXPECT_EQ(test::run_program(GetParam().arguments), 0);
+    EXPECT_EQ(test::transcript().size(), GetParam().box ? 2u : 0u);
+    if (GetParam().box) {
+        EXPECT_EQ(test::transcript()[0].rfind("box Information 0x40 NorvaneFwUpdater.exe [/s]", 0),
+                  0u);
+        EXPECT_EQ(test::transcript()[1], "answer IDOK");
+    }
     EXPECT_FALSE(std::filesystem::exists("fw.log"));
     EXPECT_TRUE(sim::pc().devices[0].request_log.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UsageTest,
+    ::testing::Values(UsageCase{L"/v LOGFILE=fw.log /?", R"({"updater_lock": "held"})", true},
+                      UsageCase{L"/s /v LOGFILE=fw.log /?", "{}", false},
+                      UsageCase{L"/?", R"({"window_station": "hidden"})", false},
+                      UsageCase{L"/?", R"({"session_id": 0})", false}));
+
+// Before anything touches a file, the run asks Windows to follow no junction or link a standard
+// user planted; where Windows refuses the policy, the run goes on as before.
+TEST(RunSequence, RedirectionTrustIsOnBeforeAnyFile) {
+    for (const char* scenario : {"{}", R"({"redirection_trust": false})"}) {
+        test::Sandbox sandbox(scenario);
+        EXPECT_EQ(test::run_program(L"/s /v LOGFILE=logs\\fw.log"), 0);
+        EXPECT_EQ(sim::pc().redirection_trust_after_file_calls,
+                  std::string(scenario) == "{}" ? std::optional<std::uint64_t>(0) : std::nullopt);
+        EXPECT_EQ(test::log_lines("logs/fw.log").size(), 8u);
+    }
 }
 
 // One updater at a time: a lock another run holds keeps this one off the device; one a killed
@@ -596,7 +632,7 @@ TEST(RunSequence, OneUpdaterAtATime) {
     test::Sandbox sandbox(R"({"updater_lock": "held"})");
     EXPECT_EQ(test::run_program(L"/s"), 1618);
     EXPECT_EQ(sim::pc().devices[0].request_log.size(), 0u);
-    EXPECT_EQ(sim::pc().named_mutexes.at(sim::kUpdaterLockName).holder,
+    EXPECT_EQ(sim::pc().named_mutexes.at(sim::updater_lock_in_namespace()).holder,
               sim::MutexHolder::OtherProcess);
 
     test::reset_program();
@@ -605,7 +641,8 @@ TEST(RunSequence, OneUpdaterAtATime) {
         "devices": [{"controller": {"mode_status": "0x10", "programmed_chunks": 100}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 0);
     test::expect_updated(sandbox.image());
-    EXPECT_EQ(sim::pc().named_mutexes.at(sim::kUpdaterLockName).holder, sim::MutexHolder::Nobody);
+    EXPECT_EQ(sim::pc().named_mutexes.at(sim::updater_lock_in_namespace()).holder,
+              sim::MutexHolder::Nobody);
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 

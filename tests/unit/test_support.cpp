@@ -95,6 +95,37 @@ void expect_flash_guarded() {
     EXPECT_EQ(sim::pc().shutdown_blocks, 0);
 }
 
+namespace {
+
+constexpr const wchar_t* kRecordKey = L"SOFTWARE\\Norvane\\FW Updater";
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegDword = 4;
+
+} // namespace
+
+std::string record_text(const wchar_t* name) {
+    const sim::RegistryValue* value = sim::registry_value(kRecordKey, name);
+    if (value == nullptr || value->type != kRegSz || value->data.size() < 2 ||
+        value->data.size() % 2 != 0 || value->data[value->data.size() - 1] != 0 ||
+        value->data[value->data.size() - 2] != 0) {
+        return "(none)";
+    }
+    std::string text;
+    for (std::size_t i = 0; i + 2 < value->data.size(); i += 2) {
+        text.push_back(static_cast<char>(value->data[i]));
+    }
+    return text;
+}
+
+std::int64_t record_number(const wchar_t* name) {
+    const sim::RegistryValue* value = sim::registry_value(kRecordKey, name);
+    if (value == nullptr || value->type != kRegDword || value->data.size() != 4) {
+        return -1;
+    }
+    return value->data[0] | value->data[1] << 8 | value->data[2] << 16 |
+           static_cast<std::int64_t>(value->data[3]) << 24;
+}
+
 const std::vector<std::string>& transcript() {
     return sim::pc().transcript;
 }

@@ -94,6 +94,12 @@ void expect_flash_guarded();
 // block, which the simulated PC serves as the resource script writes them.
 constexpr const char* kDialogTitleLine = "title " NORVANE_PRODUCT_NAME " " NORVANE_VERSION_TEXT;
 
+// A value of the detection record (HKLM\SOFTWARE\Norvane\FW Updater): a REG_SZ as its text
+// ("(none)" when missing, of another type, or not terminated by a null), a REG_DWORD as its number
+// (-1 when missing or of another type).
+std::string record_text(const wchar_t* name);
+std::int64_t record_number(const wchar_t* name);
+
 // The transcript lines so far.
 const std::vector<std::string>& transcript();
 

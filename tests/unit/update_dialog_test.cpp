@@ -1,6 +1,7 @@
 // The update dialog's states, its title and progress bar, and the rules every box follows.
 #include <gtest/gtest.h>
 
+#include "app/run_end.h"
 #include "host/handles.h"
 #include "test_support.h"
 #include "ui/internal.h"
@@ -89,7 +90,7 @@ TEST(UpdateDialog, CancelCommandAndOtherMessagesAreIgnored) {
     EXPECT_EQ(_update_dialog_proc(fake, WM_COMMAND, IDCANCEL, 0), 0);
     EXPECT_EQ(_update_dialog_proc(fake, 0x0200 /* mouse move */, 0, 0), 0);
     EXPECT_TRUE(test::transcript().empty());
-    EXPECT_EQ(g_update_outcome, 3010);
+    EXPECT_FALSE(g_update_dialog_state.started);
 }
 
 TEST(UpdateDialog, AnyNotificationOfTheButtonStartsTheUpdate) {
@@ -97,8 +98,8 @@ TEST(UpdateDialog, AnyNotificationOfTheButtonStartsTheUpdate) {
     HWND fake = reinterpret_cast<HWND>(0x1234);
     const WPARAM double_click = (5u << 16) | 1000u;
     _update_dialog_proc(fake, WM_COMMAND, double_click, 0);
-    // With no device the update fails at once: its box and outcome show that it ran.
-    EXPECT_EQ(g_update_outcome, 1603);
+    // With no device the update fails at once: its box and the run's end show that it ran.
+    EXPECT_EQ(g_exit_code, 1603);
     EXPECT_EQ(test::transcript(), (Lines{"box Result 0x30 Update fail !!!", "answer IDOK"}));
     // A command posted later by another program starts nothing.
     _update_dialog_proc(fake, WM_COMMAND, 1000u, 0);

@@ -360,20 +360,24 @@ def session_end_during_a_silent_flash_is_refused(ctx):
     expect_updated(ctx, folder, exit_code_of(run), 'after the session end')
 
 
-RECORD_KEY = r'HKLM\SOFTWARE\Norvane\FW Updater'
-RECORD_LINE = re.compile(r'^\s+(\w+)\s+(REG_\w+)\s+(.*?)\s*$')
+@test
+def forged_session_end_during_a_silent_flash_ends_nothing(ctx):
+    # Any program can post WM_ENDSESSION(TRUE) to the silent run's hidden window: it is logged,
+    # and the update completes as if nothing had come.
+    folder = bring_up(ctx, 'forged_end', {}, b'[Setting]\r\nWAIT=8\r\n')
+    run = start_run(ctx, folder)
+    wait_for_block_writes(ctx, folder)
+    harness.post_end_session(ctx.wine, 'Norvane FW Updater')
+    code = exit_code_of(run)
+    lines = log_lines(harness.read_log(folder))
+    state = vdev(ctx, folder, 'state').splitlines()
+    want = SUCCESS_LINES[:2] + ['The session ended during the update.'] + SUCCESS_LINES[2:]
+    if code != 0 or lines != want or state != UPDATED_STATE:
+        raise AssertionError('exit code %d, log %r, end state %r' % (code, lines, state))
 
 
 def detection_record(ctx):
-    """The values under the detection record's key, as Wine's reg.exe shows them: {name: data}."""
-    done = subprocess.run(['wine', 'reg', 'query', RECORD_KEY, '/reg:64'], env=ctx.wine.env,
-                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=VDEV_TIMEOUT)
-    values = {}
-    for line in done.stdout.decode('utf-8', 'replace').splitlines():
-        match = RECORD_LINE.match(line)
-        if match:
-            values[match.group(1)] = match.group(3)
-    return values
+    return harness.detection_record(ctx.wine)
 
 
 def run_on(ctx, name, scenario, args):

@@ -531,8 +531,41 @@ def session_end_during_an_interactive_flash_is_refused(ctx):
     expect('end state', state, 'state 0 main=image mode=0x11 access=off handles=0\n')
 
 
+@test
+def forged_session_end_during_an_interactive_flash_ends_nothing(ctx):
+    """WM_ENDSESSION(TRUE) posted to the dialog by another program while it flashes: logged, and
+    the update completes."""
+    folder, run = dialog_of_a_run(ctx, 'forged_end', SLOW_WAIT_MS)
+    ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
+    time.sleep(MIDWAY)
+    harness.post_end_session(ctx.wine, DIALOG_TITLE)
+    finish_update(ctx, run)
+    check_log(folder, run, VERSION_LINES + ['The session ended during the update.',
+                                            'Firmware was successfully updated.',
+                                            'Exit code = 3010', 'Completed:*', ''])
+    state = ctx.wine.vdev_output(folder, 'state')
+    expect('end state', state, 'state 0 main=image mode=0x11 access=off handles=0\n')
+
+
+@test
+def session_end_at_the_success_box_keeps_the_result(ctx):
+    """"wineboot --end-session --kill" while "Update success!!!" is shown: the run had written its
+    end before the box, so the log and the detection record hold the update."""
+    folder, run = dialog_of_a_run(ctx, 'end_at_box')
+    ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
+    wait_box(ctx, 'Update success!!!', UPDATE_TIMEOUT_MS)
+    ctx.wine.wine_quiet(['wineboot', '--end-session', '--kill'], timeout=60)
+    run.exit_code()
+    check_log(folder, run, VERSION_LINES + ['Firmware was successfully updated.',
+                                            'Exit code = 3010', 'Completed:*', ''])
+    record = harness.detection_record(ctx.wine)
+    expect('record', (record.get('LastExitCode'), record.get('FirmwareVersion')),
+           ('0xbc2', '3.08'))
+
+
 def finish_update(ctx, run):
     """Presses Start Update unless it is pressed, answers both result boxes, and expects 3010."""
+    ctx.wine.drive('wait-window', DIALOG_TITLE, timeout_ms=WINDOW_TIMEOUT_MS)
     if ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE) == '1':
         ctx.wine.drive('click', DIALOG_TITLE, START_UPDATE)
     wait_box(ctx, 'Update success!!!', UPDATE_TIMEOUT_MS)

@@ -19,7 +19,7 @@ import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
-BUILD = EXE = LAUNCH = PROBE = FWIMAGE = PREFIX = ''
+BUILD = EXE = LAUNCH = PROBE = FWIMAGE = PREFIX = WINDOW_DRIVER = ''
 
 sys.path.insert(0, os.path.join(ROOT, 'release'))
 import make_docs  # noqa: E402
@@ -28,11 +28,12 @@ VERSION = make_docs.version()  # "3.0.0.7", from its four numbers in ui/resource
 
 
 def set_build_dir(build):
-    global BUILD, EXE, LAUNCH, PROBE, FWIMAGE, PREFIX
+    global BUILD, EXE, LAUNCH, PROBE, FWIMAGE, PREFIX, WINDOW_DRIVER
     BUILD = os.path.abspath(build)
     EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
     LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
     PROBE = os.path.join(BUILD, 'windows', 'tools', 'hid_probe.exe')
+    WINDOW_DRIVER = os.path.join(BUILD, 'windows', 'tools', 'window_driver.exe')
     FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_PREFIX') or
                              os.path.join(BUILD, 'wine-prefix'))
@@ -47,6 +48,7 @@ HOLD_MS = 300000  # at most, how long another program holds a file or collection
 GENERIC_READ = 0x80000000
 GENERIC_WRITE = 0x40000000
 FILE_SHARE_READ = 1
+FILE_SHARE_WRITE = 2
 SILENT_ARGS = ['/s', '/v', 'LOGFILE=fw.log']
 SCREEN_SIZE = '1024x768'
 LAUNCH_EXIT = re.compile(r'^exit (\d+)\r?$', re.M)
@@ -217,6 +219,32 @@ def launch_exit_code(output):
     """The exit code in launch.exe's "exit CODE" line, or None when there is none."""
     match = LAUNCH_EXIT.search(output)
     return int(match.group(1)) if match else None
+
+
+RECORD_KEY = r'HKLM\SOFTWARE\Norvane\FW Updater'
+RECORD_LINE = re.compile(r'^\s+(\w+)\s+(REG_\w+)\s+(.*?)\s*$')
+
+
+def detection_record(wine):
+    """The values under the detection record's key, as Wine's reg.exe shows them: {name: data}."""
+    done = subprocess.run(['wine', 'reg', 'query', RECORD_KEY, '/reg:64'], env=wine.env,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
+    values = {}
+    for line in done.stdout.decode('utf-8', 'replace').splitlines():
+        match = RECORD_LINE.match(line)
+        if match:
+            values[match.group(1)] = match.group(3)
+    return values
+
+
+def post_end_session(wine, title):
+    """WM_ENDSESSION(TRUE) posted by another program (window_driver.exe) to every top-level window
+    with the title, hidden ones too, as any program can post it: no session ends."""
+    done = subprocess.run(['wine', WINDOW_DRIVER, 'end-session', title], env=wine.env,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
+    answer = done.stdout.decode('utf-8', 'replace').strip()
+    if not answer.startswith('ok'):
+        raise AssertionError('window_driver.exe end-session %r: %r' % (title, answer))
 
 
 # ---------------------------------------------------------------------------------------------

@@ -24,10 +24,10 @@ import subprocess
 import sys
 
 import wine_harness as harness  # its build paths: set when the suite starts
-from wine_harness import (FILE_SHARE_READ, GENERIC_READ, GENERIC_WRITE, IMAGE_SIZE, OBJDUMP,
-                          SILENT_ARGS, VERSION, Context, Wine, check_run_log, held_open,
-                          icon_images, make_image, parse_options, read_log, report_missing,
-                          resource_bytes, run_tests, test, windows_path)
+from wine_harness import (FILE_SHARE_READ, FILE_SHARE_WRITE, GENERIC_READ, GENERIC_WRITE,
+                          IMAGE_SIZE, OBJDUMP, SILENT_ARGS, VERSION, Context, Wine, check_run_log,
+                          held_open, icon_images, make_image, parse_options, read_log,
+                          report_missing, resource_bytes, run_tests, test, windows_path)
 
 
 def objdump_headers(path=None):
@@ -383,6 +383,32 @@ def no_question_in_a_window_station_nobody_sees(ctx):
             os.path.join(f, 'FW.bin')), ['No one can answer the update question: run with /s.',
                                          'Exit code = 1603'], args=args,
                     launch_options=['--hidden-station'])
+
+
+@test
+def usage_with_s_shows_nothing(ctx):
+    # A deployment tool's "/s /?" must not wait on a box: nothing shown, nothing written, 0.
+    folder = ctx.folder('usage_silent')
+    got, _ = ctx.wine.run(folder, ['/s', '/?', '/v', 'LOGFILE=fw.log'])
+    if got != 0 or os.listdir(folder):
+        raise AssertionError('exit code %d, files %r' % (got, os.listdir(folder)))
+
+
+@test
+def log_viewer_costs_no_line(ctx):
+    # A viewer that holds the log open for reading (sharing reading and writing) as the run
+    # appends; and a path through a folder it only names (stray\..) makes no such folder.
+    folder = ctx.folder('log_viewer')
+    with open(os.path.join(folder, 'fw.log'), 'wb'):
+        pass
+    args = ['/s', '/v', 'LOGFILE=stray\\..\\fw.log']
+    started = datetime.datetime.now()
+    with held_open(ctx.wine, folder, windows_path(os.path.join(folder, 'fw.log')), GENERIC_READ,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE):
+        got, _out = ctx.wine.run(folder, args)
+    check_run_log(read_log(folder), CANNOT_READ, started, datetime.datetime.now(), args)
+    if got != 1603 or os.listdir(folder) != ['fw.log']:
+        raise AssertionError('exit code %d, files %r' % (got, os.listdir(folder)))
 
 
 @test

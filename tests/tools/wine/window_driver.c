@@ -29,6 +29,9 @@
  *                                   (ID defaults to 1001); "busy" when its thread does not answer
  *     rect TITLE                    the window's rectangle on the screen: "ok LEFT TOP RIGHT
  * BOTTOM"
+ *     end-session TITLE             WM_ENDSESSION(TRUE) posted, as any program can post it, to
+ *                                   every top-level window with this title, hidden ones and
+ *                                   windows of any class too: "ok N", N windows
  *
  * In texts, a line feed is written as \n, a carriage return as \r and a backslash as \\.
  * Messages are posted, never sent and waited for: a button whose handler runs a modal loop (a
@@ -404,6 +407,34 @@ static int command_rect(int count, wchar_t** words) {
     return answer_ok();
 }
 
+struct PostSearch {
+    const wchar_t* title;
+    int posted;
+};
+
+static BOOL CALLBACK post_end_session(HWND window, LPARAM data) {
+    struct PostSearch* search = (struct PostSearch*)data;
+    wchar_t title[TEXT_CAPACITY] = L"";
+    GetWindowTextW(window, title, TEXT_CAPACITY);
+    if (wcscmp(title, search->title) == 0 && PostMessageW(window, WM_ENDSESSION, TRUE, 0)) {
+        ++search->posted;
+    }
+    return TRUE;
+}
+
+static int command_end_session(int count, wchar_t** words) {
+    (void)count;
+    struct PostSearch search = {words[1], 0};
+    EnumWindows(post_end_session, (LPARAM)&search);
+    if (search.posted == 0) {
+        return answer_failed("missing", "no such window");
+    }
+    char text[32];
+    snprintf(text, sizeof text, "%d", search.posted);
+    append_output(text);
+    return answer_ok();
+}
+
 typedef int (*CommandFunction)(int count, wchar_t** words);
 
 struct Command {
@@ -419,7 +450,7 @@ static const struct Command kCommands[] = {
     {L"close", 2, command_close},         {L"key", 3, command_key},
     {L"enabled", 3, command_enabled},     {L"progress", 2, command_progress},
     {L"sysclose", 2, command_sysclose},   {L"ping", 2, command_ping},
-    {L"rect", 2, command_rect},
+    {L"rect", 2, command_rect},           {L"end-session", 2, command_end_session},
 };
 
 static int dispatch(int count, wchar_t** words) {

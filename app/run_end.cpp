@@ -1,0 +1,29 @@
+#include "app/run_end.h"
+
+#include "app/detection_record.h"
+#include "app/exit_codes.h"
+#include "app/run_log.h"
+#include "app/run_options.h"
+#include "app/run_state.h"
+
+namespace norvane {
+
+int _finish_run(int code, const FwVersion* proven) {
+    if (g_run.version_read) {
+        _write_detection_record(code, proven);
+    }
+    _log_exit_code(code);
+    g_exit_code = code;
+    return code;
+}
+
+void _finish_flash(bool updated) {
+    if (!updated) {
+        _finish_run(kExitFailure);
+        return;
+    }
+    _finish_run(g_run_options.silent ? kExitSuccess : kExitRestartNeeded, &g_fw_image.new_version);
+    _log_completed();
+}
+
+} // namespace norvane
