@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "app/run_log.h"
+#include "app/run_options.h"
 #include "app/run_state.h"
 #include "platform/win32.h"
 
@@ -16,10 +17,12 @@ constexpr const wchar_t* kLastExitCode = L"LastExitCode";
 constexpr const wchar_t* kLastRun = L"LastRun";
 constexpr const wchar_t* kFirmwareVersion = L"FirmwareVersion";
 constexpr const wchar_t* kFirmwareVersionCode = L"FirmwareVersionCode";
+constexpr const wchar_t* kLastAction = L"LastAction";
+constexpr const wchar_t* kActionUpdate = L"update";
+constexpr const wchar_t* kActionCheck = L"check";
 constexpr const wchar_t* kFormatLastRun = L"%d-%02d-%02dT%02d:%02d:%02d";
 constexpr const wchar_t* kFormatVersion = L"%x.%x%x";
 constexpr const wchar_t* kTextRecordFailed = L"The detection record could not be written.";
-constexpr DWORD kVersionMajorShift = 8;
 
 bool set_dword(HKEY key, const wchar_t* name, DWORD value) {
     return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
@@ -45,7 +48,9 @@ bool write_values(HKEY key, int exit_code, const FwVersion* proven) {
     _format_message(last_run, kFormatLastRun, now.wYear, now.wMonth, now.wDay, now.wHour,
                     now.wMinute, now.wSecond);
     bool written = set_dword(key, kLastExitCode, static_cast<DWORD>(exit_code)) &&
-                   set_text(key, kLastRun, last_run);
+                   set_text(key, kLastRun, last_run) &&
+                   set_text(key, kLastAction,
+                            g_run_options.check_only ? kActionCheck : kActionUpdate);
     if (proven == nullptr) {
         return delete_value(key, kFirmwareVersion) && delete_value(key, kFirmwareVersionCode) &&
                written;
@@ -54,9 +59,7 @@ bool write_values(HKEY key, int exit_code, const FwVersion* proven) {
     _format_message(version, kFormatVersion, version_digit_major(*proven),
                     version_digit_minor_high(*proven), version_digit_minor_low(*proven));
     written = set_text(key, kFirmwareVersion, version) && written;
-    return set_dword(key, kFirmwareVersionCode,
-                     (static_cast<DWORD>(proven->major) << kVersionMajorShift) | proven->minor) &&
-           written;
+    return set_dword(key, kFirmwareVersionCode, version_code(*proven)) && written;
 }
 
 } // namespace

@@ -6,12 +6,13 @@
 
 namespace norvane {
 
-// Writes the record of a run that read the controller's firmware version, under
-// HKEY_LOCAL_MACHINE\SOFTWARE\Norvane\FW Updater (64-bit view): LastExitCode and LastRun (local
-// time, YYYY-MM-DDTHH:MM:SS), and FirmwareVersion ("3.08") with FirmwareVersionCode (major x 256 +
-// minor) only when the run proved what the controller holds (`proven`: the image after a
-// successful update, the running version with exit code 8); otherwise those two are deleted. A
-// record that cannot be written changes nothing in the run; the log says so, once.
+// Writes the record of a run that holds the lock, under HKEY_LOCAL_MACHINE\SOFTWARE\Norvane\FW
+// Updater (64-bit view): LastExitCode, LastRun (local time, YYYY-MM-DDTHH:MM:SS) and LastAction
+// ("update", or "check" for /c), and FirmwareVersion ("3.08") with FirmwareVersionCode (the
+// version's digits as one hexadecimal number: 0x308 = 776) only when the run proved what the
+// controller runs at its end (`proven`: the image after a verified update, the running version
+// when the controller said it runs it); otherwise those two are deleted. A record that cannot be
+// written changes nothing in the run; the log says so, once.
 void _write_detection_record(int exit_code, const FwVersion* proven);
 
 } // namespace norvane

@@ -9,7 +9,10 @@
 namespace norvane {
 
 int _finish_run(int code, const FwVersion* proven) {
-    if (g_run.version_read) {
+    if (proven == nullptr && g_run.running_version_proven) {
+        proven = &g_device_identity.current_version;
+    }
+    if (g_updater_lock.mutex != nullptr) {
         _write_detection_record(code, proven);
     }
     _log_exit_code(code);
@@ -18,6 +21,7 @@ int _finish_run(int code, const FwVersion* proven) {
 }
 
 void _finish_flash(bool updated) {
+    g_run.running_version_proven = false; // the flash replaced what was running
     if (!updated) {
         _finish_run(kExitFailure);
         return;

@@ -7,8 +7,9 @@
 
 namespace norvane {
 
-// Writes the run's end with its exit code and, when the run proved what the controller runs, that
-// version (for the detection record); returns the code, which the run also keeps.
+// Writes the run's end with its exit code and returns it (the run keeps it too). The detection
+// record (when the run holds the lock) carries `proven`, or without it the running version when
+// the controller said it runs it, or no version.
 int _finish_run(int code, const FwVersion* proven = nullptr);
 
 // The end of a run whose flash has ended: after an update, 0 for a silent run and 3010 for an

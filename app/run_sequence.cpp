@@ -45,6 +45,12 @@ constexpr const wchar_t* kTextNotNewer =
     L"You don't need to update this Firmware.";
 constexpr const wchar_t* kFormatQuestion =
     L"Current FW version is %x.%x%x\nWould you like to update FW to %x.%x%x ?";
+constexpr const wchar_t* kFormatQuestionInterrupted =
+    L"The touchpad was left in update mode by an interrupted update and does not work until it "
+    L"is updated.\nWould you like to update FW to %x.%x%x ?";
+constexpr const wchar_t* kTextDeclinedBroken =
+    L"The update was declined; the touchpad does not work until it is updated.";
+constexpr const wchar_t* kFormatDetection = L"Detection: FirmwareVersionCode >= %d.";
 constexpr const wchar_t* kFormatVersions = L"Current FW version:%x.%x%x\nNew FW version:%x.%x%x";
 constexpr const wchar_t* kTextSettingsUnreadable = L"Setting.ini cannot be read.";
 constexpr const wchar_t* kTextWaitTooLong = L"WAIT in Setting.ini is above 1000 ms.";
@@ -55,17 +61,34 @@ constexpr const wchar_t* kTextNobodyToAsk = L"No one can answer the update quest
 constexpr const wchar_t* kTextAnotherUpdater = L"Another Norvane FW Updater is running.";
 constexpr const wchar_t* kTextModeUnreadable = L"Controller mode could not be read.";
 constexpr const wchar_t* kTextCheckOnlyDue = L"Check only: the update is due.";
+// Short lines, each switch on a line of its own with its description under it: a message box
+// wraps a long line wherever it must, inside a switch too.
 constexpr const wchar_t* kTextUsage =
-    L"NorvaneFwUpdater.exe [/s] [/v] [LOGFILE=PATH] [/c] [/?]\n\n"
-    L"/s\tSilent: no question, no dialog, no box; the update starts at once.\n"
-    L"/v\tAppends the run log to LOGFILE=PATH (put it last).\n"
-    L"/c\tCheck only: tells whether the update is due; writes nothing to the touchpad.\n"
-    L"/?\tThis help.\n\n"
-    L"The image (one *.bin) and Setting.ini are read from the current folder. Setting.ini, "
-    L"section [Setting]: AC, PID, SYS, INFO, CONF, ROLLBACK (1 on, 0 off), PNPID (0 by default), "
-    L"WAIT (ms after each write, 2 by default).\n\n"
-    L"Exit codes: 0 updated (silent), declined, or due (/c); 8 up to date; 1603 failure; "
-    L"1618 another updater is running, retry later; 3010 updated, restart needed.";
+    L"NorvaneFwUpdater.exe [/s] [/v] [LOGFILE=PATH]\n"
+    L"NorvaneFwUpdater.exe /c [/v] [LOGFILE=PATH]\n"
+    L"NorvaneFwUpdater.exe /?\n\n"
+    L"/s\n"
+    L"      Silent: no question, no dialog, no box;\n"
+    L"      the update starts at once. /S is not /s.\n"
+    L"/v LOGFILE=PATH\n"
+    L"      Appends the run log to PATH (put it last).\n"
+    L"/c\n"
+    L"      Check only: whether the update is due;\n"
+    L"      nothing is written to the touchpad.\n"
+    L"/?\n"
+    L"      This help (not shown with /s).\n\n"
+    L"The image (one *.bin) and Setting.ini are read\n"
+    L"from the current folder. Setting.ini, [Setting]:\n"
+    L"      AC, PID, SYS, INFO, CONF, ROLLBACK:\n"
+    L"            1 on (the default), 0 off\n"
+    L"      PNPID: 0 by default\n"
+    L"      WAIT: ms after each write, 2 by default\n\n"
+    L"Exit codes:\n"
+    L"      0  updated (silent), declined, or due (/c)\n"
+    L"      8  up to date\n"
+    L"      1603  failure\n"
+    L"      1618  another updater is running: retry later\n"
+    L"      3010  updated, restart needed";
 
 // A step's failure: its warning box (interactive runs, when it has one), its log line, the end of
 // the run with the code (1603 unless the step says otherwise).
@@ -93,7 +116,8 @@ int check_target_system() {
     return 0;
 }
 
-// Step 4: with AC, refuse battery power. A power query that fails lets the run go on.
+// With AC, refuse battery power, once the update is due: a machine that is up to date ends with 8
+// on battery too. A power query that fails lets the run go on.
 int check_power_source() {
     SYSTEM_POWER_STATUS power{};
     if (GetSystemPowerStatus(&power) && power.ACLineStatus != kAcOnline) {
@@ -118,7 +142,6 @@ int check_device_identity() {
         OutputDebugStringW(kDebugVersionFailed);
         return fail_run(nullptr, kTextVersionUnreadable);
     }
-    g_run.version_read = true;
     return 0;
 }
 
@@ -129,13 +152,11 @@ int run_preflight() {
             return code;
         }
     }
-    if (flag_set(kSettingAc)) {
-        if (const int code = check_power_source(); code != 0) {
-            return code;
-        }
-    }
     if (!_load_fw_image()) {
         return fail_run(nullptr, kTextImageUnreadable);
+    }
+    if (g_run_options.check_only) {
+        _log_message(kFormatDetection, static_cast<int>(version_code(g_fw_image.new_version)));
     }
     if (!_find_target_device(_target_filter())) {
         return fail_run(kTextNoDevice, kTextNoDevice);
@@ -199,9 +220,9 @@ int run_interactive_update() {
         return g_exit_code; // the flash wrote the run's end
     }
     // Closed without an update: the one way out that logs no exit code.
-    if (g_run.version_read) {
-        _write_detection_record(kExitRestartNeeded, nullptr);
-    }
+    _write_detection_record(kExitRestartNeeded, g_run.running_version_proven
+                                                    ? &g_device_identity.current_version
+                                                    : nullptr);
     return kExitRestartNeeded;
 }
 
@@ -211,37 +232,58 @@ void log_versions(const FwVersion& current, const FwVersion& image) {
                  version_digit_minor_high(image), version_digit_minor_low(image));
 }
 
+// The question: the versions, or for a controller an interrupted update left in update mode, that
+// the touchpad does not work until it is updated. True for an explicit Yes; otherwise the run's
+// end is in `code`.
+bool asked_yes(const FwVersion& current, const FwVersion& image, bool interrupted, int& code) {
+    MessageBuffer question;
+    if (interrupted) {
+        _format_message(question, kFormatQuestionInterrupted, version_digit_major(image),
+                        version_digit_minor_high(image), version_digit_minor_low(image));
+    } else {
+        _format_message(question, kFormatQuestion, version_digit_major(current),
+                        version_digit_minor_high(current), version_digit_minor_low(current),
+                        version_digit_major(image), version_digit_minor_high(image),
+                        version_digit_minor_low(image));
+    }
+    bool yes = false;
+    if (!_ask_question(question, yes)) {
+        code = fail_run(nullptr, kTextQuestionFailed); // no update without an explicit Yes
+        return false;
+    }
+    if (!yes) {
+        // Declining leaves a touchpad that works as it is, but not one an update was cut short in.
+        code = interrupted ? fail_run(nullptr, kTextDeclinedBroken) : _finish_run(kExitSuccess);
+    }
+    return yes;
+}
+
 int run_update(const FwVersion& current, const FwVersion& image) {
     // An interrupted update, or an erased controller that runs no firmware at all: the update is
     // due whatever the versions say.
     const ModeStatus status = read_mode_status();
     const bool interrupted = left_in_update_mode(status);
+    g_run.running_version_proven = !interrupted && runs_its_firmware(status);
     if (!interrupted && flag_set(kSettingRollback) && !version_erased(current) &&
         version_not_newer(current, image)) {
-        if (!runs_its_firmware(status)) {
+        if (!g_run.running_version_proven) {
             return fail_run(kTextModeUnreadable, kTextModeUnreadable);
         }
         _show_information(kTextNotNewer);
-        return _finish_run(kExitNotNewer, &current);
+        return _finish_run(kExitNotNewer);
     }
     if (g_run_options.check_only) { // nothing after the decision reaches the controller
         log_versions(current, image);
         _log_message(kTextCheckOnlyDue);
         return _finish_run(kExitSuccess);
     }
-    if (!g_run_options.silent) {
-        MessageBuffer question;
-        _format_message(question, kFormatQuestion, version_digit_major(current),
-                        version_digit_minor_high(current), version_digit_minor_low(current),
-                        version_digit_major(image), version_digit_minor_high(image),
-                        version_digit_minor_low(image));
-        bool yes = false;
-        if (!_ask_question(question, yes)) {
-            return fail_run(nullptr, kTextQuestionFailed); // no update without an explicit Yes
+    if (flag_set(kSettingAc)) {
+        if (const int code = check_power_source(); code != 0) {
+            return code;
         }
-        if (!yes) {
-            return _finish_run(kExitSuccess);
-        }
+    }
+    if (int code = 0; !g_run_options.silent && !asked_yes(current, image, interrupted, code)) {
+        return code;
     }
     log_versions(current, image);
     _save_active_mode(); // a failed save is not reported; the restore writes back what was read

@@ -40,7 +40,9 @@ struct RunState {
     UpdateDialogState update_dialog_state{};
     MessagePumpState message_pump{};
     SessionGuardState session_guard{};
-    bool version_read = false; // the controller's firmware version was read: the run is recorded
+    // The controller said it runs its firmware (normal mode, read once before the version
+    // decision): its version is proven until the flash replaces it.
+    bool running_version_proven = false;
     bool record_failure_logged = false;
 };
 

@@ -93,6 +93,10 @@ if(NOT NORVANE_FUZZ)
     add_test(NAME fwimage_info_sha256
              COMMAND sh -c "cd \"$1\" && \"$0\" make sha256-check.bin >/dev/null && \"$0\" info sha256-check.bin | grep -qx \"SHA-256: $(sha256sum sha256-check.bin | cut -d' ' -f1)\""
                      $<TARGET_FILE:fwimage> ${CMAKE_BINARY_DIR})
+    # The detection rule's value: the version's digits as one hexadecimal number (3.20: 0x320).
+    add_test(NAME fwimage_prints_the_detection_code
+             COMMAND sh -c "cd \"$1\" && \"$0\" make code-check.bin --version 3.20 | grep -qx 'Detection: FirmwareVersionCode >= 800.' && \"$0\" info code-check.bin | grep -qx 'Detection: FirmwareVersionCode >= 800.'"
+                     $<TARGET_FILE:fwimage> ${CMAKE_BINARY_DIR})
     add_test(NAME fwimage_info_refuses_a_folder
              COMMAND sh -c "\"$0\" info \"$1\"; test $? -eq 1" $<TARGET_FILE:fwimage>
                      ${CMAKE_BINARY_DIR})

@@ -6,6 +6,7 @@
 #define IDD_UPDATE_DIALOG 106
 #define IDC_START_UPDATE 1000
 #define IDC_PROGRESS 1001
+#define IDC_NOTICE 1002
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

@@ -20,6 +20,10 @@ constexpr const wchar_t* kProductNamePath =
 constexpr const wchar_t* kProductVersionPath =
     L"\\StringFileInfo\\" NORVANE_VERSION_BLOCK_KEY_W L"\\ProductVersion";
 constexpr const wchar_t* kTitleSeparator = L" ";
+// In place of the warning not to switch off, once an update has failed: the controller may be
+// left without firmware, and the next run finishes the job.
+constexpr const wchar_t* kTextUpdateUnfinished =
+    L"The update did not finish. Run this tool again now.";
 
 const wchar_t* query_string(const void* block, const wchar_t* path) {
     void* value = nullptr;
@@ -126,7 +130,10 @@ void start_update(HWND dialog) {
     enable_close_box(dialog, true);
     if (g_update_dialog_state.updated) {
         DestroyWindow(dialog);
-    } // after a failure the dialog stays open; the user can only close it
+        return;
+    }
+    // After a failure the dialog stays open, saying what to do; the user can only close it.
+    SetWindowTextW(GetDlgItem(dialog, IDC_NOTICE), kTextUpdateUnfinished);
 }
 
 } // namespace

@@ -21,6 +21,15 @@ constexpr unsigned version_digit_minor_low(const FwVersion& v) {
     return v.minor & 0xFu;
 }
 
+constexpr unsigned kVersionMajorShift = 8;
+
+// The version as one number, for detection rules: its digits read as one hexadecimal number, so
+// 3.08 is 0x308 = 776 and 3.20 is 0x320 = 800 (the minor's two hexadecimal digits, never the
+// decimal "20"). Newer versions have larger codes.
+constexpr std::uint32_t version_code(const FwVersion& v) {
+    return (static_cast<std::uint32_t>(v.major) << kVersionMajorShift) | v.minor;
+}
+
 // True when the image version is not higher than the running one (equal counts as not higher).
 constexpr bool version_not_newer(const FwVersion& current, const FwVersion& image) {
     return current.major > image.major ||

@@ -37,6 +37,7 @@ namespace {
 
 constexpr int kButtonId = 1000;
 constexpr int kProgressId = 1001;
+constexpr int kNoticeId = 1002;
 constexpr int kDefaultProgressMax = 100;
 constexpr int kDefaultProgressStep = 10;
 constexpr UINT kButtonTypeMask = 0x0F;
@@ -52,6 +53,7 @@ struct DialogState {
     HostWindow window{0};
     HostWindow button{kButtonId};
     HostWindow progress{kProgressId};
+    HostWindow notice{kNoticeId};
     DLGPROC procedure = nullptr;
     bool alive = false;
     bool quit = false;
@@ -389,6 +391,9 @@ HWND GetDlgItem(HWND dialog, int id) {
     if (id == kButtonId) {
         return &g_dialog.button;
     }
+    if (id == kNoticeId) {
+        return &g_dialog.notice;
+    }
     return id == kProgressId ? &g_dialog.progress : nullptr;
 }
 
@@ -416,11 +421,13 @@ BOOL EnableWindow(HWND window, BOOL enable) {
     return was_disabled;
 }
 
+// The dialog's title, or the text of its notice.
 BOOL SetWindowTextW(HWND window, LPCWSTR text) {
-    if (window != &g_dialog.window || !g_dialog.alive) {
+    if ((window != &g_dialog.window && window != &g_dialog.notice) || !g_dialog.alive) {
         return FALSE;
     }
-    sim::record_event("title " + sim::transcript_text(text));
+    sim::record_event((window == &g_dialog.notice ? "notice " : "title ") +
+                      sim::transcript_text(text));
     return TRUE;
 }
 

@@ -174,10 +174,11 @@ TEST_P(FlashFailureTest, InteractiveRunNamesTheStepAndEndsWith1603) {
     EXPECT_EQ(count_lines("box Result 0x30 Update fail !!!"), 1u);
     EXPECT_EQ(count_lines("box Result 0x40"), 0u);
     EXPECT_EQ(count_lines("progress 19/19"), 0u); // a failed update never shows a full bar
-    // The dialog stays open after the failure until the user closes it.
+    // The dialog stays open after the failure, saying what to do, until the user closes it.
     const auto& lines = test::transcript();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], "answer IDOK");
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "answer IDOK");
+    EXPECT_EQ(lines[lines.size() - 2], "notice The update did not finish. Run this tool again now.");
     EXPECT_EQ(lines.back(), "dialog closed");
     EXPECT_EQ(controller().update_mode, GetParam().left_in_update_mode);
     EXPECT_EQ(controller().main_memory == main_image_of(image_), GetParam().programmed);

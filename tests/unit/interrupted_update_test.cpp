@@ -105,17 +105,20 @@ TEST_P(InterruptedStartTest, SilentRunDecidesByTheModeStatus) {
 INSTANTIATE_TEST_SUITE_P(Table, InterruptedStartTest, ::testing::ValuesIn(kStartCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(InterruptedUpdate, InteractiveRunStillAsksBeforeUpdatingAgain) {
+// An interactive run still asks, saying that the touchpad does not work until it is updated;
+// declining leaves it broken, which is no success.
+TEST(InterruptedUpdate, InteractiveRunAsksAndDecliningIsAFailure) {
     test::Sandbox sandbox(R"({"answers": {"question": "no"}, "devices": [{"controller":
         {"mode_status": "0x10", "programmed_chunks": 1}}]})");
-    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 0);
+    EXPECT_EQ(test::run_program(L"/v LOGFILE=fw.log"), 1603);
     ASSERT_FALSE(test::transcript().empty());
-    EXPECT_EQ(
-        test::transcript().front(),
-        "box Question 0x24 Current FW version is 3.08\\nWould you like to update FW to 3.08 ?");
+    EXPECT_EQ(test::transcript().front(),
+              "box Question 0x24 The touchpad was left in update mode by an interrupted update and "
+              "does not work until it is updated.\\nWould you like to update FW to 3.08 ?");
     EXPECT_EQ(test::log_lines("fw.log"),
               (Lines{"Command:/v LOGFILE=fw.log", "Executed:2024/03/05 09:07:02", kLeftLine,
-                     "Exit code = 0"}));
+                     "The update was declined; the touchpad does not work until it is updated.",
+                     "Exit code = 1603"}));
     EXPECT_TRUE(controller().update_mode); // declined: nothing was written
 }
 

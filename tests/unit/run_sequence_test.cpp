@@ -529,25 +529,34 @@ struct CheckOnlyCase {
     Lines log_tail;
 };
 
+constexpr const char* kDetectionLine = "Detection: FirmwareVersionCode >= 776.";
+
 const CheckOnlyCase kCheckOnlyCases[] = {
     {"due",
      "{}",
      0,
-     {"Current FW version:3.07", "New FW version:3.08", "Check only: the update is due.",
-      "Exit code = 0"}},
+     {kDetectionLine, "Current FW version:3.07", "New FW version:3.08",
+      "Check only: the update is due.", "Exit code = 0"}},
+    // A check writes nothing, so the power source does not matter.
+    {"due_on_battery",
+     R"({"power": {"ac_line_status": 0}})",
+     0,
+     {kDetectionLine, "Current FW version:3.07", "New FW version:3.08",
+      "Check only: the update is due.", "Exit code = 0"}},
     {"up_to_date",
      R"({"devices": [{"controller": {"firmware_version": "3.08"}}]})",
      8,
-     {"Exit code = 8"}},
+     {kDetectionLine, "Exit code = 8"}},
     {"wrong_controller",
      R"({"devices": [{"controller": {"system_memory": {"1": 0}}}]})",
      1603,
-     {"System memory does not match.", "Exit code = 1603"}},
+     {kDetectionLine, "System memory does not match.", "Exit code = 1603"}},
     {"interrupted",
      R"({"devices": [{"controller": {"mode_status": "0x10", "programmed_chunks": 1}}]})",
      0,
-     {"Controller was left in update mode; updating again.", "Current FW version:3.08",
-      "New FW version:3.08", "Check only: the update is due.", "Exit code = 0"}},
+     {kDetectionLine, "Controller was left in update mode; updating again.",
+      "Current FW version:3.08", "New FW version:3.08", "Check only: the update is due.",
+      "Exit code = 0"}},
     {"another_updater",
      R"({"updater_lock": "held"})",
      1618,

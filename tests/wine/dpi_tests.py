@@ -191,6 +191,32 @@ def windows_fit_the_screen_dpi(ctx):
     PASSED.append(dpi)
 
 
+@test
+def usage_box_wraps_no_line(ctx):
+    """The "/?" box: every line of its text is as wide as the box allows, so nothing wraps
+    (inside a switch or elsewhere): the text takes as many lines as it holds."""
+    folder = ctx.folder('usage%d' % ctx.wine.dpi)
+    process = subprocess.Popen(harness.launch_command(harness.EXE, ['/?']), cwd=folder,
+                               env=ctx.wine.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        ctx.wine.drive('wait-window', 'Information', timeout_ms=windows.WINDOW_TIMEOUT_MS)
+        window, controls = ctx.wine.probe('Information', 'box')
+        ctx.wine.screenshot('dpi%d-usage.png' % ctx.wine.dpi)
+        text = max(controls, key=lambda c: len(c['text']))
+        line_height = numbers(window['base'])[1]
+        lines = text['text'].count('\\n') + 1
+        if numbers(text['need'])[1] != lines * line_height or not text['text'].endswith('needed'):
+            raise AssertionError('the usage text of %d lines takes %s px (lines of %d px): %r' %
+                                 (lines, text['need'], line_height, text['text']))
+        ctx.wine.drive('click', 'Information', windows.IDOK)
+        out, _err = process.communicate(timeout=harness.RUN_TIMEOUT)
+    finally:
+        if process.poll() is None:
+            process.kill()
+    windows.expect('exit code', harness.launch_exit_code(out.decode('ascii', 'replace')), 0)
+    PASSED.append(ctx.wine.dpi)
+
+
 class Context(windows.Context):
     def finish(self, failed_name=None):
         # One failure screenshot per DPI: failed-TEST-dpiNNN.png.

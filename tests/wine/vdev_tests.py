@@ -396,10 +396,12 @@ FAILING_UNLOCK = one_device({'faults': [{'on': 'write', 'address': '0xFF800C', '
 def detection_record_follows_the_runs(ctx):
     # Read back as a deployment tool's registry rule reads it.
     cases = [('record_updated', {}, 0, {'LastExitCode': '0x0', 'FirmwareVersion': '3.08',
-                                        'FirmwareVersionCode': '0x308'}),
+                                        'FirmwareVersionCode': '0x308', 'LastAction': 'update'}),
              ('record_up_to_date', one_device({'firmware_version': '3.09'}), 8,
-              {'LastExitCode': '0x8', 'FirmwareVersion': '3.09', 'FirmwareVersionCode': '0x309'}),
-             ('record_failed', FAILING_UNLOCK, 1603, {'LastExitCode': '0x643'})]
+              {'LastExitCode': '0x8', 'FirmwareVersion': '3.09', 'FirmwareVersionCode': '0x309',
+               'LastAction': 'update'}),
+             ('record_failed', FAILING_UNLOCK, 1603, {'LastExitCode': '0x643',
+                                                      'LastAction': 'update'})]
     for name, scenario, code, values in cases:
         _folder, got, _calls = run_on(ctx, name, scenario, harness.SILENT_ARGS)
         record = detection_record(ctx)
@@ -413,11 +415,12 @@ def detection_record_follows_the_runs(ctx):
 @test
 def check_only_ends_where_the_question_would_come(ctx):
     # The controller sees what a real run sends before its question, and nothing after it.
-    cases = [('check_due', {}, 0, ['Current FW version:3.07', 'New FW version:3.08',
+    detection = 'Detection: FirmwareVersionCode >= 776.'
+    cases = [('check_due', {}, 0, [detection, 'Current FW version:3.07', 'New FW version:3.08',
                                    'Check only: the update is due.', 'Exit code = 0', '']),
-             ('check_up_to_date', UP_TO_DATE, 8, ['Exit code = 8', '']),
+             ('check_up_to_date', UP_TO_DATE, 8, [detection, 'Exit code = 8', '']),
              ('check_other_controller', one_device({'system_memory': {'1': '0x00'}}), 1603,
-              ['System memory does not match.', 'Exit code = 1603', ''])]
+              [detection, 'System memory does not match.', 'Exit code = 1603', ''])]
     for name, scenario, code, lines in cases:
         folder, got, checked = run_on(ctx, name, scenario, ['/c', '/v', 'LOGFILE=fw.log'])
         state = vdev(ctx, folder, 'state').splitlines()

@@ -307,11 +307,11 @@ def release_exe_holds_no_controller_model(ctx):
         raise AssertionError('the release exe holds %s' % ', '.join(found))
 
 
-def answer_question(ctx, answer, screenshot=None):
+def answer_question(ctx, answer, screenshot=None, question=None):
     ctx.wine.drive('wait-window', 'Question', timeout_ms=WINDOW_TIMEOUT_MS)
     text = ctx.wine.drive('text', 'Question')
-    if text != QUESTION_TEXT:
-        raise AssertionError('question %r, expected %r' % (text, QUESTION_TEXT))
+    if text != (question or QUESTION_TEXT):
+        raise AssertionError('question %r, expected %r' % (text, question or QUESTION_TEXT))
     if screenshot:
         ctx.wine.screenshot(screenshot)
     ctx.wine.drive('click', 'Question', answer)
@@ -460,6 +460,23 @@ def answer_no_ends_the_run(ctx):
 
 
 @test
+def declining_to_finish_an_interrupted_update_is_a_failure(ctx):
+    """A controller an interrupted update left in update mode: the question says that the
+    touchpad does not work until it is updated, and No ends with 1603."""
+    folder = ctx.folder('interrupted_no')
+    prepare_folder(folder)
+    run = ctx.start(folder, {'devices': [{'controller': {'mode_status': '0x10',
+                                                         'programmed_chunks': 1}}]})
+    answer_question(ctx, IDNO, question='The touchpad was left in update mode by an interrupted '
+                    'update and does not work until it is updated.\nWould you like to update '
+                    'FW to 3.08 ?')
+    expect('exit code', run.exit_code(), 1603)
+    check_log(folder, run, ['Controller was left in update mode; updating again.',
+                            'The update was declined; the touchpad does not work until it is '
+                            'updated.', 'Exit code = 1603'])
+
+
+@test
 def closing_the_dialog_without_starting(ctx):
     folder, run = dialog_of_a_run(ctx, 'close')
     escape_is_ignored(ctx)
@@ -480,6 +497,8 @@ def failed_update_keeps_the_dialog(ctx):
     time.sleep(SETTLE)
     ctx.wine.drive('wait-window', DIALOG_TITLE, timeout_ms=0)
     expect('Start Update enabled', ctx.wine.drive('enabled', DIALOG_TITLE, START_UPDATE), '0')
+    expect('notice', ctx.wine.drive('text', DIALOG_TITLE),
+           'The update did not finish. Run this tool again now.')
     # One step once the device was reached; the erase then failed without its unlock key.
     expect('progress', ctx.wine.drive('progress', DIALOG_TITLE), '1/%d' % PROGRESS_MAX)
     ctx.wine.screenshot('07-dialog-after-failure.png')

@@ -148,7 +148,7 @@ def dialog_template_matches(ctx):
     expected = [
         (1000, 0x0080, 'Start Update', (74, 26, 61, 23), 0x50010000, 0),
         (1001, 'msctls_progress32', '', (16, 58, 177, 16), 0x50800000, 0),
-        (-1, 0x0082, "Please don't turn off this computer while updating.", (18, 9, 186, 12),
+        (1002, 0x0082, "Please don't turn off this computer while updating.", (18, 9, 186, 12),
          0x50020000, 0),
     ]
     for got_c, want_c in zip(controls, expected):

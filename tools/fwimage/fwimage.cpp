@@ -152,6 +152,11 @@ std::size_t positions_compared(const std::uint8_t* block, std::size_t memory_siz
     return count;
 }
 
+// The rule a deployment tool needs for this image, as a /c run logs it.
+std::string detection_line(const FwVersion& version) {
+    return "Detection: FirmwareVersionCode >= " + std::to_string(version_code(version)) + ".";
+}
+
 void print_info(const std::string& path, const FwImage& image,
                 const std::vector<std::uint8_t>& bytes) {
     const std::size_t file_size = bytes.size();
@@ -167,6 +172,7 @@ void print_info(const std::string& path, const FwImage& image,
     std::cout << "version: " << version_text(image.new_version.major, image.new_version.minor)
               << "\n";
     std::cout << "configuration version: " << image.config_version << "\n";
+    std::cout << detection_line(image.new_version) << "\n";
     std::cout << "main image reports version: "
               << version_text(image.main_image[sim::kMainVersionMajor],
                               image.main_image[sim::kMainVersionMinor])
@@ -234,7 +240,8 @@ int run_make(const MakeOptions& options) {
               << hex(options.shape.product_id, 4) << ", version "
               << version_text(options.shape.major, options.shape.minor)
               << ", configuration version " << static_cast<unsigned>(options.shape.config_version)
-              << ", seed " << options.shape.seed << "\n";
+              << ", seed " << options.shape.seed << "\n"
+              << detection_line(FwVersion{options.shape.major, options.shape.minor}) << "\n";
     return kExitOk;
 }
 

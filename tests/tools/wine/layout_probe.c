@@ -26,7 +26,7 @@
 #include <wchar.h>
 
 #define DIALOG_CLASS L"#32770"
-#define TEXT_CAPACITY 512
+#define TEXT_CAPACITY 2048 /* the usage box's text is longer than 512 characters */
 #define CLASS_CAPACITY 64
 #define TEMPLATE_FACE L"MS Shell Dlg"
 #define TEMPLATE_POINTS 9
