@@ -95,7 +95,7 @@ def readme_sections(data):
     for line in data['log_lines']:
         for text in shown(line):
             log_lines.append(INDENT + text)
-        log_lines += wrap(line['meaning'] + '. What to do: ' + line['action'] + '.',
+        log_lines += wrap(line['meaning'] + '. Do: ' + line['action'] + '.',
                           INDENT + '    ', INDENT + '    ')
     recovery = []
     for paragraph in data['recovery']:
@@ -107,19 +107,35 @@ def readme_sections(data):
     }
 
 
+SAMPLE_NOTE = 'a sample our tests do not run'
+
+
+def code_examples(deployment, columns=3):
+    """The version code's examples, COLUMNS to a line: "3.08 -> 0x308 = 776"."""
+    cells = ['%s -> %s = %s' % tuple(example) for example in deployment['code_examples']]
+    return [INDENT + '  ' + '    '.join(cell.ljust(20) for cell in cells[i:i + columns]).rstrip()
+            for i in range(0, len(cells), columns)]
+
+
 def deployment_lines(data):
-    """The deployment section: command, return codes, the detection record, rule and script."""
+    """The deployment section: command, return codes, restarts, the detection record, its code,
+    the rule and the samples."""
     deployment = data['deployment']
     lines = [INDENT + 'Command line:  ' + deployment['command'], '',
-             INDENT + 'Return codes to enter (ConfigMgr and Intune):']
+             INDENT + 'Return codes of an Application (ConfigMgr) or a Win32 app (Intune):']
     lines += column_list([(str(c['code']), c['type']) for c in deployment['return_codes']], 4)
+    lines += wrap(deployment['legacy'], INDENT, INDENT)
+    lines += [''] + wrap(deployment['restart'], INDENT, INDENT)
     lines += ['', INDENT + 'Detection record:']
     lines += bullets(deployment['record'])
+    lines += wrap(deployment['code'], INDENT, INDENT) + code_examples(deployment)
     lines += ['', INDENT + 'Detection rule:']
     lines += wrap(deployment['rule'], INDENT + '  ', INDENT + '  ')
-    lines += ['', INDENT + 'Detection script with /c (PowerShell; detected when it prints and exits 0):']
+    lines += ['', INDENT + 'Detection script (PowerShell, %s; exits 0, prints when detected):' %
+              SAMPLE_NOTE]
     lines += [INDENT + '  ' + line for line in deployment['script']]
-    lines += ['']
+    lines += ['', INDENT + 'Requirement script (PowerShell, %s):' % SAMPLE_NOTE]
+    lines += [INDENT + '  ' + line for line in deployment['requirement']]
     lines += bullets(deployment['notes'])
     return lines
 
@@ -210,13 +226,19 @@ def render_settings_md(data):
     deployment = data['deployment']
     out += ['', '## Deployment (ConfigMgr, Intune, scripts)', '', 'Command line:', '', '```',
             deployment['command'], '```', '',
-            '| return code | code type to enter |', '|---|---|']
+            '| return code | code type to enter (Application, Win32 app) |', '|---|---|']
     out += ['| %d | %s |' % (c['code'], md_cell(c['type'])) for c in deployment['return_codes']]
-    out += ['', 'Detection record:', '']
+    out += ['', md_cell(deployment['legacy']), '', md_cell(deployment['restart']), '',
+            'Detection record:', '']
     out += ['- ' + md_cell(item) for item in deployment['record']]
-    out += ['', 'Detection rule: ' + deployment['rule'], '',
-            'Detection script with `/c` (PowerShell; detected when it prints and exits 0):', '',
-            '```powershell'] + deployment['script'] + ['```', '']
+    out += ['', md_cell(deployment['code']), '', '| version | hexadecimal | FirmwareVersionCode |',
+            '|---|---|---|']
+    out += ['| %s | %s | %s |' % tuple(example) for example in deployment['code_examples']]
+    out += ['', 'Detection rule: ' + md_cell(deployment['rule']), '',
+            'Detection script (PowerShell, %s; exits 0, prints when detected):' % SAMPLE_NOTE,
+            '', '```powershell'] + deployment['script'] + ['```', '',
+            'Requirement script (PowerShell, %s):' % SAMPLE_NOTE, '',
+            '```powershell'] + deployment['requirement'] + ['```', '']
     out += ['- ' + md_cell(note) for note in deployment['notes']]
     out += ['', '## Recovery after a failed update', '']
     out += [md_cell(paragraph) + '\n' if not paragraph[:1].isdigit() else md_cell(paragraph)
