@@ -252,7 +252,11 @@ bool _update_firmware(ProgressSink step, ProgressSink done) {
     if (success) {
         _step_progress(done); // the whole sequence shown as done before its result
     }
-    _log_message(success ? kLogSuccess : kLogFailure);
+    if (success) {
+        _log_message(kLogSuccess);
+    } else {
+        _log_message(kLogFailure);
+    }
     g_flash_guard.release(success);
     show_outcome(success, unverified);
     return success;
