@@ -512,8 +512,10 @@ bool read_device(const json& object, const std::string& where, const ImageFile* 
     out.version_number = kDefaultVersionNumber;
     out.collections = default_collections();
     return check_keys(object,
-                      {"vendor_id", "product_id", "version_number", "collections", "controller"},
+                      {"vendor_id", "product_id", "version_number", "collections", "controller",
+                       "enumeration_fails"},
                       where, error) &&
+           read_flag(object, "enumeration_fails", where, out.enumeration_fails, error) &&
            read_field(object, "vendor_id", kWordMax, where, out.vendor_id, error) &&
            read_product_id(object, where, image, out, error) &&
            read_field(object, "version_number", kWordMax, where, out.version_number, error) &&

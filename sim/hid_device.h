@@ -123,6 +123,9 @@ struct SimDevice {
     std::vector<SimCollection> collections;
     Controller controller;
     bool unplugged = false;
+    // Its entries of the HID interface list cannot be enumerated: SetupDiEnumDeviceInterfaces
+    // fails at their indexes with an error other than "no more items".
+    bool enumeration_fails = false;
     std::vector<FaultRule> faults;
     HidCallStats hid;
     std::vector<RequestRecord> request_log;

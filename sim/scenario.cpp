@@ -36,7 +36,8 @@ const std::set<std::string> kTopLevelKeys = {"time",
                                              "account",
                                              "session_id",
                                              "private_namespaces",
-                                             "redirection_trust"};
+                                             "redirection_trust",
+                                             "settings_writer"};
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
@@ -393,6 +394,13 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
         !read_flag(scenario["private_namespaces"], "private_namespaces",
                    machine.private_namespaces_supported, error)) {
         return false;
+    }
+    if (scenario.contains("settings_writer")) {
+        if (!scenario["settings_writer"].is_string()) {
+            error = "\"settings_writer\" must be the text it writes";
+            return false;
+        }
+        machine.settings_writer = scenario["settings_writer"].get<std::string>();
     }
     if (scenario.contains("redirection_trust") &&
         !read_flag(scenario["redirection_trust"], "redirection_trust",

@@ -71,6 +71,7 @@ CallResult setupapi_hid_list(const std::vector<SimDevice>& devices, const GUID* 
     for (std::size_t d = 0; d < devices.size(); ++d) {
         for (std::size_t c = 0; !devices[d].unplugged && c < devices[d].collections.size(); ++c) {
             list.interface_paths.push_back(interface_path(devices, d, c));
+            list.enumeration_fails.push_back(devices[d].enumeration_fails);
         }
     }
     return call_ok();
@@ -104,6 +105,9 @@ CallResult setupapi_enum_interfaces(const DeviceInfoList* list, const SP_DEVINFO
     }
     if (index >= list->interface_paths.size()) {
         return call_refused(ERROR_NO_MORE_ITEMS);
+    }
+    if (list->enumeration_fails[index]) {
+        return call_refused(kErrorInvalidData);
     }
     data->InterfaceClassGuid = kHidInterfaceGuid;
     data->Flags = kInterfaceActive;

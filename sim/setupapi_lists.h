@@ -16,6 +16,7 @@ namespace sim {
 struct DeviceInfoList {
     bool mouse = false;
     std::vector<std::wstring> interface_paths;
+    std::vector<bool> enumeration_fails; // by interface index
     std::vector<std::string> hardware_ids;
 };
 

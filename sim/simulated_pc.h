@@ -199,6 +199,11 @@ struct SimulatedPc {
     // CreateDirectoryW) it had made before.
     std::optional<std::uint64_t> redirection_trust_after_file_calls;
     std::uint64_t file_calls = 0;
+    // Every folder the program asked CreateDirectoryW for, in order.
+    std::vector<std::wstring> folders_asked;
+    // Another program that rewrites Setting.ini with this text when the program first reads one
+    // of its keys, unless a handle of the program keeps writers out.
+    std::optional<std::string> settings_writer;
     // The registry under HKEY_LOCAL_MACHINE: values by key path (lower case) and value name; when
     // read-only, every write is refused (as for a program without administrator rights).
     std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry;

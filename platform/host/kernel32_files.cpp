@@ -759,6 +759,7 @@ BOOL FindClose(HANDLE search) {
 // ERROR_ALREADY_EXISTS; a missing parent ERROR_PATH_NOT_FOUND.
 BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES /*security*/) {
     ++sim::pc().file_calls;
+    sim::pc().folders_asked.emplace_back(name == nullptr ? L"" : name);
     std::string path;
     const DWORD mapped = host_path_from_windows(name, false, path);
     if (mapped != ERROR_SUCCESS) {

@@ -17,6 +17,8 @@
 // - GetPrivateProfileStringW gives the value as the file holds it, one pair of matching quotes
 //   removed, cut to the buffer; a key without "=" gives an empty text, a missing one the default.
 #include <algorithm>
+#include <fstream>
+#include <optional>
 #include <cstdint>
 #include <fcntl.h>
 #include <string>
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "host/handles.h"
+#include "sim/simulated_pc.h"
 #include "host/wide_path.h"
 
 namespace {
@@ -311,6 +314,26 @@ bool names_a_folder(const wchar_t* path) {
     return false;
 }
 
+// Another program that rewrites the file as soon as the program reads a key (scenario
+// "settings_writer"), once: it opens it for writing, sharing reading and writing, so it gets in
+// unless a handle of the program keeps writers out.
+void let_the_writer_try(const std::string& host_path, const std::wstring& canonical) {
+    std::optional<std::string>& writer = sim::pc().settings_writer;
+    if (!writer.has_value()) {
+        return;
+    }
+    const std::string text = *writer;
+    writer.reset();
+    for (const HandleEntry* entry : host_handles_all()) {
+        if (entry->kind == HandleKind::File && entry->path == canonical &&
+            !host_share_allows(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, entry->access,
+                               entry->share)) {
+            return;
+        }
+    }
+    std::ofstream(host_path, std::ios::binary | std::ios::trunc) << text;
+}
+
 // Reads the file as a reader that shares read and write access with other handles would.
 bool load_profile(const wchar_t* path, Units& text) {
     std::string host_path;
@@ -319,6 +342,7 @@ bool load_profile(const wchar_t* path, Units& text) {
     }
     std::wstring canonical;
     host_wide_from_utf8(host_canonical_path(host_path), canonical);
+    let_the_writer_try(host_path, canonical);
     for (const HandleEntry* entry : host_handles_all()) {
         if (entry->kind == HandleKind::File && entry->path == canonical &&
             (entry->share & FILE_SHARE_READ) == 0) {

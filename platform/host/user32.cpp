@@ -75,6 +75,10 @@ std::map<std::wstring, WNDPROC> g_window_classes;
 
 // The scripted message taken from the queue and not yet handed to the dialog, or none.
 std::optional<std::size_t> g_taken_message;
+// When the thread last looked at its queue (PeekMessageW): a message posted by then that it left
+// there does not end a later MsgWaitForMultipleObjects, as on Windows, which wakes for new input
+// only.
+std::optional<std::uint64_t> g_last_peek_ms;
 
 struct MessageShape {
     UINT message;
@@ -288,12 +292,16 @@ void deliver_session_end(const std::string* box_text = nullptr) {
     throw HostProcessExit{0};
 }
 
-// The earliest time at which a scripted message or the session end is due, if any.
+// The earliest time at which a scripted message posted since the thread last looked at its queue,
+// or the session end, is due, if any.
 std::optional<std::uint64_t> next_due_time(std::uint64_t time) {
     std::optional<std::uint64_t> due;
     if (g_dialog.alive && !g_dialog.quit) {
-        if (const std::optional<std::size_t> message = next_message_due(time)) {
-            due = sim::pc().dialog_messages[*message].at_ms;
+        for (const sim::ScriptedMessage& message : sim::pc().dialog_messages) {
+            const bool seen = g_last_peek_ms.has_value() && message.at_ms <= *g_last_peek_ms;
+            if (!message.dispatched_ms.has_value() && !seen && message.at_ms <= time) {
+                due = due.has_value() ? std::min(*due, message.at_ms) : message.at_ms;
+            }
         }
     }
     const std::optional<sim::SessionEnd>& end = sim::pc().session_end;
@@ -460,6 +468,7 @@ void PostQuitMessage([[maybe_unused]] int exit_code) {
 BOOL PeekMessageW(MSG* message, [[maybe_unused]] HWND window, [[maybe_unused]] UINT first,
                   [[maybe_unused]] UINT last, [[maybe_unused]] UINT remove) {
     deliver_session_end();
+    g_last_peek_ms = sim::pc().virtual_ms;
     if (message == nullptr || !g_dialog.alive || g_dialog.quit) {
         return FALSE;
     }
@@ -671,6 +680,7 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
 void host_windows_reset() {
     g_dialog = DialogState{};
     g_taken_message.reset();
+    g_last_peek_ms.reset();
     g_created_windows.clear();
     g_window_classes.clear();
 }

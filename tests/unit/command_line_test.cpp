@@ -114,6 +114,28 @@ INSTANTIATE_TEST_SUITE_P(
                       LogFolderCase{L"/v LOGFILE=a\\b\\", nullptr, "a"},
                       LogFolderCase{L"/v LOGFILE=q\\fw.log\\", nullptr, "q"}));
 
+// Of a UNC path only the folders after its share are made; in a device namespace none.
+struct FoldersAskedCase {
+    const wchar_t* arguments;
+    std::vector<std::wstring> asked;
+};
+
+class FoldersAskedTest : public ::testing::TestWithParam<FoldersAskedCase> {};
+
+TEST_P(FoldersAskedTest, OnlyTheFoldersOfThePathAreMade) {
+    test::Sandbox sandbox;
+    start_run_log(GetParam().arguments);
+    EXPECT_EQ(sim::pc().folders_asked, GetParam().asked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FoldersAskedTest,
+    ::testing::Values(
+        FoldersAskedCase{L"/v LOGFILE=\\\\server\\share\\PC1\\fw.log", {L"\\\\server\\share\\PC1"}},
+        FoldersAskedCase{L"/v LOGFILE=\\\\server\\share\\fw.log", {}},
+        FoldersAskedCase{L"/v LOGFILE=\\\\.\\pipe\\logs\\fw.log", {}},
+        FoldersAskedCase{L"/v LOGFILE=\\\\?\\C:\\Logs\\fw.log", {}}));
+
 TEST(CommandLine, LogFileWithoutLogSwitchIsIgnored) {
     test::Sandbox sandbox;
     _parse_command_line(L"LOGFILE=fw.log");

@@ -361,6 +361,8 @@ struct FilterCase {
     const char* settings;
     const char* product_id;
     bool found;
+    // A device listed first whose entries cannot be enumerated: the walk passes over it.
+    bool unlisted_device_first = false;
 };
 
 class ProductFilterTest : public ::testing::TestWithParam<FilterCase> {};
@@ -369,8 +371,12 @@ TEST_P(ProductFilterTest, PidSettingFiltersByTheImagesProductId) {
     test::Sandbox sandbox;
     sandbox.add_image();
     sandbox.write_text("Setting.ini", GetParam().settings);
+    test::ScenarioBuilder scenario;
+    if (GetParam().unlisted_device_first) {
+        scenario.devices(test::Json::array({{{"vendor_id", 0x1234}, {"enumeration_fails", true}}}));
+    }
     test::load_scenario(
-        test::ScenarioBuilder().device(test::DeviceBuilder().product_id(GetParam().product_id)));
+        scenario.device(test::DeviceBuilder().product_id(GetParam().product_id)));
     ASSERT_TRUE(_load_settings(g_setting_flags));
     ASSERT_TRUE(_load_fw_image());
     EXPECT_EQ(_find_target_device(_target_filter()), GetParam().found);
@@ -381,7 +387,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ProductFilterTest,
                          ::testing::Values(FilterCase{"[Setting]\nPID=1\n", "image", true},
                                            FilterCase{"[Setting]\nPID=1\n", "0x4321", false},
                                            FilterCase{"[Setting]\nPID=0\n", "0x4321", true},
-                                           FilterCase{"[Setting]\nPID=0\n", "0x1212", false}));
+                                           FilterCase{"[Setting]\nPID=0\n", "0x1212", false},
+                                           FilterCase{"[Setting]\nPID=1\n", "image", true, true}));
 
 TEST(Discovery, UnpluggedDeviceIsNeitherListedNorOpened) {
     test::Sandbox sandbox;

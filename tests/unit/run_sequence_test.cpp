@@ -133,6 +133,15 @@ const ExitCase kExitCases[] = {
      {},
      {"No one can answer the update question: run with /s.", "Exit code = 1603"},
      1603},
+    // A window station whose flags cannot be read says nothing against asking.
+    {"station_query_fails",
+     nullptr,
+     R"({"window_station": "query_fails", "answers": {"question": "no"}})",
+     true,
+     {"box Question 0x24 Current FW version is 3.07\\nWould you like to update FW to 3.08 ?",
+      "answer IDNO"},
+     {"Exit code = 0"},
+     0},
     // Session 0 (SYSTEM from a deployment tool) is seen by nobody, whatever its window station.
     {"session_zero",
      nullptr,
@@ -192,7 +201,8 @@ TEST_P(RunExitTest, SilentRunShowsNothingAndLogsTheSame) {
     prepare(sandbox);
     const std::string name = GetParam().name;
     const bool declined = name == "declined" || name == "question_failed" ||
-                          name == "nobody_to_answer" || name == "session_zero";
+                          name == "nobody_to_answer" || name == "session_zero" ||
+                          name == "station_query_fails";
     // A silent run asks no question: where the user would have declined, it updates.
     EXPECT_EQ(test::run_program(L"/s /v LOGFILE=fw.log"), declined ? 0 : GetParam().code);
     for (const std::string& line : test::transcript()) {
@@ -469,7 +479,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(WaitBoundCase{"1000", 0}, WaitBoundCase{"1001", 1603},
                       WaitBoundCase{"4294967295", 1603}, WaitBoundCase{"-1", 1603},
                       WaitBoundCase{"4294968295", 1603}, WaitBoundCase{"-4294966296", 1603},
-                      WaitBoundCase{"0x1000003E8", 1603}, WaitBoundCase{"\"0x3E8\"", 0}));
+                      WaitBoundCase{"0x1000003E8", 1603}, WaitBoundCase{"\"0x3E8\"", 0},
+                      WaitBoundCase{"-0", 0}));
 
 // A Setting.ini that is there but cannot be read: its checks (here the target-system check) must
 // not be dropped for the defaults. Each case leaves the folder with the file and the image.
@@ -489,6 +500,14 @@ const UnreadableSettingsCase kUnreadableSettingsCases[] = {
                    INVALID_HANDLE_VALUE);
      }},
     {"a_folder", [](const test::Sandbox&) { std::filesystem::create_directory("Setting.ini"); }},
+    // Held by a program that writes it: its keys could change between the reads.
+    {"held_by_a_writer",
+     [](const test::Sandbox&) {
+         std::ofstream("Setting.ini") << "[Setting]\nPNPID=1\n";
+         ASSERT_NE(CreateFileW(L"Setting.ini", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr),
+                   INVALID_HANDLE_VALUE);
+     }},
 };
 
 class UnreadableSettingsTest : public ::testing::TestWithParam<UnreadableSettingsCase> {};

@@ -18,6 +18,9 @@ struct SettingsCase {
     // Where the file is put: the name is matched without regard to case, as on Windows, and only
     // the current folder is looked in, not the program's.
     const char* file = "Setting.ini";
+    // Another program rewrites the file with this text when the first key is read; the run holds
+    // it open sharing reading only, so that no writer gets in between the reads.
+    const char* writer = nullptr;
 };
 
 class SettingsTest : public ::testing::TestWithParam<SettingsCase> {};
@@ -27,6 +30,9 @@ TEST_P(SettingsTest, MaskAndWait) {
     if (GetParam().text != nullptr) {
         std::filesystem::create_directories((sandbox.folder() / GetParam().file).parent_path());
         sandbox.write_text(GetParam().file, GetParam().text);
+    }
+    if (GetParam().writer != nullptr) {
+        test::load_scenario(test::Json{{"settings_writer", GetParam().writer}}.dump());
     }
     SettingFlags mask = 0;
     EXPECT_TRUE(_load_settings(mask));
@@ -54,7 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
                      0x00, 2},
         SettingsCase{"lower_case_name", "[Setting]\nWAIT=7\n", 0x3F, 7, "setting.ini"},
         SettingsCase{"beside_the_program_only", "[Setting]\nAC=0\nWAIT=9\n", 0x3F, 2,
-                     "program/Setting.ini"}),
+                     "program/Setting.ini"},
+        SettingsCase{"kept_from_a_writer", "[Setting]\nPNPID=1\nWAIT=5\n", 0x7F, 5, "Setting.ini",
+                     "[Setting]\nPNPID=0\nWAIT=9\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Settings, FolderTooDeepForThePathIsAFailureNotTheDefaults) {

@@ -175,6 +175,40 @@ INSTANTIATE_TEST_SUITE_P(Table, MessagesDuringUpdateTest,
                                            DialogMessageCase{"quit", "quit", 1500}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A WM_QUIT during the flash is kept for the loops after it, after a failed update too; the pump
+// empties the queue past it, so what came with it is answered at once.
+struct QuitCase {
+    const char* name;
+    const char* scenario;
+    int code;
+    const char* last_line;
+};
+
+class QuitDuringTheFlashTest : public ::testing::TestWithParam<QuitCase> {};
+
+TEST_P(QuitDuringTheFlashTest, IsKeptAndTheQueueEmptied) {
+    test::Sandbox sandbox(GetParam().scenario);
+    EXPECT_EQ(test::run_program(L""), GetParam().code);
+    EXPECT_EQ(test::transcript().back(), GetParam().last_line);
+    for (const sim::ScriptedMessage& message : sim::pc().dialog_messages) {
+        ASSERT_TRUE(message.dispatched_ms.has_value());
+        EXPECT_LE(*message.dispatched_ms - message.at_ms, 2u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuitDuringTheFlashTest,
+    ::testing::Values(QuitCase{"failing_update", R"({"dialog_messages": [
+                                   {"at_ms": 500, "message": "quit"}],
+                                   "devices": [{"controller": {"faults": [{"on": "write",
+                                   "address": "0xFF800C", "fail_set": true}]}}]})",
+                               1603, "dialog quit"},
+                      QuitCase{"with_a_message_at_once", R"({"dialog_messages": [
+                                   {"at_ms": 1000, "message": "quit"},
+                                   {"at_ms": 1000, "message": "null"}]})",
+                               3010, "dialog closed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(UpdateDialog, AfterAFailedUpdateTheCloseBoxWorksAndStartIsIgnored) {
     test::Sandbox sandbox(R"({"dialog_messages": [{"at_ms": 500, "message": "null"},
         {"at_ms": 60000, "message": "start"}, {"at_ms": 61000, "message": "alt_f4"}],
