@@ -47,10 +47,10 @@ bool write_values(HKEY key, int exit_code, const FwVersion* proven) {
     MessageBuffer last_run;
     _format_message(last_run, kFormatLastRun, now.wYear, now.wMonth, now.wDay, now.wHour,
                     now.wMinute, now.wSecond);
-    bool written = set_dword(key, kLastExitCode, static_cast<DWORD>(exit_code)) &&
-                   set_text(key, kLastRun, last_run) &&
-                   set_text(key, kLastAction,
-                            g_run_options.check_only ? kActionCheck : kActionUpdate);
+    bool written =
+        set_dword(key, kLastExitCode, static_cast<DWORD>(exit_code)) &&
+        set_text(key, kLastRun, last_run) &&
+        set_text(key, kLastAction, g_run_options.check_only ? kActionCheck : kActionUpdate);
     if (proven == nullptr) {
         return delete_value(key, kFirmwareVersion) && delete_value(key, kFirmwareVersionCode) &&
                written;

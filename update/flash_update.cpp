@@ -251,8 +251,6 @@ bool _update_firmware(ProgressSink step, ProgressSink done) {
     _close_channels();
     if (success) {
         _step_progress(done); // the whole sequence shown as done before its result
-    }
-    if (success) {
         _log_message(kLogSuccess);
     } else {
         _log_message(kLogFailure);
