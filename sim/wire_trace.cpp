@@ -13,7 +13,8 @@ constexpr std::size_t kByteField = 4; // two hex digits, a blank, the terminator
 
 std::string wire_trace_line(const WireRecord& record) {
     char time[kTimeField];
-    std::snprintf(time, sizeof(time), "%6llu ", static_cast<unsigned long long>(record.time_ms));
+    std::snprintf(time, sizeof(time), "%6llu ",
+                  static_cast<unsigned long long>(record.time / kTimeUnitsPerMs));
     std::string line = time;
     line += record.set ? "set" : "get";
     if (!record.ok) {

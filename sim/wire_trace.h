@@ -10,8 +10,8 @@
 namespace sim {
 
 // "TIME set BYTES" for a request, "TIME get BYTES" for a response: TIME the virtual milliseconds
-// of the call (right-aligned), BYTES every byte of the report in upper-case hex, report ID first.
-// A failed call reads "set-fail" or "get-fail"; a failed fetch lists no bytes.
+// of the call (whole, right-aligned), BYTES every byte of the report in upper-case hex, report ID
+// first. A failed call reads "set-fail" or "get-fail"; a failed fetch lists no bytes.
 std::string wire_trace_line(const WireRecord& record);
 
 // The device's recorded calls, one line each, in order.

@@ -14,7 +14,7 @@ constexpr int kMsPerSecond = 1000;
 constexpr BYTE kBatteryUnknown = 255;
 constexpr DWORD kLifeUnknown = 0xFFFFFFFF;
 // The performance counter runs at 10 MHz, as on current Windows, over the virtual clock.
-constexpr LONGLONG kCounterTicksPerMs = 10000;
+constexpr auto kCounterTicksPerMs = static_cast<LONGLONG>(sim::kTimeUnitsPerMs);
 
 // The start time plus the virtual milliseconds elapsed, on the calendar.
 SYSTEMTIME local_time_now() {
@@ -27,7 +27,7 @@ SYSTEMTIME local_time_now() {
     start.tm_min = machine.start_time.minute;
     start.tm_sec = machine.start_time.second;
     const std::time_t seconds =
-        timegm(&start) + static_cast<std::time_t>(machine.virtual_ms / kMsPerSecond);
+        timegm(&start) + static_cast<std::time_t>(sim::now_ms() / kMsPerSecond);
     std::tm now{};
     gmtime_r(&seconds, &now);
     SYSTEMTIME time{};
@@ -38,7 +38,7 @@ SYSTEMTIME local_time_now() {
     time.wHour = static_cast<WORD>(now.tm_hour);
     time.wMinute = static_cast<WORD>(now.tm_min);
     time.wSecond = static_cast<WORD>(now.tm_sec);
-    time.wMilliseconds = static_cast<WORD>(machine.virtual_ms % kMsPerSecond);
+    time.wMilliseconds = static_cast<WORD>(sim::now_ms() % kMsPerSecond);
     return time;
 }
 
@@ -60,7 +60,7 @@ extern "C" {
 
 void Sleep(DWORD milliseconds) {
     sim::SimulatedPc& machine = sim::pc();
-    machine.virtual_ms += milliseconds;
+    machine.virtual_time += milliseconds * sim::kTimeUnitsPerMs;
     ++machine.sleep_calls;
     if (machine.real_time) {
         real_sleep(milliseconds);
@@ -71,7 +71,7 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
     if (count == nullptr) {
         return FALSE;
     }
-    count->QuadPart = static_cast<LONGLONG>(sim::pc().virtual_ms) * kCounterTicksPerMs;
+    count->QuadPart = static_cast<LONGLONG>(sim::now()); // one count per 100 ns time unit
     return TRUE;
 }
 

@@ -248,7 +248,7 @@ LRESULT send_session_message(HostWindow* window, UINT message, WPARAM wparam) {
 // the process, with exit code 0, as Wine does with a program that has not ended itself by then.
 void deliver_session_end() {
     std::optional<sim::SessionEnd>& end = sim::pc().session_end;
-    if (!end.has_value() || end->delivered || end->at_ms > sim::pc().virtual_ms) {
+    if (!end.has_value() || end->delivered || end->at_ms > sim::now_ms()) {
         return;
     }
     end->delivered = true;
@@ -286,11 +286,11 @@ std::optional<std::uint64_t> next_due_time(std::uint64_t time) {
 void dispatch_scripted(std::size_t index) {
     sim::SimulatedPc& machine = sim::pc();
     sim::ScriptedMessage& scripted = machine.dialog_messages[index];
-    scripted.dispatched_ms = machine.virtual_ms;
+    scripted.dispatched_ms = sim::now_ms();
     scripted.close_box_enabled_then = machine.close_box_enabled;
     const MessageShape shape = shape_of(scripted.kind);
     sim::record_event(std::string("message ") + shape.name + " after " +
-                      std::to_string(machine.virtual_ms - scripted.at_ms) + " ms");
+                      std::to_string(sim::now_ms() - scripted.at_ms) + " ms");
     deliver(shape.message, shape.wparam);
 }
 
@@ -310,7 +310,8 @@ void run_dialog_script() {
             break;
         }
         if (!scripted.dispatched_ms.has_value()) {
-            sim::pc().virtual_ms = std::max(sim::pc().virtual_ms, scripted.at_ms);
+            sim::pc().virtual_time =
+                std::max(sim::pc().virtual_time, scripted.at_ms * sim::kTimeUnitsPerMs);
             dispatch_scripted(
                 static_cast<std::size_t>(&scripted - sim::pc().dialog_messages.data()));
         }
@@ -435,7 +436,7 @@ BOOL PeekMessageW(MSG* message, [[maybe_unused]] HWND window, [[maybe_unused]] U
     if (message == nullptr || !g_dialog.alive || g_dialog.quit) {
         return FALSE;
     }
-    const std::optional<std::size_t> due = next_message_due(sim::pc().virtual_ms);
+    const std::optional<std::size_t> due = next_message_due(sim::now_ms());
     if (!due.has_value()) {
         return FALSE;
     }
@@ -446,10 +447,10 @@ BOOL PeekMessageW(MSG* message, [[maybe_unused]] HWND window, [[maybe_unused]] U
     message->wParam = shape.wparam;
     if (shape.message == WM_QUIT) {
         sim::ScriptedMessage& scripted = sim::pc().dialog_messages[*due];
-        scripted.dispatched_ms = sim::pc().virtual_ms;
+        scripted.dispatched_ms = sim::now_ms();
         scripted.close_box_enabled_then = sim::pc().close_box_enabled;
         sim::record_event("message WM_QUIT after " +
-                          std::to_string(sim::pc().virtual_ms - scripted.at_ms) + " ms");
+                          std::to_string(sim::now_ms() - scripted.at_ms) + " ms");
         return TRUE;
     }
     g_taken_message = due;
@@ -487,7 +488,7 @@ DWORD MsgWaitForMultipleObjects([[maybe_unused]] DWORD count,
                                 [[maybe_unused]] const HANDLE* handles,
                                 [[maybe_unused]] BOOL wait_all, DWORD milliseconds,
                                 [[maybe_unused]] DWORD wake_mask) {
-    const std::uint64_t now = sim::pc().virtual_ms;
+    const std::uint64_t now = sim::now_ms();
     const std::optional<std::uint64_t> due = next_due_time(now + milliseconds);
     if (due.has_value()) {
         if (*due > now) {

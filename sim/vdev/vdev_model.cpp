@@ -91,12 +91,14 @@ void write_all(HANDLE file, const std::string& text) {
     }
 }
 
-std::uint64_t now_ms(const Model& model) {
-    LARGE_INTEGER now{};
-    QueryPerformanceCounter(&now);
-    const auto ticks = static_cast<std::uint64_t>(now.QuadPart - model.clock_start.QuadPart);
-    return ticks * kMillisecondsPerSecond /
-           static_cast<std::uint64_t>(model.clock_frequency.QuadPart);
+// The real clock since the model started, in the model's units of 100 ns.
+std::uint64_t now(const Model& model) {
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    const auto ticks = static_cast<std::uint64_t>(counter.QuadPart - model.clock_start.QuadPart);
+    const auto frequency = static_cast<std::uint64_t>(model.clock_frequency.QuadPart);
+    const std::uint64_t units_per_second = kMillisecondsPerSecond * sim::kTimeUnitsPerMs;
+    return ticks / frequency * units_per_second + ticks % frequency * units_per_second / frequency;
 }
 
 // The main section of the single image the folder holds, as the scenario defaults see it.
@@ -143,7 +145,7 @@ bool load_scenario(Model& model) {
 
 std::string state_text(const Model& model) {
     std::string text;
-    const std::uint64_t now = now_ms(model);
+    const std::uint64_t time = now(model);
     for (std::size_t i = 0; i < model.machine.devices.size(); ++i) {
         const sim::Controller& controller = model.machine.devices[i].controller;
         const std::vector<std::uint8_t>& main = controller.main_memory;
@@ -159,7 +161,7 @@ std::string state_text(const Model& model) {
         // Handles are kept by the class driver above this one; none is seen down here.
         char line[128];
         std::snprintf(line, sizeof(line), "state %zu main=%s mode=0x%02X access=%s handles=0\n", i,
-                      content, sim::controller_peek(controller, sim::kModeStatusAddress, now),
+                      content, sim::controller_peek(controller, sim::kModeStatusAddress, time),
                       access ? "on" : "off");
         text += line;
     }
@@ -328,8 +330,8 @@ extern "C" int vdev_model_set_feature(unsigned device, unsigned collection,
     }
     const std::vector<std::uint8_t> frame =
         framed(simulated->collections[collection], report, length);
-    const bool ok = sim::device_set_feature(*simulated, collection, frame.data(), frame.size(),
-                                            now_ms(*g_model));
+    const bool ok =
+        sim::device_set_feature(*simulated, collection, frame.data(), frame.size(), now(*g_model));
     append_transcript(*g_model, "SET", device, frame.data(), frame.size(), ok);
     write_state(*g_model);
     start_removal(*g_model, device);
@@ -344,8 +346,8 @@ extern "C" int vdev_model_get_feature(unsigned device, unsigned collection, unsi
         return VDEV_CALL_GONE;
     }
     std::vector<std::uint8_t> frame = framed(simulated->collections[collection], report, length);
-    const bool ok = sim::device_get_feature(*simulated, collection, frame.data(), frame.size(),
-                                            now_ms(*g_model));
+    const bool ok =
+        sim::device_get_feature(*simulated, collection, frame.data(), frame.size(), now(*g_model));
     const std::size_t skipped = frame.size() - length;
     if (ok) {
         std::memcpy(report, frame.data() + skipped, length);

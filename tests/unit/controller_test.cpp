@@ -54,24 +54,28 @@ SimDevice make_device() {
 // A device and its virtual clock, with the register and block operations an updater performs.
 struct Rig {
     SimDevice device = make_device();
-    std::uint64_t now = 0;
+    std::uint64_t now = 0;   // milliseconds
     std::uint64_t pause = 0; // after each delivered register write, as the updater's WAIT
+
+    std::uint64_t time() const {
+        return now * kTimeUnitsPerMs;
+    }
 
     bool write(std::uint32_t address, std::uint8_t value) {
         Bytes r = make_request(kControlId, kCommandWriteRegister, address, {value}, kControlLength);
-        const bool sent = device_set_feature(device, kControl, r.data(), r.size(), now);
+        const bool sent = device_set_feature(device, kControl, r.data(), r.size(), time());
         now += sent ? pause : 0;
         return sent;
     }
     // Sends a report on the control collection as it is.
     bool send(const Bytes& report) {
-        return device_set_feature(device, kControl, report.data(), report.size(), now);
+        return device_set_feature(device, kControl, report.data(), report.size(), time());
     }
     // Fetches an answer of `length` bytes under report ID `id` from the control collection.
     bool fetch(Bytes& response, std::size_t length = kControlLength, std::uint8_t id = kControlId) {
         response.assign(length, 0);
         response[0] = id;
-        return device_get_feature(device, kControl, response.data(), response.size(), now);
+        return device_get_feature(device, kControl, response.data(), response.size(), time());
     }
     // Sends a read request and fetches its answer; false when either call fails.
     bool read(std::uint32_t address, Bytes& response) {
@@ -155,14 +159,14 @@ struct Rig {
     }
     bool write_block(std::uint32_t address, const Bytes& data) {
         Bytes r = make_request(kDataId, kCommandWriteBlock, address, data, kDataLength);
-        return device_set_feature(device, kData, r.data(), r.size(), now);
+        return device_set_feature(device, kData, r.data(), r.size(), time());
     }
     bool read_block(std::uint32_t address, Bytes& response) {
         Bytes r = make_request(kDataId, kCommandReadBlock, address, {}, kDataLength);
         response.assign(kDataLength, 0);
         response[0] = kDataId;
-        return device_set_feature(device, kData, r.data(), r.size(), now) &&
-               device_get_feature(device, kData, response.data(), response.size(), now);
+        return device_set_feature(device, kData, r.data(), r.size(), time()) &&
+               device_get_feature(device, kData, response.data(), response.size(), time());
     }
     const ControllerStats& stats() const {
         return device.controller.stats;

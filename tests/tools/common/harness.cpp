@@ -55,7 +55,7 @@ std::vector<std::string> success_violations(const std::vector<std::uint8_t>& mai
         violations.emplace_back("success reported, but main memory differs from the image");
     }
     if (controller.update_mode || sim::controller_peek(controller, sim::kModeStatusAddress,
-                                                       sim::now_ms()) != sim::kModeStatusNormal) {
+                                                       sim::now()) != sim::kModeStatusNormal) {
         violations.emplace_back("success reported, but the controller is not in normal mode");
     }
     if (sim::controller_group_value(controller, sim::kEnableRegister) != 0) {

@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
     const double floor =
         static_cast<double>(g_wait_ms) * static_cast<double>(counts.writes + counts.block_writes) +
         kModeChangePauseMs * static_cast<double>(device.controller.stats.mode_changes);
-    const auto pause = static_cast<double>(sim::pc().virtual_ms);
+    const double pause =
+        static_cast<double>(sim::now()) / static_cast<double>(sim::kTimeUnitsPerMs);
     std::printf("exit code: %d\n", code);
     if (!real_time) {
         std::printf("hid writes: %llu\n", static_cast<unsigned long long>(counts.writes));
