@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -24,7 +25,9 @@ using nlohmann::json;
 
 const std::set<std::string> kTopLevelKeys = {
     "time",        "power",        "answers",  "dialog",  "dialog_messages", "window_station",
-    "session_end", "updater_lock", "registry", "devices", "mouse_devices"};
+    "session_end", "updater_lock", "registry", "devices", "mouse_devices",   "clock"};
+
+constexpr double kMaxTickMs = 1000.0;
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
@@ -226,11 +229,54 @@ bool read_registry(const json& value, SimulatedPc& machine, std::string& error) 
     return true;
 }
 
-bool has_bin_extension(const std::filesystem::path& name) {
-    std::string extension = name.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
+// A number of milliseconds above 0 and up to `limit`, fractions allowed, in time units.
+bool read_clock_ms(const json& value, double limit, std::uint64_t& time) {
+    if (!value.is_number() || value.get<double>() <= 0 || value.get<double>() > limit) {
+        return false;
+    }
+    time = static_cast<std::uint64_t>(
+        std::llround(value.get<double>() * static_cast<double>(kTimeUnitsPerMs)));
+    return time > 0;
+}
+
+// "clock": {"tick_ms": 15.625, "first_tick_ms": 0.5, "high_resolution_timers": true | false}.
+bool read_clock(const json& value, SimulatedPc& machine, std::string& error) {
+    error = "\"clock\" must be {\"tick_ms\": N, \"first_tick_ms\": N, \"high_resolution_timers\": "
+            "true | false}, 0 < tick_ms <= 1000 and 0 < first_tick_ms <= tick_ms";
+    if (!value.is_object() ||
+        !refuse_unknown(value, {"tick_ms", "first_tick_ms", "high_resolution_timers"}, "clock",
+                        error)) {
+        return false;
+    }
+    WindowsClock clock;
+    if (value.contains("tick_ms") && !read_clock_ms(value["tick_ms"], kMaxTickMs, clock.tick)) {
+        return false;
+    }
+    clock.first_tick = clock.tick;
+    const double tick_ms = static_cast<double>(clock.tick) / static_cast<double>(kTimeUnitsPerMs);
+    if (value.contains("first_tick_ms") &&
+        !read_clock_ms(value["first_tick_ms"], tick_ms, clock.first_tick)) {
+        return false;
+    }
+    if (value.contains("high_resolution_timers")) {
+        if (!value["high_resolution_timers"].is_boolean()) {
+            return false;
+        }
+        clock.high_resolution_timers = value["high_resolution_timers"].get<bool>();
+    }
+    machine.clock = clock;
+    error.clear();
+    return true;
+}
+
+std::string lower_case(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".bin";
+    return text;
+}
+
+bool has_bin_extension(const std::filesystem::path& name) {
+    return lower_case(name.extension().string()) == ".bin";
 }
 
 } // namespace
@@ -294,6 +340,9 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
         return false;
     }
     if (scenario.contains("registry") && !read_registry(scenario["registry"], machine, error)) {
+        return false;
+    }
+    if (scenario.contains("clock") && !read_clock(scenario["clock"], machine, error)) {
         return false;
     }
     const std::unique_ptr<ImageFile> image = folder_image();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/hid_device.h"
+#include "sim/windows_clock.h"
 #include "ui/resource_ids.h"
 
 namespace sim {
@@ -86,6 +87,9 @@ struct SimulatedPc {
     std::uint64_t virtual_time = 0;
     std::uint64_t sleep_calls = 0;
     bool real_time = false; // Sleep also really sleeps
+    // When the program's waits end: exactly when due, unless the scenario gives a Windows clock
+    // with a tick; and the timer resolution the program asked for.
+    WindowsClock clock;
 
     // Power source.
     bool power_call_fails = false;

@@ -1,8 +1,10 @@
 // kernel32 stand-ins for what a process holds beyond files and devices: named mutexes, shared with
 // the other processes of the simulated PC (another updater may hold one, or have left it
-// abandoned), power requests, and the end of the process.
+// abandoned), power requests, and the end of the process (which also ends its timer resolution
+// requests).
 #include <string>
 
+#include "host/clock.h"
 #include "host/handles.h"
 #include "host/process.h"
 #include "sim/simulated_pc.h"
@@ -57,6 +59,7 @@ void host_end_process() {
     }
     machine.power_requests_set = 0;
     machine.shutdown_blocks = 0;
+    machine.clock.raised_periods_ms.clear();
     sim::record_guard_event("process ended");
 }
 
@@ -88,8 +91,11 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES /*security*/, BOOL initial_owner, LPCW
     return handle;
 }
 
-// Mutexes only, and without waiting: the program asks whether it can have one now.
+// Mutexes without waiting (the program asks whether it can have one now), and timers.
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    if (host_handle_get(object, HandleKind::Timer) != nullptr) {
+        return host_wait_for_timer(object, milliseconds);
+    }
     sim::NamedMutex* mutex = mutex_of(object);
     if (mutex == nullptr || milliseconds != 0) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -3,9 +3,11 @@
 #include <ctime>
 #include <thread>
 
+#include "host/clock.h"
 #include "host/win32_host.h"
 #include "sim/simulated_pc.h"
 #include "sim/transcript_text.h"
+#include "sim/windows_clock.h"
 
 namespace {
 
@@ -44,10 +46,11 @@ SYSTEMTIME local_time_now() {
 
 // Really sleeps for a pause. The overshoot of each sleep is carried over and taken off the next
 // one, so a run of many short pauses sleeps their sum, not their sum plus every overshoot.
-void real_sleep(DWORD milliseconds) {
+void real_sleep(std::uint64_t time_units) {
+    constexpr std::uint64_t kNsPerTimeUnit = 100;
     static std::chrono::nanoseconds overslept{0};
     const auto start = std::chrono::steady_clock::now();
-    const auto wanted = std::chrono::nanoseconds(std::chrono::milliseconds(milliseconds));
+    const auto wanted = std::chrono::nanoseconds(time_units * kNsPerTimeUnit);
     if (wanted > overslept) {
         std::this_thread::sleep_until(start + (wanted - overslept));
     }
@@ -56,15 +59,25 @@ void real_sleep(DWORD milliseconds) {
 
 } // namespace
 
+void host_pass_time_to(std::uint64_t time) {
+    sim::SimulatedPc& machine = sim::pc();
+    if (time <= machine.virtual_time) {
+        return;
+    }
+    const std::uint64_t passing = time - machine.virtual_time;
+    machine.virtual_time = time;
+    if (machine.real_time) {
+        real_sleep(passing);
+    }
+}
+
 extern "C" {
 
+// Ends as the clock ends a time-out: on an exact clock when it is due.
 void Sleep(DWORD milliseconds) {
-    sim::SimulatedPc& machine = sim::pc();
-    machine.virtual_time += milliseconds * sim::kTimeUnitsPerMs;
-    ++machine.sleep_calls;
-    if (machine.real_time) {
-        real_sleep(milliseconds);
-    }
+    ++sim::pc().sleep_calls;
+    host_pass_time_to(
+        sim::timeout_end(sim::pc().clock, sim::now(), milliseconds * sim::kTimeUnitsPerMs));
 }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {

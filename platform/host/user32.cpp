@@ -6,14 +6,16 @@
 // the program looks at its messages.
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "host/process.h"
+#include "host/clock.h"
 #include "host/handles.h"
+#include "host/process.h"
 #include "host/win32_host.h"
 #include "sim/simulated_pc.h"
 #include "sim/transcript_text.h"
@@ -483,21 +485,23 @@ LRESULT DispatchMessageW(const MSG* message) {
     return 0;
 }
 
-// Waits on the virtual clock until a scripted message or a session end is due, or the time is up.
-DWORD MsgWaitForMultipleObjects([[maybe_unused]] DWORD count,
-                                [[maybe_unused]] const HANDLE* handles,
-                                [[maybe_unused]] BOOL wait_all, DWORD milliseconds,
-                                [[maybe_unused]] DWORD wake_mask) {
-    const std::uint64_t now = sim::now_ms();
-    const std::optional<std::uint64_t> due = next_due_time(now + milliseconds);
+// Waits on the virtual clock until the timer (the one handle it takes) fires, a scripted message or
+// a session end is due, or the time-out ends as the clock ends it.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, [[maybe_unused]] BOOL wait_all,
+                                DWORD milliseconds, [[maybe_unused]] DWORD wake_mask) {
+    HANDLE timer = count > 0 ? handles[0] : nullptr;
+    const std::optional<std::uint64_t> end = host_wait_end(timer, milliseconds);
+    const std::uint64_t last_ms =
+        end.has_value() ? *end / sim::kTimeUnitsPerMs : std::numeric_limits<std::uint64_t>::max();
+    const std::optional<std::uint64_t> due = next_due_time(last_ms);
     if (due.has_value()) {
-        if (*due > now) {
-            Sleep(static_cast<DWORD>(*due - now));
-        }
-        return WAIT_OBJECT_0;
+        host_pass_time_to(*due * sim::kTimeUnitsPerMs);
+        return WAIT_OBJECT_0 + count; // input
     }
-    Sleep(milliseconds);
-    return WAIT_TIMEOUT;
+    if (!end.has_value()) {
+        host_wait_for_ever();
+    }
+    return host_end_wait(timer, *end);
 }
 
 HMENU GetSystemMenu(HWND window, [[maybe_unused]] BOOL revert) {

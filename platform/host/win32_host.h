@@ -201,6 +201,30 @@ struct REASON_CONTEXT {
 };
 using PREASON_CONTEXT = REASON_CONTEXT*;
 
+// Waitable timers.
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD CREATE_WAITABLE_TIMER_MANUAL_RESET = 0x00000001;
+constexpr DWORD CREATE_WAITABLE_TIMER_HIGH_RESOLUTION = 0x00000002;
+constexpr DWORD TIMER_MODIFY_STATE = 0x0002;
+using PTIMERAPCROUTINE = void (*)(LPVOID argument, DWORD timer_low, DWORD timer_high);
+
+// Process information: power throttling.
+enum PROCESS_INFORMATION_CLASS {
+    ProcessMemoryPriority,
+    ProcessMemoryExhaustionInfo,
+    ProcessAppMemoryInfo,
+    ProcessInPrivateInfo,
+    ProcessPowerThrottling
+};
+constexpr ULONG PROCESS_POWER_THROTTLING_CURRENT_VERSION = 1;
+constexpr ULONG PROCESS_POWER_THROTTLING_EXECUTION_SPEED = 0x1;
+constexpr ULONG PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION = 0x4;
+struct PROCESS_POWER_THROTTLING_STATE {
+    ULONG Version;
+    ULONG ControlMask;
+    ULONG StateMask;
+};
+
 extern "C" {
 void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);
@@ -236,6 +260,24 @@ HANDLE PowerCreateRequest(PREASON_CONTEXT context);
 BOOL PowerSetRequest(HANDLE request, POWER_REQUEST_TYPE type);
 BOOL PowerClearRequest(HANDLE request, POWER_REQUEST_TYPE type);
 [[noreturn]] void ExitProcess(UINT exit_code);
+HANDLE CreateWaitableTimerExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags,
+                              DWORD access);
+BOOL SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due_time, LONG period,
+                      PTIMERAPCROUTINE routine, LPVOID argument, BOOL resume);
+HANDLE GetCurrentProcess();
+BOOL SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS information_class,
+                           LPVOID information, DWORD size);
+}
+
+// ---- winmm -------------------------------------------------------------------------------------
+
+using MMRESULT = UINT;
+constexpr MMRESULT TIMERR_NOERROR = 0;
+constexpr MMRESULT TIMERR_NOCANDO = 97;
+
+extern "C" {
+MMRESULT timeBeginPeriod(UINT period);
+MMRESULT timeEndPeriod(UINT period);
 }
 
 // ---- advapi32 ----------------------------------------------------------------------------------
