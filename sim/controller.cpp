@@ -167,7 +167,7 @@ void erase_if_allowed(Controller& controller) {
 
 // Switching access off, or leaving update mode, ends an operation: the next one unlocks again.
 void lock(Controller& controller) {
-    const std::uint64_t last_write = controller.order.last_write;
+    const std::optional<std::uint64_t> last_write = controller.order.last_write;
     controller.order = ProtocolOrder{};
     controller.order.last_write = last_write;
 }
@@ -211,7 +211,7 @@ void apply_mode_change(Controller& controller, std::uint64_t now) {
     }
     // The status settles a fixed time after the apply group, whose last write is followed by
     // the same pause as every other write.
-    const std::uint64_t pause = now - controller.order.last_write;
+    const std::uint64_t pause = now - controller.order.last_write.value_or(now);
     controller.mode_applied = now + pause;
     ++controller.stats.mode_changes;
 }
@@ -373,8 +373,23 @@ bool violation(Controller& controller) {
     return false;
 }
 
+// A write sooner than the pause the controller needs after the previous one finds it not ready.
+bool written_too_soon(const Controller& controller, std::uint64_t now) {
+    const std::optional<std::uint64_t>& last = controller.order.last_write;
+    return last.has_value() && now - *last < controller.write_pause_ms * kTimeUnitsPerMs;
+}
+
+// A read sooner than the pause the protocol asks after a mode change.
+bool read_too_soon(const Controller& controller, std::uint64_t now) {
+    return controller.mode_applied.has_value() &&
+           now < *controller.mode_applied + controller.mode_pause_ms * kTimeUnitsPerMs;
+}
+
 bool write_register(Controller& controller, const Request& request, std::uint64_t now) {
     ++controller.stats.register_writes;
+    if (written_too_soon(controller, now)) {
+        return violation(controller);
+    }
     if (!payload_is_zero(request, 1)) {
         ++controller.stats.protocol_violations;
     }
@@ -399,11 +414,12 @@ bool write_register(Controller& controller, const Request& request, std::uint64_
 }
 
 // Programming is taken only after the program command was read back with access on.
-bool write_block(Controller& controller, const Request& request) {
+bool write_block(Controller& controller, const Request& request, std::uint64_t now) {
     ++controller.stats.block_writes;
-    if (!operation_allowed(controller, kCodeProgram)) {
+    if (written_too_soon(controller, now) || !operation_allowed(controller, kCodeProgram)) {
         return violation(controller);
     }
+    controller.order.last_write = now;
     const std::size_t size = request.payload.size();
     const bool fits = request.address <= kMainMemoryBytes && size <= kMainMemoryBytes &&
                       request.address + size <= kMainMemoryBytes;
@@ -418,22 +434,22 @@ bool write_block(Controller& controller, const Request& request) {
     return true;
 }
 
-bool count_read(Controller& controller, const Request& request) {
+bool count_read(Controller& controller, const Request& request, std::uint64_t now) {
     if (!payload_is_zero(request, 0)) {
         ++controller.stats.protocol_violations;
     }
-    if (request.command == kCommandReadBlock) {
+    const bool block = request.command == kCommandReadBlock;
+    if (block) {
         ++controller.stats.block_reads;
-        return true;
+    } else {
+        ++controller.stats.register_reads;
+        controller.stats.polls += request.address == kPollAddress ? 1 : 0;
+        controller.stats.unexpected_addresses += area_of(request.address) == Area::Unknown ? 1 : 0;
     }
-    ++controller.stats.register_reads;
-    if (request.address == kPollAddress) {
-        ++controller.stats.polls;
+    if (read_too_soon(controller, now)) {
+        return violation(controller);
     }
-    if (area_of(request.address) == Area::Unknown) {
-        ++controller.stats.unexpected_addresses;
-    }
-    return read_in_order(controller, request.address) || violation(controller);
+    return block || read_in_order(controller, request.address) || violation(controller);
 }
 
 // Status of a register read: polls answer busy while an erase runs.
@@ -553,9 +569,9 @@ bool controller_deliver(Controller& controller, const Request& request, std::uin
     case kCommandWriteRegister:
         return write_register(controller, request, now);
     case kCommandWriteBlock:
-        return write_block(controller, request);
+        return write_block(controller, request, now);
     default:
-        return count_read(controller, request);
+        return count_read(controller, request, now);
     }
 }
 

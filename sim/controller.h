@@ -12,8 +12,8 @@
 //
 // The controller holds the updater to the protocol's order, not just to the end state: a request
 // that comes out of order (a key before its argument, a trigger before its poll, a block before
-// the program command was read back, ...) fails the call, has no effect and counts as a protocol
-// violation.
+// the program command was read back, a write sooner than the pause after the previous one, ...)
+// fails the call, has no effect and counts as a protocol violation.
 #pragma once
 
 #include <array>
@@ -159,7 +159,7 @@ struct ProtocolOrder {
     bool unlocked = false;           // the key register then took the key
     bool erase_argument = false;     // the erase argument followed the read-back erase command
     bool polled = false;             // a poll followed the erase argument
-    std::uint64_t last_write = 0;    // time of the last register write
+    std::optional<std::uint64_t> last_write; // time of the last write that took effect
 };
 
 struct Controller {
@@ -173,6 +173,11 @@ struct Controller {
     // keeps after each write (seen between the apply group's last two writes).
     std::optional<std::uint64_t> mode_applied;
     std::uint64_t mode_settle_ms = kDefaultModeSettleMs;
+    // The pauses the controller needs from the updater: writes at least `write_pause_ms` apart, and
+    // no read sooner than `mode_pause_ms` after a mode change; a request sooner is a protocol
+    // violation. 0: none (the scenario loader sets both).
+    std::uint64_t write_pause_ms = 0;
+    std::uint64_t mode_pause_ms = 0;
     std::uint32_t erase_busy_polls = 0;
     std::uint32_t busy_polls_left = 0;
     ProtocolOrder order;

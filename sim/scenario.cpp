@@ -28,6 +28,10 @@ const std::set<std::string> kTopLevelKeys = {
     "session_end", "updater_lock", "registry", "devices", "mouse_devices",   "clock"};
 
 constexpr double kMaxTickMs = 1000.0;
+// The updater's pause after each write without a Setting.ini, and the protocol's after a mode
+// change: what the controllers need.
+constexpr std::uint32_t kDefaultWaitMs = 2;
+constexpr std::uint64_t kModeChangePauseMs = 1000;
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
@@ -279,6 +283,46 @@ bool has_bin_extension(const std::filesystem::path& name) {
     return lower_case(name.extension().string()) == ".bin";
 }
 
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    return first == std::string::npos
+               ? ""
+               : text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
+}
+
+// WAIT of the [Setting] section: its leading digits, as the updater reads it; 0 (no need the
+// controller could hold the updater to) when it has none, 2 when there is no such key.
+std::uint32_t wait_in(std::istream& settings) {
+    bool in_section = false;
+    std::string line;
+    while (std::getline(settings, line)) {
+        const std::string text = trimmed(line);
+        const auto equals = text.find('=');
+        if (text.starts_with('[')) {
+            in_section = lower_case(text) == "[setting]";
+        } else if (in_section && equals != std::string::npos &&
+                   lower_case(trimmed(text.substr(0, equals))) == "wait") {
+            const std::string number = trimmed(text.substr(equals + 1));
+            std::uint32_t wait = 0;
+            std::from_chars(number.data(), number.data() + number.size(), wait);
+            return wait;
+        }
+    }
+    return kDefaultWaitMs;
+}
+
+// The pause the updater keeps after each write: WAIT of the folder's Setting.ini (any case).
+std::uint32_t folder_wait_ms() {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(".", ignored)) {
+        if (lower_case(entry.path().filename().string()) == "setting.ini") {
+            std::ifstream settings(entry.path());
+            return wait_in(settings);
+        }
+    }
+    return kDefaultWaitMs;
+}
+
 } // namespace
 
 std::unique_ptr<ImageFile> folder_image() {
@@ -346,7 +390,16 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
         return false;
     }
     const std::unique_ptr<ImageFile> image = folder_image();
-    return load_device_scenario(scenario, image.get(), machine, error);
+    if (!load_device_scenario(scenario, image.get(), machine, error)) {
+        return false;
+    }
+    // The controllers need the pauses that the folder's settings and the protocol give the updater.
+    const std::uint32_t wait_ms = folder_wait_ms();
+    for (SimDevice& device : machine.devices) {
+        device.controller.write_pause_ms = wait_ms;
+        device.controller.mode_pause_ms = kModeChangePauseMs;
+    }
+    return true;
 }
 
 bool load_scenario_file(const std::string& path, SimulatedPc& machine, std::string& error) {

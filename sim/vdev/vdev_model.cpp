@@ -21,8 +21,10 @@ namespace {
 
 constexpr DWORD kMaxStampBytes = 64;
 constexpr std::uint64_t kMillisecondsPerSecond = 1000;
-// Sleep may end up to one timer tick before the time asked for; the settle time is shortened by
-// that much so that a program that waits exactly the settle time sees the new mode.
+// Sleep may end up to one timer tick before the time asked for; the settle time and the pause the
+// controller needs after a mode change are shortened by that much, so that a program that waits
+// exactly that long is taken. The real clock does not judge the pauses between writes: the time a
+// request takes through Wine's HID stack is part of it.
 constexpr std::uint64_t kSleepSlackMs = 16;
 constexpr std::size_t kHexPerByte = 3; // " XX"
 
@@ -135,8 +137,11 @@ bool load_scenario(Model& model) {
         return false;
     }
     for (sim::SimDevice& device : machine.devices) {
-        std::uint64_t& settle = device.controller.mode_settle_ms;
-        settle = settle > kSleepSlackMs ? settle - kSleepSlackMs : 0;
+        for (std::uint64_t* pause :
+             {&device.controller.mode_settle_ms, &device.controller.mode_pause_ms}) {
+            *pause = *pause > kSleepSlackMs ? *pause - kSleepSlackMs : 0;
+        }
+        device.controller.write_pause_ms = 0;
     }
     model.machine = std::move(machine);
     model.removal_started.assign(model.machine.devices.size(), false);

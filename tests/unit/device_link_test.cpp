@@ -172,6 +172,7 @@ TEST(Transport, WaitZeroMeansNoPause) {
     test::Sandbox sandbox;
     bind_and_open(sandbox, "{}");
     g_device_link.write_pause_ms = 0;
+    device().controller.write_pause_ms = 0; // as for a run with WAIT=0
     const std::uint64_t calls = sim::pc().sleep_calls;
     EXPECT_TRUE(_set_access_enable(false));
     EXPECT_EQ(sim::pc().sleep_calls, calls);
