@@ -10,6 +10,7 @@
 #include "app/run_options.h"
 #include "app/settings.h"
 #include "device/device_link.h"
+#include "device/pause.h"
 #include "device/transport.h"
 #include "ui/message_pump.h"
 #include "ui/session_guard.h"
@@ -38,6 +39,7 @@ struct RunState {
     int update_outcome = kExitRestartNeeded;
     UpdateDialogState update_dialog_state{};
     MessagePumpState message_pump{};
+    PauseClock pause_clock{};
     SessionGuardState session_guard{};
     bool version_read = false; // the controller's firmware version was read: the run is recorded
     bool record_failure_logged = false;

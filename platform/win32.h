@@ -6,6 +6,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #include <commctrl.h>
+#include <mmsystem.h>
 #include <setupapi.h>
 extern "C" {
 #include <hidsdi.h>

@@ -1,5 +1,6 @@
 #include "sim/wire_trace.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim {
@@ -26,6 +27,21 @@ std::string wire_trace_line(const WireRecord& record) {
         line += hex;
     }
     return line;
+}
+
+std::optional<std::uint64_t> shortest_write_pause(const SimDevice& device) {
+    std::optional<std::uint64_t> shortest;
+    for (std::size_t i = 0; i + 1 < device.wire.size(); ++i) {
+        const WireRecord& call = device.wire[i];
+        const bool write = call.set && call.ok && call.bytes.size() > kCommandByte &&
+                           (call.bytes[kCommandByte] == kCommandWriteRegister ||
+                            call.bytes[kCommandByte] == kCommandWriteBlock);
+        if (write) {
+            const std::uint64_t pause = device.wire[i + 1].time - call.time;
+            shortest = std::min(shortest.value_or(pause), pause);
+        }
+    }
+    return shortest;
 }
 
 std::vector<std::string> wire_trace_lines(const SimDevice& device) {

@@ -42,7 +42,7 @@ std::vector<std::uint8_t> main_image_of(const std::vector<std::uint8_t>& image) 
 
 void reset_program() {
     g_run = RunState{};
-    _set_pause_function(nullptr); // the seam a test may have left installed, not run state
+    _set_wait_function(nullptr); // the seam a test may have left installed, not run state
     sim::reset_pc();
 }
 
