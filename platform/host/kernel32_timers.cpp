@@ -17,7 +17,6 @@ constexpr DWORD kKnownTimerFlags =
     CREATE_WAITABLE_TIMER_MANUAL_RESET | CREATE_WAITABLE_TIMER_HIGH_RESOLUTION;
 constexpr ULONG kKnownThrottlingFlags =
     PROCESS_POWER_THROTTLING_EXECUTION_SPEED | PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
-const HANDLE kCurrentProcess = INVALID_HANDLE_VALUE; // the pseudo handle, as on Windows
 
 template <typename Result> Result fail(DWORD error, Result result) {
     SetLastError(error);
@@ -98,15 +97,16 @@ BOOL SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due_time, LONG period,
     return TRUE;
 }
 
+// The pseudo handle of the process, as on Windows.
 HANDLE GetCurrentProcess() {
-    return kCurrentProcess;
+    return INVALID_HANDLE_VALUE;
 }
 
 // Power throttling of the program's own process only; what it was set to is kept for the tests.
 BOOL SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS information_class,
                            LPVOID information, DWORD size) {
     const auto* state = static_cast<const PROCESS_POWER_THROTTLING_STATE*>(information);
-    if (process != kCurrentProcess || information_class != ProcessPowerThrottling ||
+    if (process != GetCurrentProcess() || information_class != ProcessPowerThrottling ||
         state == nullptr || size != sizeof(PROCESS_POWER_THROTTLING_STATE) ||
         state->Version != PROCESS_POWER_THROTTLING_CURRENT_VERSION ||
         ((state->ControlMask | state->StateMask) & ~kKnownThrottlingFlags) != 0) {

@@ -132,31 +132,29 @@ int main(int argc, char** argv) {
         kModeChangePauseMs * static_cast<double>(device.controller.stats.mode_changes);
     const double pause = static_cast<double>(sim::now()) / kTimeUnitsPerMs;
     std::printf("exit code: %d\n", code);
-    if (!real_time) {
-        std::printf("hid writes: %llu\n", static_cast<unsigned long long>(counts.writes));
-        std::printf("hid block writes: %llu\n",
-                    static_cast<unsigned long long>(counts.block_writes));
-        std::printf("hid reads: %llu\n", static_cast<unsigned long long>(counts.reads));
-        std::printf("hid block reads: %llu\n", static_cast<unsigned long long>(counts.block_reads));
-        std::printf("hid polls (among the reads): %llu\n",
-                    static_cast<unsigned long long>(counts.polls));
-        std::printf("protocol floor: %.0f ms (WAIT %u ms x %llu writes + 1000 ms x %llu mode "
-                    "changes)\n",
-                    floor, g_wait_ms,
-                    static_cast<unsigned long long>(counts.writes) +
-                        static_cast<unsigned long long>(counts.block_writes),
-                    static_cast<unsigned long long>(device.controller.stats.mode_changes));
-        std::printf("virtual pause: %.0f ms (%+.0f ms against the floor)\n", pause, pause - floor);
-        std::printf("cpu time: %.1f ms (%.2f%% of the floor)\n", cpu, kPercent * cpu / floor);
-        bool windows_ok = true;
-        for (const ClockCase& clock : kWindowsClocks) {
-            windows_ok = windows_clock_run(clock, floor) && windows_ok;
-        }
-        return code == 0 && windows_ok ? 0 : 1;
-    } else {
+    if (real_time) {
         std::printf("real-time wall time: %.1f ms against a floor of %.0f ms plus %.1f ms of "
                     "simulated transfers (%+.2f%%)\n",
                     wall, floor, cpu, kPercent * (wall - floor - cpu) / floor);
+        return code == 0 ? 0 : 1;
     }
-    return code == 0 ? 0 : 1;
+    std::printf("hid writes: %llu\n", static_cast<unsigned long long>(counts.writes));
+    std::printf("hid block writes: %llu\n", static_cast<unsigned long long>(counts.block_writes));
+    std::printf("hid reads: %llu\n", static_cast<unsigned long long>(counts.reads));
+    std::printf("hid block reads: %llu\n", static_cast<unsigned long long>(counts.block_reads));
+    std::printf("hid polls (among the reads): %llu\n",
+                static_cast<unsigned long long>(counts.polls));
+    std::printf("protocol floor: %.0f ms (WAIT %u ms x %llu writes + 1000 ms x %llu mode "
+                "changes)\n",
+                floor, g_wait_ms,
+                static_cast<unsigned long long>(counts.writes) +
+                    static_cast<unsigned long long>(counts.block_writes),
+                static_cast<unsigned long long>(device.controller.stats.mode_changes));
+    std::printf("virtual pause: %.0f ms (%+.0f ms against the floor)\n", pause, pause - floor);
+    std::printf("cpu time: %.1f ms (%.2f%% of the floor)\n", cpu, kPercent * cpu / floor);
+    bool windows_ok = true;
+    for (const ClockCase& clock : kWindowsClocks) {
+        windows_ok = windows_clock_run(clock, floor) && windows_ok;
+    }
+    return code == 0 && windows_ok ? 0 : 1;
 }
