@@ -112,4 +112,61 @@ INSTANTIATE_TEST_SUITE_P(Table, NoHighResolutionTimer, ::testing::ValuesIn(kFall
                              return info.param.name;
                          });
 
+// The clock those runs rely on, call by call (first tick 0.5 ms after the start, then every
+// 15.625 ms). `ends_us`: the virtual time at which the wait ends, in microseconds.
+struct ClockRuleCase {
+    const char* name;
+    const char* clock;
+    void (*wait)();
+    std::uint64_t ends_us;
+};
+
+constexpr const char* kTick = R"({"tick_ms": 15.625, "first_tick_ms": 0.5})";
+constexpr LONGLONG kTwoMsAhead = -20000; // a relative due time, in 100 ns
+constexpr DWORD kTimerAccess = SYNCHRONIZE | TIMER_MODIFY_STATE;
+constexpr std::uint64_t kTimeUnitsPerUs = 10;
+
+void wait_on_timer(DWORD flags) {
+    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, flags, kTimerAccess);
+    const LARGE_INTEGER due{kTwoMsAhead};
+    ASSERT_TRUE(SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE));
+    EXPECT_EQ(WaitForSingleObject(timer, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(timer);
+}
+
+const ClockRuleCase kClockRules[] = {
+    {"ExactSleep", "{}", [] { Sleep(2); }, 2000},
+    {"SleepShorterThanATickEndsOnTheNext", kTick, [] { Sleep(2); }, 500},
+    {"LongerSleepEndsOnTheFirstTickAfterItIsDue", kTick, [] { Sleep(20); }, 31750},
+    {"OrdinaryTimerEndsOnATick", kTick, [] { wait_on_timer(0); }, 16125},
+    {"HighResolutionTimerEndsWhenDue", kTick,
+     [] { wait_on_timer(CREATE_WAITABLE_TIMER_HIGH_RESOLUTION); }, 2000},
+    {"RaisedPeriodGivesMillisecondTicks", kTick,
+     [] {
+         timeBeginPeriod(1);
+         Sleep(2);
+         timeEndPeriod(1);
+     },
+     2500},
+    {"NoHighResolutionTimerBefore1803", R"({"tick_ms": 15.625, "high_resolution_timers": false})",
+     [] {
+         EXPECT_EQ(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                          kTimerAccess),
+                   nullptr);
+     },
+     0}};
+
+class WindowsClockRules : public ::testing::TestWithParam<ClockRuleCase> {};
+
+TEST_P(WindowsClockRules, WaitEndsWhereWindowsEndsIt) {
+    test::Sandbox sandbox(std::string(R"({"clock": )") + GetParam().clock + "}");
+    GetParam().wait();
+    EXPECT_EQ(sim::now(), GetParam().ends_us * kTimeUnitsPerUs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WindowsClockRules, ::testing::ValuesIn(kClockRules),
+                         [](const ::testing::TestParamInfo<ClockRuleCase>& info) {
+                             return info.param.name;
+                         });
+
 } // namespace
