@@ -38,10 +38,16 @@ LONGLONG divided_up(LONGLONG dividend, LONGLONG divisor) {
     return (dividend + divisor - 1) / divisor;
 }
 
+// `count` ticks of a counter at `frequency` in units of which `per_second` make a second, rounded
+// up; whole seconds apart, so that a fast counter does not overflow it.
+LONGLONG counter_ticks_in(LONGLONG count, LONGLONG frequency, LONGLONG per_second) {
+    return count / frequency * per_second + divided_up(count % frequency * per_second, frequency);
+}
+
 // The run's timer, set to fire when `left` counter ticks have passed; null when there is none.
 HANDLE timer_set_for(LONGLONG left, LONGLONG frequency) {
     LARGE_INTEGER due{};
-    due.QuadPart = -divided_up(left * kTimerUnitsPerSecond, frequency); // negative: relative
+    due.QuadPart = -counter_ticks_in(left, frequency, kTimerUnitsPerSecond); // negative: relative
     if (g_pause_clock.timer == nullptr ||
         !SetWaitableTimer(g_pause_clock.timer, &due, 0, nullptr, nullptr, FALSE)) {
         return nullptr;
@@ -108,7 +114,7 @@ void _pause(DWORD milliseconds) {
     const LONGLONG deadline =
         counter_now() + divided_up(static_cast<LONGLONG>(milliseconds) * ticks, kMsPerSecond);
     for (LONGLONG left = deadline - counter_now(); left > 0; left = deadline - counter_now()) {
-        const auto timeout_ms = static_cast<DWORD>(divided_up(left * kMsPerSecond, ticks));
+        const auto timeout_ms = static_cast<DWORD>(counter_ticks_in(left, ticks, kMsPerSecond));
         g_wait_function(timer_set_for(left, ticks), timeout_ms);
     }
 }

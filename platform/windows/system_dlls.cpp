@@ -2,9 +2,9 @@
 // setupapi.dll and advapi32.dll, for the DLLs those import, and from kernel32.dll those that older
 // Windows lack), one list per DLL. Each DLL is loaded from the system directory when the product
 // first calls one of its functions, and each function is looked up on its first call and forwarded
-// to. When the DLL or the function is missing, the call
-// fails as listed (FALSE, 0, -1, INVALID_HANDLE_VALUE, a HID error status, the null GUID, an error
-// code) with the last error ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND.
+// to. When the DLL or the function is missing, the call fails as listed (FALSE, 0, -1,
+// INVALID_HANDLE_VALUE, a HID error status, the null GUID, an error code) with the last error
+// ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND.
 //
 // user32.dll, setupapi.dll and advapi32.dll are KnownDLLs on Windows, mapped from the system
 // directory anyway.
