@@ -10,6 +10,7 @@
 #include "app/updater_lock.h"
 #include "device/address_map.h"
 #include "device/device_link.h"
+#include "device/pause.h"
 #include "platform/win32.h"
 #include "target/touchpad_pnp_id.h"
 #include "ui/message_boxes.h"
@@ -301,7 +302,10 @@ int run_with_lock() {
         return fail_run(kTextWaitTooLong, kTextWaitTooLong);
     }
     g_device_link.write_pause_ms = g_wait_ms;
-    if (const int code = run_preflight(); code != 0) {
+    _begin_exact_pauses(); // the checks write to the controller too
+    const int code = run_preflight();
+    _end_exact_pauses(); // nothing waits on the timer while a question may be up
+    if (code != 0) {
         return code;
     }
     return run_update(g_device_identity.current_version, g_fw_image.new_version);

@@ -25,6 +25,7 @@ std::uint8_t (&g_read_buffer)[kMainImageSize] = g_run.read_buffer;
 int& g_exit_code = g_run.exit_code;
 UpdateDialogState& g_update_dialog_state = g_run.update_dialog_state;
 MessagePumpState& g_message_pump = g_run.message_pump;
+PauseClock& g_pause_clock = g_run.pause_clock;
 SessionGuardState& g_session_guard = g_run.session_guard;
 
 TargetFilter _target_filter() {

@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "app/updater_lock.h"
 #include "device/device_link.h"
+#include "device/pause.h"
 #include "device/transport.h"
 #include "ui/message_pump.h"
 #include "ui/session_guard.h"
@@ -39,6 +40,7 @@ struct RunState {
     int exit_code = kExitFailure;
     UpdateDialogState update_dialog_state{};
     MessagePumpState message_pump{};
+    PauseClock pause_clock{};
     SessionGuardState session_guard{};
     // The controller said it runs its firmware (normal mode, read once before the version
     // decision): its version is proven until the flash replaces it.

@@ -55,7 +55,7 @@ if(NOT NORVANE_FUZZ)
 
     # One default silent update, measured (make bench).
     add_executable(fwbench ${CMAKE_SOURCE_DIR}/tests/tools/fwbench/fwbench.cpp)
-    target_link_libraries(fwbench PRIVATE simulated_product)
+    target_link_libraries(fwbench PRIVATE tool_support)
 
     # Exhaustive fault injection (make soak).
     add_executable(fwsoak ${CMAKE_SOURCE_DIR}/tests/tools/fwsoak/fwsoak.cpp)

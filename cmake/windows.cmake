@@ -113,7 +113,7 @@ if(NORVANE_WINE_TEST_TOOLS)
     # The product as it would be with the DLLs imported: the planting test must catch it.
     add_executable(NorvaneFwUpdaterStaticImports WIN32 $<TARGET_OBJECTS:product_objects>)
     target_link_options(NorvaneFwUpdaterStaticImports PRIVATE -municode ${STATIC_RUNTIME})
-    target_link_libraries(NorvaneFwUpdaterStaticImports PRIVATE setupapi hid version comctl32)
+    target_link_libraries(NorvaneFwUpdaterStaticImports PRIVATE setupapi hid version comctl32 winmm)
     set_target_properties(NorvaneFwUpdaterStaticImports PROPERTIES
         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endif()

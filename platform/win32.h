@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <sddl.h>
+#include <mmsystem.h>
 #include <setupapi.h>
 extern "C" {
 #include <hidsdi.h>

@@ -167,9 +167,9 @@ void erase_if_allowed(Controller& controller) {
 
 // Switching access off, or leaving update mode, ends an operation: the next one unlocks again.
 void lock(Controller& controller) {
-    const std::uint64_t last_write_ms = controller.order.last_write_ms;
+    const std::optional<std::uint64_t> last_write = controller.order.last_write;
     controller.order = ProtocolOrder{};
-    controller.order.last_write_ms = last_write_ms;
+    controller.order.last_write = last_write;
 }
 
 // Leaving update mode restarts the firmware.
@@ -194,7 +194,7 @@ void enter_operations(Controller& controller) {
     lock(controller);
 }
 
-void apply_mode_change(Controller& controller, std::uint64_t now_ms) {
+void apply_mode_change(Controller& controller, std::uint64_t now) {
     if (controller_group_value(controller, kModeApplyRegister) != kRegisterOn) {
         return;
     }
@@ -211,16 +211,16 @@ void apply_mode_change(Controller& controller, std::uint64_t now_ms) {
     }
     // The status settles a fixed time after the apply group, whose last write is followed by
     // the same pause as every other write.
-    const std::uint64_t pause_ms = now_ms - controller.order.last_write_ms;
-    controller.mode_applied_ms = now_ms + pause_ms;
+    const std::uint64_t pause = now - controller.order.last_write.value_or(now);
+    controller.mode_applied = now + pause;
     ++controller.stats.mode_changes;
 }
 
 // ---- the protocol's order ----------------------------------------------------------------------
 
-bool mode_settled(const Controller& controller, std::uint64_t now_ms) {
-    return !controller.mode_applied_ms.has_value() ||
-           now_ms >= *controller.mode_applied_ms + controller.mode_settle_ms;
+bool mode_settled(const Controller& controller, std::uint64_t now) {
+    return !controller.mode_applied.has_value() ||
+           now >= *controller.mode_applied + controller.mode_settle_ms * kTimeUnitsPerMs;
 }
 
 // The 32-bit value a group will hold once this byte is written.
@@ -324,7 +324,7 @@ bool mode_apply_in_order(const Controller& controller, std::uint32_t address, st
 }
 
 bool write_in_order(Controller& controller, std::uint32_t address, std::uint8_t value,
-                    std::uint64_t now_ms) {
+                    std::uint64_t now) {
     switch (area_of(address)) {
     case Area::CommandRegister:
         return command_write_in_order(controller, address, value);
@@ -339,7 +339,7 @@ bool write_in_order(Controller& controller, std::uint32_t address, std::uint8_t 
     case Area::ModeApplyRegister:
         return mode_apply_in_order(controller, address, value);
     case Area::ActiveMode: // in normal operation, once the mode status has settled
-        return !controller.update_mode && mode_settled(controller, now_ms);
+        return !controller.update_mode && mode_settled(controller, now);
     default:
         return true;
     }
@@ -373,8 +373,23 @@ bool violation(Controller& controller) {
     return false;
 }
 
-bool write_register(Controller& controller, const Request& request, std::uint64_t now_ms) {
+// A write sooner than the pause the controller needs after the previous one finds it not ready.
+bool written_too_soon(const Controller& controller, std::uint64_t now) {
+    const std::optional<std::uint64_t>& last = controller.order.last_write;
+    return last.has_value() && now - *last < controller.write_pause_ms * kTimeUnitsPerMs;
+}
+
+// A read sooner than the pause the protocol asks after a mode change.
+bool read_too_soon(const Controller& controller, std::uint64_t now) {
+    return controller.mode_applied.has_value() &&
+           now < *controller.mode_applied + controller.mode_pause_ms * kTimeUnitsPerMs;
+}
+
+bool write_register(Controller& controller, const Request& request, std::uint64_t now) {
     ++controller.stats.register_writes;
+    if (written_too_soon(controller, now)) {
+        return violation(controller);
+    }
     if (!payload_is_zero(request, 1)) {
         ++controller.stats.protocol_violations;
     }
@@ -385,25 +400,26 @@ bool write_register(Controller& controller, const Request& request, std::uint64_
         ++controller.stats.protocol_violations;
         return true;
     }
-    if (!write_in_order(controller, request.address, request.payload[0], now_ms)) {
+    if (!write_in_order(controller, request.address, request.payload[0], now)) {
         return violation(controller);
     }
     controller.registers[request.address] = request.payload[0];
     if (request.address == kTriggerLastByte) {
         erase_if_allowed(controller);
     } else if (request.address == kModeApplyLastByte) {
-        apply_mode_change(controller, now_ms);
+        apply_mode_change(controller, now);
     }
-    controller.order.last_write_ms = now_ms;
+    controller.order.last_write = now;
     return true;
 }
 
 // Programming is taken only after the program command was read back with access on.
-bool write_block(Controller& controller, const Request& request) {
+bool write_block(Controller& controller, const Request& request, std::uint64_t now) {
     ++controller.stats.block_writes;
-    if (!operation_allowed(controller, kCodeProgram)) {
+    if (written_too_soon(controller, now) || !operation_allowed(controller, kCodeProgram)) {
         return violation(controller);
     }
+    controller.order.last_write = now;
     const std::size_t size = request.payload.size();
     const bool fits = request.address <= kMainMemoryBytes && size <= kMainMemoryBytes &&
                       request.address + size <= kMainMemoryBytes;
@@ -418,22 +434,22 @@ bool write_block(Controller& controller, const Request& request) {
     return true;
 }
 
-bool count_read(Controller& controller, const Request& request) {
+bool count_read(Controller& controller, const Request& request, std::uint64_t now) {
     if (!payload_is_zero(request, 0)) {
         ++controller.stats.protocol_violations;
     }
-    if (request.command == kCommandReadBlock) {
+    const bool block = request.command == kCommandReadBlock;
+    if (block) {
         ++controller.stats.block_reads;
-        return true;
+    } else {
+        ++controller.stats.register_reads;
+        controller.stats.polls += request.address == kPollAddress ? 1 : 0;
+        controller.stats.unexpected_addresses += area_of(request.address) == Area::Unknown ? 1 : 0;
     }
-    ++controller.stats.register_reads;
-    if (request.address == kPollAddress) {
-        ++controller.stats.polls;
+    if (read_too_soon(controller, now)) {
+        return violation(controller);
     }
-    if (area_of(request.address) == Area::Unknown) {
-        ++controller.stats.unexpected_addresses;
-    }
-    return read_in_order(controller, request.address) || violation(controller);
+    return block || read_in_order(controller, request.address) || violation(controller);
 }
 
 // Status of a register read: polls answer busy while an erase runs.
@@ -446,9 +462,9 @@ std::uint8_t register_read_status(Controller& controller, std::uint32_t address)
 }
 
 void answer_register(Controller& controller, const Request& request, std::uint8_t* response,
-                     std::uint64_t now_ms) {
+                     std::uint64_t now) {
     response[kStatusByte] = register_read_status(controller, request.address);
-    response[kPayloadByte] = controller_peek(controller, request.address, now_ms);
+    response[kPayloadByte] = controller_peek(controller, request.address, now);
 }
 
 void answer_block(Controller& controller, const Request& request, std::uint8_t* response,
@@ -548,26 +564,26 @@ void controller_init(Controller& controller, const ControllerConfig& config) {
     controller.erase_busy_polls = config.erase_busy_polls;
 }
 
-bool controller_deliver(Controller& controller, const Request& request, std::uint64_t now_ms) {
+bool controller_deliver(Controller& controller, const Request& request, std::uint64_t now) {
     switch (request.command) {
     case kCommandWriteRegister:
-        return write_register(controller, request, now_ms);
+        return write_register(controller, request, now);
     case kCommandWriteBlock:
-        return write_block(controller, request);
+        return write_block(controller, request, now);
     default:
-        return count_read(controller, request);
+        return count_read(controller, request, now);
     }
 }
 
 void controller_answer(Controller& controller, const Request& request, std::uint8_t* response,
-                       std::size_t length, std::uint64_t now_ms) {
+                       std::size_t length, std::uint64_t now) {
     std::fill_n(response, length, 0);
     response[kReportIdByte] = request.report_id;
     write_address(response, request.address);
     if (request.command == kCommandReadBlock) {
         answer_block(controller, request, response, length);
     } else {
-        answer_register(controller, request, response, now_ms);
+        answer_register(controller, request, response, now);
     }
     response[length - 1] = report_checksum(response, length);
 }
@@ -590,10 +606,10 @@ std::uint32_t controller_key_value(const Controller& controller) {
 }
 
 std::uint8_t controller_peek(const Controller& controller, std::uint32_t address,
-                             std::uint64_t now_ms) {
+                             std::uint64_t now) {
     switch (area_of(address)) {
     case Area::ModeStatus: {
-        if (!mode_settled(controller, now_ms)) {
+        if (!mode_settled(controller, now)) {
             return kModeStatusSettling;
         }
         return controller.update_mode ? kModeStatusUpdate : kModeStatusNormal;

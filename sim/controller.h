@@ -12,8 +12,8 @@
 //
 // The controller holds the updater to the protocol's order, not just to the end state: a request
 // that comes out of order (a key before its argument, a trigger before its poll, a block before
-// the program command was read back, ...) fails the call, has no effect and counts as a protocol
-// violation.
+// the program command was read back, a write sooner than the pause after the previous one, ...)
+// fails the call, has no effect and counts as a protocol violation.
 #pragma once
 
 #include <array>
@@ -95,6 +95,10 @@ constexpr std::uint8_t kActiveModeAfterRestart = 0; // active-mode bytes after l
 
 constexpr std::uint64_t kDefaultModeSettleMs = 1000;
 
+// Times are counted in units of 100 ns, the ticks of a 10 MHz performance counter and the unit of
+// a waitable timer's due time, so that a pause a fraction of a millisecond short shows.
+constexpr std::uint64_t kTimeUnitsPerMs = 10000;
+
 // ---- model -------------------------------------------------------------------------------------
 
 // What a collection lets through: register commands, block commands, or nothing.
@@ -155,7 +159,7 @@ struct ProtocolOrder {
     bool unlocked = false;           // the key register then took the key
     bool erase_argument = false;     // the erase argument followed the read-back erase command
     bool polled = false;             // a poll followed the erase argument
-    std::uint64_t last_write_ms = 0; // virtual time of the last register write
+    std::optional<std::uint64_t> last_write; // time of the last write that took effect
 };
 
 struct Controller {
@@ -165,10 +169,15 @@ struct Controller {
         std::vector<std::uint8_t>(kInformationMemoryBytes);
     std::vector<std::uint8_t> main_memory = std::vector<std::uint8_t>(kMainMemoryBytes);
     bool update_mode = false;
-    // Virtual time at which the last mode change was applied, counting the pause the updater
+    // Time at which the last mode change was applied, counting the pause the updater
     // keeps after each write (seen between the apply group's last two writes).
-    std::optional<std::uint64_t> mode_applied_ms;
+    std::optional<std::uint64_t> mode_applied;
     std::uint64_t mode_settle_ms = kDefaultModeSettleMs;
+    // The pauses the controller needs from the updater: writes at least `write_pause_ms` apart, and
+    // no read sooner than `mode_pause_ms` after a mode change; a request sooner is a protocol
+    // violation. 0: none (the scenario loader sets both).
+    std::uint64_t write_pause_ms = 0;
+    std::uint64_t mode_pause_ms = 0;
     std::uint32_t erase_busy_polls = 0;
     std::uint32_t busy_polls_left = 0;
     ProtocolOrder order;
@@ -204,11 +213,11 @@ void controller_init(Controller& controller, const ControllerConfig& config);
 // An accepted request reaches the controller: writes take effect, reads are counted. False when
 // the request comes out of the protocol's order: it has no effect, the call is to fail, and one
 // protocol violation is counted.
-bool controller_deliver(Controller& controller, const Request& request, std::uint64_t now_ms);
+bool controller_deliver(Controller& controller, const Request& request, std::uint64_t now);
 
 // Fills the response of `length` bytes to a delivered read request.
 void controller_answer(Controller& controller, const Request& request, std::uint8_t* response,
-                       std::size_t length, std::uint64_t now_ms);
+                       std::size_t length, std::uint64_t now);
 
 // The value of a 32-bit register group, most significant byte at the lowest address.
 std::uint32_t controller_group_value(const Controller& controller, std::uint32_t address);
@@ -218,6 +227,6 @@ std::uint32_t controller_key_value(const Controller& controller);
 
 // The value a register read of this address gives right now (without counting anything).
 std::uint8_t controller_peek(const Controller& controller, std::uint32_t address,
-                             std::uint64_t now_ms);
+                             std::uint64_t now);
 
 } // namespace sim

@@ -115,23 +115,23 @@ bool hidp_misuse(NTSTATUS status) {
 }
 
 CallResult hid_set_feature(const DeviceRef& ref, const void* buffer, ULONG length,
-                           std::uint64_t now_ms) {
+                           std::uint64_t now) {
     if (ref.device == nullptr) {
         return call_misused(ERROR_INVALID_HANDLE);
     }
     if (!device_set_feature(*ref.device, ref.collection, static_cast<const std::uint8_t*>(buffer),
-                            length, now_ms)) {
+                            length, now)) {
         return feature_failure(ref, length);
     }
     return call_ok();
 }
 
-CallResult hid_get_feature(const DeviceRef& ref, void* buffer, ULONG length, std::uint64_t now_ms) {
+CallResult hid_get_feature(const DeviceRef& ref, void* buffer, ULONG length, std::uint64_t now) {
     if (ref.device == nullptr) {
         return call_misused(ERROR_INVALID_HANDLE);
     }
     if (!device_get_feature(*ref.device, ref.collection, static_cast<std::uint8_t*>(buffer), length,
-                            now_ms)) {
+                            now)) {
         return feature_failure(ref, length);
     }
     return call_ok();

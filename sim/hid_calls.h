@@ -30,7 +30,7 @@ bool hidp_misuse(NTSTATUS status);
 // HidD_SetFeature and HidD_GetFeature. They reach the device even when it is unplugged, so that
 // its counters see them.
 CallResult hid_set_feature(const DeviceRef& ref, const void* buffer, ULONG length,
-                           std::uint64_t now_ms);
-CallResult hid_get_feature(const DeviceRef& ref, void* buffer, ULONG length, std::uint64_t now_ms);
+                           std::uint64_t now);
+CallResult hid_get_feature(const DeviceRef& ref, void* buffer, ULONG length, std::uint64_t now);
 
 } // namespace sim

@@ -180,11 +180,11 @@ namespace {
 
 // A failed fetch leaves no response worth listing; a failed send still shows what was sent.
 void record_wire(SimDevice& device, bool set, bool ok, const std::uint8_t* report,
-                 std::size_t length, std::uint64_t now_ms) {
+                 std::size_t length, std::uint64_t now) {
     if (!device.record_wire) {
         return;
     }
-    WireRecord record{now_ms, set, ok, {}};
+    WireRecord record{now, set, ok, {}};
     if (report != nullptr && (set || ok)) {
         record.bytes.assign(report, report + length);
     }
@@ -192,7 +192,7 @@ void record_wire(SimDevice& device, bool set, bool ok, const std::uint8_t* repor
 }
 
 bool set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,
-                 std::size_t length, std::uint64_t now_ms) {
+                 std::size_t length, std::uint64_t now) {
     ++device.hid.set_feature_calls;
     keep_raw(device, report, length);
     if (device_count_call(device) || device.unplugged) {
@@ -225,7 +225,7 @@ bool set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* 
         return verdict == HostileVerdict::Drop || fail_set(device);
     }
     PendingRead& pending = pending_of(device, collection);
-    if (!controller_deliver(device.controller, request, now_ms)) {
+    if (!controller_deliver(device.controller, request, now)) {
         pending.present = false; // out of the protocol's order: refused, nothing to fetch
         return fail_set(device);
     }
@@ -235,7 +235,7 @@ bool set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* 
 }
 
 bool get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
-                 std::size_t length, std::uint64_t now_ms) {
+                 std::size_t length, std::uint64_t now) {
     ++device.hid.get_feature_calls;
     if (device_count_call(device) || device.unplugged) {
         return fail_get(device);
@@ -252,7 +252,7 @@ bool get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report
     if (rule != nullptr && rule->effect == FaultEffect::FailGet) {
         return fail_get(device);
     }
-    controller_answer(device.controller, pending.request, report, length, now_ms);
+    controller_answer(device.controller, pending.request, report, length, now);
     pending.present = false;
     if (rule != nullptr) {
         apply_answer_fault(*rule, report, length);
@@ -267,16 +267,16 @@ bool get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report
 } // namespace
 
 bool device_set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,
-                        std::size_t length, std::uint64_t now_ms) {
-    const bool ok = set_feature(device, collection, report, length, now_ms);
-    record_wire(device, true, ok, report, length, now_ms);
+                        std::size_t length, std::uint64_t now) {
+    const bool ok = set_feature(device, collection, report, length, now);
+    record_wire(device, true, ok, report, length, now);
     return ok;
 }
 
 bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
-                        std::size_t length, std::uint64_t now_ms) {
-    const bool ok = get_feature(device, collection, report, length, now_ms);
-    record_wire(device, false, ok, report, length, now_ms);
+                        std::size_t length, std::uint64_t now) {
+    const bool ok = get_feature(device, collection, report, length, now);
+    record_wire(device, false, ok, report, length, now);
     return ok;
 }
 
@@ -309,14 +309,14 @@ const char* main_memory_state(const Controller& controller,
 } // namespace
 
 std::string device_state_line(std::size_t index, const SimDevice& device,
-                              const std::vector<std::uint8_t>* image_main, std::uint64_t now_ms,
+                              const std::vector<std::uint8_t>* image_main, std::uint64_t now,
                               std::size_t handles) {
     const Controller& controller = device.controller;
     const bool access = controller_group_value(controller, kEnableRegister) == kRegisterOn;
     char line[kStateLineCapacity];
     std::snprintf(line, sizeof(line), "state %zu main=%s mode=0x%02x access=%s handles=%zu", index,
                   main_memory_state(controller, image_main),
-                  static_cast<unsigned>(controller_peek(controller, kModeStatusAddress, now_ms)),
+                  static_cast<unsigned>(controller_peek(controller, kModeStatusAddress, now)),
                   access ? "on" : "off", handles);
     return line;
 }

@@ -86,9 +86,9 @@ constexpr std::size_t kRawRequestHistory = 64;
 // One feature-report call on the device, as the wire trace lists it: the request as sent
 // (HidD_SetFeature) or the response as fetched (HidD_GetFeature), at the virtual time of the call.
 struct WireRecord {
-    std::uint64_t time_ms = 0;
-    bool set = true; // HidD_SetFeature, else HidD_GetFeature
-    bool ok = true;  // the call succeeded
+    std::uint64_t time = 0; // in 100 ns units (kTimeUnitsPerMs)
+    bool set = true;        // HidD_SetFeature, else HidD_GetFeature
+    bool ok = true;         // the call succeeded
     std::vector<std::uint8_t> bytes;
 };
 
@@ -156,10 +156,10 @@ bool device_count_call(SimDevice& device);
 
 // One feature report sent to a collection (HidD_SetFeature). False when the call fails.
 bool device_set_feature(SimDevice& device, std::size_t collection, const std::uint8_t* report,
-                        std::size_t length, std::uint64_t now_ms);
+                        std::size_t length, std::uint64_t now);
 // One feature report fetched from a collection (HidD_GetFeature). False when the call fails.
 bool device_get_feature(SimDevice& device, std::size_t collection, std::uint8_t* report,
-                        std::size_t length, std::uint64_t now_ms);
+                        std::size_t length, std::uint64_t now);
 
 // The raw bytes of the last `count` requests sent to the device (refused ones included), oldest
 // first; fewer when fewer were kept.
@@ -170,10 +170,10 @@ std::vector<std::vector<std::uint8_t>> device_last_requests(const SimDevice& dev
 //   state N main=image|blank|other mode=0xNN access=on|off handles=N
 // N is the device's place in enumeration order (from 0); main=image when main memory equals
 // `image_main` (the folder image's main section; null when there is none), blank when it is all
-// 0xFF; mode the value the mode status register reads at `now_ms`; access on when the enable
+// 0xFF; mode the value the mode status register reads at `now`; access on when the enable
 // register 0xFF8004..7 holds 1; handles those the caller counts open on the device.
 std::string device_state_line(std::size_t index, const SimDevice& device,
-                              const std::vector<std::uint8_t>* image_main, std::uint64_t now_ms,
+                              const std::vector<std::uint8_t>* image_main, std::uint64_t now,
                               std::size_t handles);
 
 } // namespace sim

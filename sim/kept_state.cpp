@@ -108,7 +108,7 @@ void carry_over_controller(const Controller& kept, Controller& into) {
     into.main_memory = kept.main_memory;
     into.update_mode = kept.update_mode;
     // A new run starts on a settled controller: the last mode change is long past.
-    into.mode_applied_ms.reset();
+    into.mode_applied.reset();
     into.busy_polls_left = 0;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -22,22 +23,16 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kTopLevelKeys = {"time",
-                                             "power",
-                                             "answers",
-                                             "dialog",
-                                             "dialog_messages",
-                                             "window_station",
-                                             "session_end",
-                                             "updater_lock",
-                                             "registry",
-                                             "devices",
-                                             "mouse_devices",
-                                             "account",
-                                             "session_id",
-                                             "private_namespaces",
-                                             "redirection_trust",
-                                             "settings_writer"};
+const std::set<std::string> kTopLevelKeys = {
+    "time",        "power",        "answers",  "dialog",  "dialog_messages", "window_station",
+    "session_end", "updater_lock", "registry", "devices", "mouse_devices",   "clock",
+    "account",     "session_id",   "private_namespaces", "redirection_trust", "settings_writer"};
+
+constexpr double kMaxTickMs = 1000.0;
+// The updater's pause after each write without a Setting.ini, and the protocol's after a mode
+// change: what the controllers need.
+constexpr std::uint32_t kDefaultWaitMs = 2;
+constexpr std::uint64_t kModeChangePauseMs = 1000;
 
 bool refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& where, std::string& error) {
@@ -313,11 +308,94 @@ bool read_registry(const json& value, SimulatedPc& machine, std::string& error) 
     return true;
 }
 
-bool has_bin_extension(const std::filesystem::path& name) {
-    std::string extension = name.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
+// A number of milliseconds above 0 and up to `limit`, fractions allowed, in time units.
+bool read_clock_ms(const json& value, double limit, std::uint64_t& time) {
+    if (!value.is_number() || value.get<double>() <= 0 || value.get<double>() > limit) {
+        return false;
+    }
+    time = static_cast<std::uint64_t>(
+        std::llround(value.get<double>() * static_cast<double>(kTimeUnitsPerMs)));
+    return time > 0;
+}
+
+// "clock": {"tick_ms": 15.625, "first_tick_ms": 0.5, "high_resolution_timers": true | false}.
+bool read_clock(const json& value, SimulatedPc& machine, std::string& error) {
+    error = "\"clock\" must be {\"tick_ms\": N, \"first_tick_ms\": N, \"high_resolution_timers\": "
+            "true | false}, 0 < tick_ms <= 1000 and 0 < first_tick_ms <= tick_ms";
+    if (!value.is_object() ||
+        !refuse_unknown(value, {"tick_ms", "first_tick_ms", "high_resolution_timers"}, "clock",
+                        error)) {
+        return false;
+    }
+    WindowsClock clock;
+    if (value.contains("tick_ms") && !read_clock_ms(value["tick_ms"], kMaxTickMs, clock.tick)) {
+        return false;
+    }
+    clock.first_tick = clock.tick;
+    const double tick_ms = static_cast<double>(clock.tick) / static_cast<double>(kTimeUnitsPerMs);
+    if (value.contains("first_tick_ms") &&
+        !read_clock_ms(value["first_tick_ms"], tick_ms, clock.first_tick)) {
+        return false;
+    }
+    if (value.contains("high_resolution_timers")) {
+        if (!value["high_resolution_timers"].is_boolean()) {
+            return false;
+        }
+        clock.high_resolution_timers = value["high_resolution_timers"].get<bool>();
+    }
+    machine.clock = clock;
+    error.clear();
+    return true;
+}
+
+std::string lower_case(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".bin";
+    return text;
+}
+
+bool has_bin_extension(const std::filesystem::path& name) {
+    return lower_case(name.extension().string()) == ".bin";
+}
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    return first == std::string::npos
+               ? ""
+               : text.substr(first, text.find_last_not_of(" \t\r") + 1 - first);
+}
+
+// WAIT of the [Setting] section: its leading digits, as the updater reads it; 0 (no need the
+// controller could hold the updater to) when it has none, 2 when there is no such key.
+std::uint32_t wait_in(std::istream& settings) {
+    bool in_section = false;
+    std::string line;
+    while (std::getline(settings, line)) {
+        const std::string text = trimmed(line);
+        const auto equals = text.find('=');
+        if (text.starts_with('[')) {
+            in_section = lower_case(text) == "[setting]";
+        } else if (in_section && equals != std::string::npos &&
+                   lower_case(trimmed(text.substr(0, equals))) == "wait") {
+            const std::string number = trimmed(text.substr(equals + 1));
+            std::uint32_t wait = 0;
+            std::from_chars(number.data(), number.data() + number.size(), wait);
+            return wait;
+        }
+    }
+    return kDefaultWaitMs;
+}
+
+// The pause the updater keeps after each write: WAIT of the folder's Setting.ini (any case).
+std::uint32_t folder_wait_ms() {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(".", ignored)) {
+        if (lower_case(entry.path().filename().string()) == "setting.ini") {
+            std::ifstream settings(entry.path());
+            return wait_in(settings);
+        }
+    }
+    return kDefaultWaitMs;
 }
 
 } // namespace
@@ -407,8 +485,20 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
                    machine.redirection_trust_supported, error)) {
         return false;
     }
+    if (scenario.contains("clock") && !read_clock(scenario["clock"], machine, error)) {
+        return false;
+    }
     const std::unique_ptr<ImageFile> image = folder_image();
-    return load_device_scenario(scenario, image.get(), machine, error);
+    if (!load_device_scenario(scenario, image.get(), machine, error)) {
+        return false;
+    }
+    // The controllers need the pauses that the folder's settings and the protocol give the updater.
+    const std::uint32_t wait_ms = folder_wait_ms();
+    for (SimDevice& device : machine.devices) {
+        device.controller.write_pause_ms = wait_ms;
+        device.controller.mode_pause_ms = kModeChangePauseMs;
+    }
+    return true;
 }
 
 bool load_scenario_file(const std::string& path, SimulatedPc& machine, std::string& error) {

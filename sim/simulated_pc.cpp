@@ -29,8 +29,12 @@ void record_event(const std::string& line) {
     }
 }
 
+std::uint64_t now() {
+    return pc().virtual_time;
+}
+
 std::uint64_t now_ms() {
-    return pc().virtual_ms;
+    return pc().virtual_time / kTimeUnitsPerMs;
 }
 
 std::wstring registry_key_path(std::wstring key) {
@@ -54,7 +58,7 @@ void record_guard_event(const std::string& what) {
     for (const SimDevice& device : machine.devices) {
         requests += device.request_log.size();
     }
-    machine.guard_events.push_back({what, machine.virtual_ms, requests});
+    machine.guard_events.push_back({what, now_ms(), requests});
 }
 
 } // namespace sim

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/hid_device.h"
+#include "sim/windows_clock.h"
 #include "ui/resource_ids.h"
 
 namespace sim {
@@ -151,11 +152,15 @@ struct LocalTime {
 };
 
 struct SimulatedPc {
-    // Clock: local time at start plus the virtual milliseconds that Sleep has added.
+    // Clock: local time at start plus the virtual time that the program's waits let pass, in units
+    // of 100 ns (kTimeUnitsPerMs).
     LocalTime start_time;
-    std::uint64_t virtual_ms = 0;
+    std::uint64_t virtual_time = 0;
     std::uint64_t sleep_calls = 0;
     bool real_time = false; // Sleep also really sleeps
+    // When the program's waits end: exactly when due, unless the scenario gives a Windows clock
+    // with a tick; and the timer resolution the program asked for.
+    WindowsClock clock;
 
     // Power source.
     bool power_call_fails = false;
@@ -228,7 +233,9 @@ void reset_pc();
 // Appends one line to the transcript and hands it to on_event.
 void record_event(const std::string& line);
 
-// Milliseconds since the simulated PC started, as the virtual clock counts them.
+// Virtual time since the simulated PC started, in units of 100 ns (kTimeUnitsPerMs).
+std::uint64_t now();
+// The same in whole milliseconds.
 std::uint64_t now_ms();
 
 // A value under HKEY_LOCAL_MACHINE, or null when the key or the value is missing.

@@ -1,7 +1,6 @@
-// The pause of the flash that answers messages: at least as long as asked, measured with the
-// performance counter (the tick count is too coarse for 2 ms pauses), dispatching messages as they
-// arrive instead of sleeping through them. The requests on the wire and their timing are those of
-// a plain sleep.
+// The wait of the flash's pauses that answers messages: on the pause's timer and the thread's
+// input at once, dispatching messages as they arrive instead of sleeping through them. The
+// requests on the wire and their timing are those of the plain wait.
 #include "ui/message_pump.h"
 
 #include "device/pause.h"
@@ -9,8 +8,6 @@
 namespace norvane {
 
 namespace {
-
-constexpr LONGLONG kMsPerSecond = 1000;
 
 // Dispatches every message waiting for this thread; the dialog's own keyboard handling (Escape,
 // Tab) goes through IsDialogMessageW as in the modal loop.
@@ -30,43 +27,24 @@ void pump_messages() {
     }
 }
 
-LONGLONG counter_now() {
-    LARGE_INTEGER now{};
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-void pause_answering_messages(DWORD milliseconds) {
+// One wait of a pause: until the timer fires, the time-out ends or a message arrives; then
+// whatever is waiting is dispatched. A time-out of 0 (a pause of 0) only dispatches.
+void wait_answering_messages(HANDLE timer, DWORD timeout_ms) {
+    if (timeout_ms > 0) {
+        MsgWaitForMultipleObjects(timer != nullptr ? 1 : 0, &timer, FALSE, timeout_ms, QS_ALLINPUT);
+    }
     pump_messages();
-    if (milliseconds == 0) {
-        return;
-    }
-    LARGE_INTEGER frequency{};
-    QueryPerformanceFrequency(&frequency);
-    const LONGLONG wanted = static_cast<LONGLONG>(milliseconds) * frequency.QuadPart;
-    const LONGLONG start = counter_now();
-    for (;;) {
-        const LONGLONG elapsed = (counter_now() - start) * kMsPerSecond;
-        if (elapsed >= wanted) {
-            return;
-        }
-        // Round the rest up to whole milliseconds, so the wait never ends early.
-        const auto rest =
-            static_cast<DWORD>((wanted - elapsed + frequency.QuadPart - 1) / frequency.QuadPart);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, rest, QS_ALLINPUT);
-        pump_messages();
-    }
 }
 
 } // namespace
 
 void _begin_answering_messages(HWND dialog) {
     g_message_pump = MessagePumpState{dialog, false, 0};
-    _set_pause_function(pause_answering_messages);
+    _set_wait_function(wait_answering_messages);
 }
 
 void _end_answering_messages() {
-    _set_pause_function(nullptr);
+    _set_wait_function(nullptr);
     if (g_message_pump.quit_kept) {
         g_message_pump.quit_kept = false;
         PostQuitMessage(g_message_pump.quit_code);

@@ -245,10 +245,12 @@ bool _update_firmware(ProgressSink step, ProgressSink done) {
     std::memset(g_write_buffer, 0, sizeof(g_write_buffer));
     std::memset(g_read_buffer, 0, sizeof(g_read_buffer));
     g_flash_guard.hold();
+    _begin_exact_pauses();
     _bind_channels();
     bool unverified = false;
     const bool success = run_steps(step, unverified);
     _close_channels();
+    _end_exact_pauses();
     if (success) {
         _step_progress(done); // the whole sequence shown as done before its result
         _log_message(kLogSuccess);

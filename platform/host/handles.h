@@ -1,9 +1,11 @@
 // The host stand-in's handle table. Every object the product can hold (file, device interface,
-// directory search, device information list, preparsed data, local allocation, icon) is
+// directory search, device information list, preparsed data, local allocation, icon, timer) is
 // registered here, so that a test can see exactly what a run left open.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +24,8 @@ enum class HandleKind {
     RegistryKey,
     Icon,
     Boundary,
-    Namespace
+    Namespace,
+    Timer
 };
 
 struct HandleEntry {
@@ -42,8 +45,11 @@ struct HandleEntry {
     WORD resource = 0;               // Icon: the icon group it was loaded from
     int width = 0;                   // Icon: the image's size in pixels
     int height = 0;
-    sim::DeviceInfoList device_list; // DeviceList: the snapshot
-    int requests_set = 0;            // PowerRequest: set and not yet cleared
+    sim::DeviceInfoList device_list;       // DeviceList: the snapshot
+    int requests_set = 0;                  // PowerRequest: set and not yet cleared
+    bool high_resolution = false;          // Timer: made with CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+    bool manual_reset = false;             // Timer: stays signalled until set again
+    std::optional<std::uint64_t> fires_at; // Timer: when it fires (virtual time), while set
 };
 
 // Registers a new object and returns its handle (never null or INVALID_HANDLE_VALUE).

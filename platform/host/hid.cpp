@@ -94,9 +94,9 @@ extern "C" NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS ca
 }
 
 extern "C" BOOLEAN HidD_SetFeature(HANDLE device, PVOID buffer, ULONG length) {
-    return finish(sim::hid_set_feature(device_handle(device), buffer, length, sim::now_ms()));
+    return finish(sim::hid_set_feature(device_handle(device), buffer, length, sim::now()));
 }
 
 extern "C" BOOLEAN HidD_GetFeature(HANDLE device, PVOID buffer, ULONG length) {
-    return finish(sim::hid_get_feature(device_handle(device), buffer, length, sim::now_ms()));
+    return finish(sim::hid_get_feature(device_handle(device), buffer, length, sim::now()));
 }

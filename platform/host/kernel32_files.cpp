@@ -657,7 +657,8 @@ BOOL CloseHandle(HANDLE handle) {
     const HandleEntry* entry = host_handle_find(handle);
     if (entry == nullptr ||
         (entry->kind != HandleKind::File && entry->kind != HandleKind::Device &&
-         entry->kind != HandleKind::Mutex && entry->kind != HandleKind::PowerRequest)) {
+         entry->kind != HandleKind::Mutex && entry->kind != HandleKind::PowerRequest &&
+         entry->kind != HandleKind::Timer)) {
         return fail(ERROR_INVALID_HANDLE);
     }
     host_close_kernel_object(*entry);

@@ -2,13 +2,13 @@
 // namespaces, shared with the other processes of the simulated PC (another updater may hold one,
 // or have left it abandoned; a standard user may squat on a name), power requests, the process's
 // session and mitigation policies, the functions a program looks up at run time, and the end of
-// the process.
+// the process (which also ends its timer resolution requests).
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 
-#include <cstring>
-
+#include "host/clock.h"
 #include "host/handles.h"
 #include "host/process.h"
 #include "sim/simulated_pc.h"
@@ -194,6 +194,7 @@ void host_end_process() {
                   [](const auto& item) { return !item.second.held_elsewhere; });
     machine.power_requests_set = 0;
     machine.shutdown_blocks = 0;
+    machine.clock.raised_periods_ms.clear();
     sim::record_guard_event("process ended");
 }
 
@@ -371,8 +372,11 @@ BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, 
     return TRUE;
 }
 
-// Mutexes only, and without waiting: the program asks whether it can have one now.
+// Mutexes without waiting (the program asks whether it can have one now), and timers.
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    if (host_handle_get(object, HandleKind::Timer) != nullptr) {
+        return host_wait_for_timer(object, milliseconds);
+    }
     sim::NamedMutex* mutex = mutex_of(object);
     if (mutex == nullptr || milliseconds != 0) {
         SetLastError(ERROR_INVALID_HANDLE);

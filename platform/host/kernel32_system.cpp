@@ -3,10 +3,12 @@
 #include <ctime>
 #include <thread>
 
+#include "host/clock.h"
 #include "host/wide_path.h"
 #include "host/win32_host.h"
 #include "sim/simulated_pc.h"
 #include "sim/transcript_text.h"
+#include "sim/windows_clock.h"
 
 namespace {
 
@@ -15,7 +17,7 @@ constexpr int kMsPerSecond = 1000;
 constexpr BYTE kBatteryUnknown = 255;
 constexpr DWORD kLifeUnknown = 0xFFFFFFFF;
 // The performance counter runs at 10 MHz, as on current Windows, over the virtual clock.
-constexpr LONGLONG kCounterTicksPerMs = 10000;
+constexpr auto kCounterTicksPerMs = static_cast<LONGLONG>(sim::kTimeUnitsPerMs);
 
 // The start time plus the virtual milliseconds elapsed, on the calendar.
 SYSTEMTIME local_time_now() {
@@ -28,7 +30,7 @@ SYSTEMTIME local_time_now() {
     start.tm_min = machine.start_time.minute;
     start.tm_sec = machine.start_time.second;
     const std::time_t seconds =
-        timegm(&start) + static_cast<std::time_t>(machine.virtual_ms / kMsPerSecond);
+        timegm(&start) + static_cast<std::time_t>(sim::now_ms() / kMsPerSecond);
     std::tm now{};
     gmtime_r(&seconds, &now);
     SYSTEMTIME time{};
@@ -39,16 +41,17 @@ SYSTEMTIME local_time_now() {
     time.wHour = static_cast<WORD>(now.tm_hour);
     time.wMinute = static_cast<WORD>(now.tm_min);
     time.wSecond = static_cast<WORD>(now.tm_sec);
-    time.wMilliseconds = static_cast<WORD>(machine.virtual_ms % kMsPerSecond);
+    time.wMilliseconds = static_cast<WORD>(sim::now_ms() % kMsPerSecond);
     return time;
 }
 
 // Really sleeps for a pause. The overshoot of each sleep is carried over and taken off the next
 // one, so a run of many short pauses sleeps their sum, not their sum plus every overshoot.
-void real_sleep(DWORD milliseconds) {
+void real_sleep(std::uint64_t time_units) {
+    constexpr std::uint64_t kNsPerTimeUnit = 100;
     static std::chrono::nanoseconds overslept{0};
     const auto start = std::chrono::steady_clock::now();
-    const auto wanted = std::chrono::nanoseconds(std::chrono::milliseconds(milliseconds));
+    const auto wanted = std::chrono::nanoseconds(time_units * kNsPerTimeUnit);
     if (wanted > overslept) {
         std::this_thread::sleep_until(start + (wanted - overslept));
     }
@@ -57,22 +60,32 @@ void real_sleep(DWORD milliseconds) {
 
 } // namespace
 
+void host_pass_time_to(std::uint64_t time) {
+    sim::SimulatedPc& machine = sim::pc();
+    if (time <= machine.virtual_time) {
+        return;
+    }
+    const std::uint64_t passing = time - machine.virtual_time;
+    machine.virtual_time = time;
+    if (machine.real_time) {
+        real_sleep(passing);
+    }
+}
+
 extern "C" {
 
+// Ends as the clock ends a time-out: on an exact clock when it is due.
 void Sleep(DWORD milliseconds) {
-    sim::SimulatedPc& machine = sim::pc();
-    machine.virtual_ms += milliseconds;
-    ++machine.sleep_calls;
-    if (machine.real_time) {
-        real_sleep(milliseconds);
-    }
+    ++sim::pc().sleep_calls;
+    host_pass_time_to(
+        sim::timeout_end(sim::pc().clock, sim::now(), milliseconds * sim::kTimeUnitsPerMs));
 }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
     if (count == nullptr) {
         return FALSE;
     }
-    count->QuadPart = static_cast<LONGLONG>(sim::pc().virtual_ms) * kCounterTicksPerMs;
+    count->QuadPart = static_cast<LONGLONG>(sim::now()); // one count per 100 ns time unit
     return TRUE;
 }
 

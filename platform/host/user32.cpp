@@ -6,14 +6,16 @@
 // the program looks at its messages.
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "host/process.h"
+#include "host/clock.h"
 #include "host/handles.h"
+#include "host/process.h"
 #include "host/win32_host.h"
 #include "sim/simulated_pc.h"
 #include "sim/transcript_text.h"
@@ -256,7 +258,7 @@ bool session_end_due(const sim::SessionEnd& end, const std::string* box_text) {
     if (!end.in_box.empty()) {
         return box_text != nullptr && *box_text == end.in_box;
     }
-    return end.at_ms <= sim::pc().virtual_ms;
+    return end.at_ms <= sim::now_ms();
 }
 
 // A session end that is due (`box_text`: the box being shown, if any): every top-level window is
@@ -315,11 +317,11 @@ std::optional<std::uint64_t> next_due_time(std::uint64_t time) {
 void dispatch_scripted(std::size_t index) {
     sim::SimulatedPc& machine = sim::pc();
     sim::ScriptedMessage& scripted = machine.dialog_messages[index];
-    scripted.dispatched_ms = machine.virtual_ms;
+    scripted.dispatched_ms = sim::now_ms();
     scripted.close_box_enabled_then = machine.close_box_enabled;
     const MessageShape shape = shape_of(scripted.kind);
     sim::record_event(std::string("message ") + shape.name + " after " +
-                      std::to_string(machine.virtual_ms - scripted.at_ms) + " ms");
+                      std::to_string(sim::now_ms() - scripted.at_ms) + " ms");
     deliver(shape.message, shape.wparam);
 }
 
@@ -339,7 +341,8 @@ void run_dialog_script() {
             break;
         }
         if (!scripted.dispatched_ms.has_value()) {
-            sim::pc().virtual_ms = std::max(sim::pc().virtual_ms, scripted.at_ms);
+            sim::pc().virtual_time =
+                std::max(sim::pc().virtual_time, scripted.at_ms * sim::kTimeUnitsPerMs);
             dispatch_scripted(
                 static_cast<std::size_t>(&scripted - sim::pc().dialog_messages.data()));
         }
@@ -468,11 +471,11 @@ void PostQuitMessage([[maybe_unused]] int exit_code) {
 BOOL PeekMessageW(MSG* message, [[maybe_unused]] HWND window, [[maybe_unused]] UINT first,
                   [[maybe_unused]] UINT last, [[maybe_unused]] UINT remove) {
     deliver_session_end();
-    g_last_peek_ms = sim::pc().virtual_ms;
+    g_last_peek_ms = sim::now_ms();
     if (message == nullptr || !g_dialog.alive || g_dialog.quit) {
         return FALSE;
     }
-    const std::optional<std::size_t> due = next_message_due(sim::pc().virtual_ms);
+    const std::optional<std::size_t> due = next_message_due(sim::now_ms());
     if (!due.has_value()) {
         return FALSE;
     }
@@ -483,10 +486,10 @@ BOOL PeekMessageW(MSG* message, [[maybe_unused]] HWND window, [[maybe_unused]] U
     message->wParam = shape.wparam;
     if (shape.message == WM_QUIT) {
         sim::ScriptedMessage& scripted = sim::pc().dialog_messages[*due];
-        scripted.dispatched_ms = sim::pc().virtual_ms;
+        scripted.dispatched_ms = sim::now_ms();
         scripted.close_box_enabled_then = sim::pc().close_box_enabled;
         sim::record_event("message WM_QUIT after " +
-                          std::to_string(sim::pc().virtual_ms - scripted.at_ms) + " ms");
+                          std::to_string(sim::now_ms() - scripted.at_ms) + " ms");
         return TRUE;
     }
     g_taken_message = due;
@@ -519,21 +522,23 @@ LRESULT DispatchMessageW(const MSG* message) {
     return 0;
 }
 
-// Waits on the virtual clock until a scripted message or a session end is due, or the time is up.
-DWORD MsgWaitForMultipleObjects([[maybe_unused]] DWORD count,
-                                [[maybe_unused]] const HANDLE* handles,
-                                [[maybe_unused]] BOOL wait_all, DWORD milliseconds,
-                                [[maybe_unused]] DWORD wake_mask) {
-    const std::uint64_t now = sim::pc().virtual_ms;
-    const std::optional<std::uint64_t> due = next_due_time(now + milliseconds);
+// Waits on the virtual clock until the timer (the one handle it takes) fires, a scripted message or
+// a session end is due, or the time-out ends as the clock ends it.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, [[maybe_unused]] BOOL wait_all,
+                                DWORD milliseconds, [[maybe_unused]] DWORD wake_mask) {
+    HANDLE timer = count > 0 ? handles[0] : nullptr;
+    const std::optional<std::uint64_t> end = host_wait_end(timer, milliseconds);
+    const std::uint64_t last_ms =
+        end.has_value() ? *end / sim::kTimeUnitsPerMs : std::numeric_limits<std::uint64_t>::max();
+    const std::optional<std::uint64_t> due = next_due_time(last_ms);
     if (due.has_value()) {
-        if (*due > now) {
-            Sleep(static_cast<DWORD>(*due - now));
-        }
-        return WAIT_OBJECT_0;
+        host_pass_time_to(*due * sim::kTimeUnitsPerMs);
+        return WAIT_OBJECT_0 + count; // input
     }
-    Sleep(milliseconds);
-    return WAIT_TIMEOUT;
+    if (!end.has_value()) {
+        host_wait_for_ever();
+    }
+    return host_end_wait(timer, *end);
 }
 
 HMENU GetSystemMenu(HWND window, [[maybe_unused]] BOOL revert) {

@@ -217,6 +217,30 @@ struct REASON_CONTEXT {
 };
 using PREASON_CONTEXT = REASON_CONTEXT*;
 
+// Waitable timers.
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD CREATE_WAITABLE_TIMER_MANUAL_RESET = 0x00000001;
+constexpr DWORD CREATE_WAITABLE_TIMER_HIGH_RESOLUTION = 0x00000002;
+constexpr DWORD TIMER_MODIFY_STATE = 0x0002;
+using PTIMERAPCROUTINE = void (*)(LPVOID argument, DWORD timer_low, DWORD timer_high);
+
+// Process information: power throttling.
+enum PROCESS_INFORMATION_CLASS {
+    ProcessMemoryPriority,
+    ProcessMemoryExhaustionInfo,
+    ProcessAppMemoryInfo,
+    ProcessInPrivateInfo,
+    ProcessPowerThrottling
+};
+constexpr ULONG PROCESS_POWER_THROTTLING_CURRENT_VERSION = 1;
+constexpr ULONG PROCESS_POWER_THROTTLING_EXECUTION_SPEED = 0x1;
+constexpr ULONG PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION = 0x4;
+struct PROCESS_POWER_THROTTLING_STATE {
+    ULONG Version;
+    ULONG ControlMask;
+    ULONG StateMask;
+};
+
 extern "C" {
 void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);
@@ -264,6 +288,24 @@ void DeleteBoundaryDescriptor(HANDLE boundary);
 HANDLE CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES security, LPVOID boundary, LPCWSTR alias);
 HANDLE OpenPrivateNamespaceW(LPVOID boundary, LPCWSTR alias);
 BOOLEAN ClosePrivateNamespace(HANDLE space, ULONG flags);
+HANDLE CreateWaitableTimerExW(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags,
+                              DWORD access);
+BOOL SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* due_time, LONG period,
+                      PTIMERAPCROUTINE routine, LPVOID argument, BOOL resume);
+HANDLE GetCurrentProcess();
+BOOL SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS information_class,
+                           LPVOID information, DWORD size);
+}
+
+// ---- winmm -------------------------------------------------------------------------------------
+
+using MMRESULT = UINT;
+constexpr MMRESULT TIMERR_NOERROR = 0;
+constexpr MMRESULT TIMERR_NOCANDO = 97;
+
+extern "C" {
+MMRESULT timeBeginPeriod(UINT period);
+MMRESULT timeEndPeriod(UINT period);
 }
 
 // ---- advapi32 ----------------------------------------------------------------------------------

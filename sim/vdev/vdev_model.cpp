@@ -21,8 +21,10 @@ namespace {
 
 constexpr DWORD kMaxStampBytes = 64;
 constexpr std::uint64_t kMillisecondsPerSecond = 1000;
-// Sleep may end up to one timer tick before the time asked for; the settle time is shortened by
-// that much so that a program that waits exactly the settle time sees the new mode.
+// Sleep may end up to one timer tick before the time asked for; the settle time and the pause the
+// controller needs after a mode change are shortened by that much, so that a program that waits
+// exactly that long is taken. The real clock does not judge the pauses between writes: the time a
+// request takes through Wine's HID stack is part of it.
 constexpr std::uint64_t kSleepSlackMs = 16;
 constexpr std::size_t kHexPerByte = 3; // " XX"
 
@@ -91,12 +93,14 @@ void write_all(HANDLE file, const std::string& text) {
     }
 }
 
-std::uint64_t now_ms(const Model& model) {
-    LARGE_INTEGER now{};
-    QueryPerformanceCounter(&now);
-    const auto ticks = static_cast<std::uint64_t>(now.QuadPart - model.clock_start.QuadPart);
-    return ticks * kMillisecondsPerSecond /
-           static_cast<std::uint64_t>(model.clock_frequency.QuadPart);
+// The real clock since the model started, in the model's units of 100 ns.
+std::uint64_t now(const Model& model) {
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    const auto ticks = static_cast<std::uint64_t>(counter.QuadPart - model.clock_start.QuadPart);
+    const auto frequency = static_cast<std::uint64_t>(model.clock_frequency.QuadPart);
+    const std::uint64_t units_per_second = kMillisecondsPerSecond * sim::kTimeUnitsPerMs;
+    return ticks / frequency * units_per_second + ticks % frequency * units_per_second / frequency;
 }
 
 // The main section of the single image the folder holds, as the scenario defaults see it.
@@ -133,8 +137,11 @@ bool load_scenario(Model& model) {
         return false;
     }
     for (sim::SimDevice& device : machine.devices) {
-        std::uint64_t& settle = device.controller.mode_settle_ms;
-        settle = settle > kSleepSlackMs ? settle - kSleepSlackMs : 0;
+        for (std::uint64_t* pause :
+             {&device.controller.mode_settle_ms, &device.controller.mode_pause_ms}) {
+            *pause = *pause > kSleepSlackMs ? *pause - kSleepSlackMs : 0;
+        }
+        device.controller.write_pause_ms = 0;
     }
     model.machine = std::move(machine);
     model.removal_started.assign(model.machine.devices.size(), false);
@@ -143,7 +150,7 @@ bool load_scenario(Model& model) {
 
 std::string state_text(const Model& model) {
     std::string text;
-    const std::uint64_t now = now_ms(model);
+    const std::uint64_t time = now(model);
     for (std::size_t i = 0; i < model.machine.devices.size(); ++i) {
         const sim::Controller& controller = model.machine.devices[i].controller;
         const std::vector<std::uint8_t>& main = controller.main_memory;
@@ -159,7 +166,7 @@ std::string state_text(const Model& model) {
         // Handles are kept by the class driver above this one; none is seen down here.
         char line[128];
         std::snprintf(line, sizeof(line), "state %zu main=%s mode=0x%02X access=%s handles=0\n", i,
-                      content, sim::controller_peek(controller, sim::kModeStatusAddress, now),
+                      content, sim::controller_peek(controller, sim::kModeStatusAddress, time),
                       access ? "on" : "off");
         text += line;
     }
@@ -328,8 +335,8 @@ extern "C" int vdev_model_set_feature(unsigned device, unsigned collection,
     }
     const std::vector<std::uint8_t> frame =
         framed(simulated->collections[collection], report, length);
-    const bool ok = sim::device_set_feature(*simulated, collection, frame.data(), frame.size(),
-                                            now_ms(*g_model));
+    const bool ok =
+        sim::device_set_feature(*simulated, collection, frame.data(), frame.size(), now(*g_model));
     append_transcript(*g_model, "SET", device, frame.data(), frame.size(), ok);
     write_state(*g_model);
     start_removal(*g_model, device);
@@ -344,8 +351,8 @@ extern "C" int vdev_model_get_feature(unsigned device, unsigned collection, unsi
         return VDEV_CALL_GONE;
     }
     std::vector<std::uint8_t> frame = framed(simulated->collections[collection], report, length);
-    const bool ok = sim::device_get_feature(*simulated, collection, frame.data(), frame.size(),
-                                            now_ms(*g_model));
+    const bool ok =
+        sim::device_get_feature(*simulated, collection, frame.data(), frame.size(), now(*g_model));
     const std::size_t skipped = frame.size() - length;
     if (ok) {
         std::memcpy(report, frame.data() + skipped, length);

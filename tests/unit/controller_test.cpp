@@ -54,24 +54,29 @@ SimDevice make_device() {
 // A device and its virtual clock, with the register and block operations an updater performs.
 struct Rig {
     SimDevice device = make_device();
-    std::uint64_t now = 0;
+    std::uint64_t now = 0;   // milliseconds
     std::uint64_t pause = 0; // after each delivered register write, as the updater's WAIT
+    std::uint64_t early = 0; // time units before `now` at which the next request arrives
+
+    std::uint64_t time() const {
+        return now * kTimeUnitsPerMs - early;
+    }
 
     bool write(std::uint32_t address, std::uint8_t value) {
         Bytes r = make_request(kControlId, kCommandWriteRegister, address, {value}, kControlLength);
-        const bool sent = device_set_feature(device, kControl, r.data(), r.size(), now);
+        const bool sent = device_set_feature(device, kControl, r.data(), r.size(), time());
         now += sent ? pause : 0;
         return sent;
     }
     // Sends a report on the control collection as it is.
     bool send(const Bytes& report) {
-        return device_set_feature(device, kControl, report.data(), report.size(), now);
+        return device_set_feature(device, kControl, report.data(), report.size(), time());
     }
     // Fetches an answer of `length` bytes under report ID `id` from the control collection.
     bool fetch(Bytes& response, std::size_t length = kControlLength, std::uint8_t id = kControlId) {
         response.assign(length, 0);
         response[0] = id;
-        return device_get_feature(device, kControl, response.data(), response.size(), now);
+        return device_get_feature(device, kControl, response.data(), response.size(), time());
     }
     // Sends a read request and fetches its answer; false when either call fails.
     bool read(std::uint32_t address, Bytes& response) {
@@ -155,14 +160,14 @@ struct Rig {
     }
     bool write_block(std::uint32_t address, const Bytes& data) {
         Bytes r = make_request(kDataId, kCommandWriteBlock, address, data, kDataLength);
-        return device_set_feature(device, kData, r.data(), r.size(), now);
+        return device_set_feature(device, kData, r.data(), r.size(), time());
     }
     bool read_block(std::uint32_t address, Bytes& response) {
         Bytes r = make_request(kDataId, kCommandReadBlock, address, {}, kDataLength);
         response.assign(kDataLength, 0);
         response[0] = kDataId;
-        return device_set_feature(device, kData, r.data(), r.size(), now) &&
-               device_get_feature(device, kData, response.data(), response.size(), now);
+        return device_set_feature(device, kData, r.data(), r.size(), time()) &&
+               device_get_feature(device, kData, response.data(), response.size(), time());
     }
     const ControllerStats& stats() const {
         return device.controller.stats;
@@ -358,6 +363,66 @@ INSTANTIATE_TEST_SUITE_P(Waits, SimControllerSettle,
                                            SettleCase{2, 1000, kModeStatusUpdate},
                                            SettleCase{5, 999, kModeStatusSettling},
                                            SettleCase{5, 1000, kModeStatusUpdate}));
+
+struct PauseNeedCase {
+    const char* name;
+    bool (*request)(Rig& rig); // after the pause the controller needs, `early` units short of it
+    std::uint64_t early;
+};
+
+const PauseNeedCase kPauseNeedCases[] = {
+    {"WriteAfterThePause",
+     [](Rig& r) { return r.write(kActiveModeAddress, 1) && r.write(kActiveModeAddress + 1, 2); },
+     0},
+    {"WriteOneUnitSooner",
+     [](Rig& r) {
+         r.write(kActiveModeAddress, 1);
+         r.early = 1;
+         return r.write(kActiveModeAddress + 1, 2);
+     },
+     1},
+    {"BlockWriteOneUnitSooner",
+     [](Rig& r) {
+         r.mode(kModeChangeEnterCode);
+         r.prepare_programming();
+         r.early = 1;
+         return r.write_block(0, Bytes(kBlock, 0x00));
+     },
+     1},
+    {"ReadAfterTheModePause",
+     [](Rig& r) {
+         r.mode(kModeChangeEnterCode);
+         Bytes response;
+         return r.read(kModeStatusAddress, response);
+     },
+     0},
+    {"ReadOneUnitSooner",
+     [](Rig& r) {
+         r.mode(kModeChangeEnterCode);
+         r.early = 1;
+         Bytes response;
+         return r.read(kModeStatusAddress, response);
+     },
+     1}};
+
+class SimControllerPauses : public ::testing::TestWithParam<PauseNeedCase> {};
+
+// Writes 2 ms apart, reads 1000 ms after a mode change (its apply group's pause counted): a request
+// one time unit sooner finds the controller not ready.
+TEST_P(SimControllerPauses, RequestSoonerThanThePauseIsRefused) {
+    Rig rig;
+    rig.device.controller.write_pause_ms = 2;
+    rig.device.controller.mode_pause_ms = kSettle;
+    rig.pause = 2;
+    const bool taken = GetParam().request(rig);
+    EXPECT_EQ(taken, GetParam().early == 0);
+    EXPECT_EQ(rig.stats().protocol_violations, taken ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SimControllerPauses, ::testing::ValuesIn(kPauseNeedCases),
+                         [](const ::testing::TestParamInfo<PauseNeedCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST(SimController, SettleTimeIsConfigurable) {
     Rig rig;

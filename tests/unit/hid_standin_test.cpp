@@ -343,9 +343,9 @@ TEST_F(HostDeviceTree, FeatureReportsReachTheControllerOnTheVirtualClock) {
     for (std::uint32_t i = 0; i < 4; ++i) {
         ASSERT_TRUE(write(sim::kModeApplyRegister + i, code[4 + i]));
     }
-    sim::pc().virtual_ms += 500;
+    sim::pc().virtual_time += 500 * sim::kTimeUnitsPerMs;
     EXPECT_EQ(read(sim::kModeStatusAddress), sim::kModeStatusSettling);
-    sim::pc().virtual_ms += 500;
+    sim::pc().virtual_time += 500 * sim::kTimeUnitsPerMs;
     EXPECT_EQ(read(sim::kModeStatusAddress), sim::kModeStatusUpdate);
 
     Bytes short_report(7, 0);

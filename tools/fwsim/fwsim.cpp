@@ -125,7 +125,7 @@ void print_stats() {
                      static_cast<unsigned long long>(stats.polls),
                      static_cast<unsigned long long>(stats.block_writes),
                      static_cast<unsigned long long>(stats.block_reads),
-                     static_cast<unsigned long long>(sim::pc().virtual_ms));
+                     static_cast<unsigned long long>(sim::now_ms()));
     }
 }
 
@@ -167,7 +167,7 @@ bool write_trace(const std::string& path) {
 void print_state(const std::vector<std::uint8_t>* image_main) {
     const std::vector<sim::SimDevice>& devices = sim::pc().devices;
     for (std::size_t index = 0; index < devices.size(); ++index) {
-        std::cout << sim::device_state_line(index, devices[index], image_main, sim::now_ms(),
+        std::cout << sim::device_state_line(index, devices[index], image_main, sim::now(),
                                             host_handles_open_on_device(index))
                   << '\n';
     }

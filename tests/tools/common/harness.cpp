@@ -42,7 +42,7 @@ std::vector<std::uint8_t> main_image_of(const std::vector<std::uint8_t>& image) 
 
 void reset_program() {
     g_run = RunState{};
-    _set_pause_function(nullptr); // the seam a test may have left installed, not run state
+    _set_wait_function(nullptr); // the seam a test may have left installed, not run state
     sim::reset_pc();
 }
 
@@ -55,7 +55,7 @@ std::vector<std::string> success_violations(const std::vector<std::uint8_t>& mai
         violations.emplace_back("success reported, but main memory differs from the image");
     }
     if (controller.update_mode || sim::controller_peek(controller, sim::kModeStatusAddress,
-                                                       sim::now_ms()) != sim::kModeStatusNormal) {
+                                                       sim::now()) != sim::kModeStatusNormal) {
         violations.emplace_back("success reported, but the controller is not in normal mode");
     }
     if (sim::controller_group_value(controller, sim::kEnableRegister) != 0) {

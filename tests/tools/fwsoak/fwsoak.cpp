@@ -337,7 +337,7 @@ RunResult rerun_on_kept_state(const Soak& soak, const harness::ScratchFolder& fo
     check_machine(soak, 0, result);
     const sim::Controller& controller = sim::pc().devices.at(0).controller;
     if (controller.main_memory != soak.main_image || controller.update_mode ||
-        sim::controller_peek(controller, kModeStatusAddress, sim::now_ms()) != kNormalModeStatus ||
+        sim::controller_peek(controller, kModeStatusAddress, sim::now()) != kNormalModeStatus ||
         sim::controller_group_value(controller, kEnableRegister) != 0) {
         result.violations.push_back("the second run did not leave image, normal mode, access off");
     }
