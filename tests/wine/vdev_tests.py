@@ -82,9 +82,14 @@ class VdevWine(harness.Wine):
 
 
 def vdev(ctx, folder, *words):
-    """One vdev command in folder; its standard output, or AssertionError when it failed."""
-    done = subprocess.run([VDEV] + list(words), cwd=folder, env=ctx.wine.env,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=VDEV_TIMEOUT)
+    """One vdev command in folder, its output read through pipes; its standard output, or
+    AssertionError when it failed or its output was not closed within VDEV_TIMEOUT."""
+    try:
+        done = subprocess.run([VDEV] + list(words), cwd=folder, env=ctx.wine.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=VDEV_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise AssertionError('vdev %s: its output was not closed within %d s' %
+                             (' '.join(words), VDEV_TIMEOUT))
     if done.returncode != 0:
         errors = [line for line in done.stderr.decode('utf-8', 'replace').splitlines()
                   if line.startswith('vdev')]
@@ -316,6 +321,16 @@ def expect_updated(ctx, folder, code, label):
     state = vdev(ctx, folder, 'state').splitlines()
     if code != 0 or lines != SUCCESS_LINES or state != UPDATED_STATE:
         raise AssertionError('%s: exit code %d, log %r, end state %r' % (label, code, lines, state))
+
+
+@test
+def vdev_up_that_starts_the_wineserver_ends_for_a_reading_caller(ctx):
+    # With no wineserver running, vdev up starts it persistent, and with the first program Wine's
+    # services: all of them outlive vdev, and none may keep the pipes of its output open.
+    ctx.wine.end_wineserver()
+    folder = bring_up(ctx, 'server_started', {})
+    got, _out = ctx.wine.run(folder, harness.SILENT_ARGS)
+    expect_updated(ctx, folder, got, 'after vdev up started the wineserver')
 
 
 def system_memory_reads(calls):

@@ -97,7 +97,9 @@ class Wine:
         self._start_xvfb()
         self._ensure_prefix()
         # One wineserver (and with it Wine's own services) for all runs instead of one per run.
-        subprocess.run(['wineserver', '-p'], env=self.env, check=False)
+        # It outlives the suite's own output, which it must not hold open.
+        subprocess.run(['wineserver', '-p'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
         subprocess.run(['wine', 'cmd', '/c', 'exit'], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120, check=False)
 
