@@ -463,7 +463,14 @@ def wait_for_block_writes(ctx, folder, timeout=60):
 
 
 TRY_WINE_TIMEOUT = 900  # s: make try-wine, the Windows build brought up to date included
-TRY_WINE_LINES = ['---- fw.log ----', 'Firmware was successfully updated.', 'Exit code = 0',
+# A controller at 3.06, an image of the same version and ROLLBACK off, which updates it: without
+# the scenario the controller would run 3.05, without the version the image would be 3.08, and
+# without the setting the run would end with 8.
+TRY_WINE_SCENARIO = {'devices': [{'controller': {'firmware_version': '3.06'}}]}
+TRY_WINE_OPTIONS = ['SETTING=ROLLBACK=0', 'IMAGE_VERSION=3.06']
+TRY_WINE_LINES = ['---- Setting.ini ----', 'ROLLBACK=0', '---- fw.log ----',
+                  'Current FW version:3.06', 'New FW version:3.06',
+                  'Firmware was successfully updated.', 'Exit code = 0',
                   'exit 0', 'state 0 main=image mode=0x11 access=off handles=0']
 
 
@@ -486,10 +493,14 @@ def make_try_wine_runs_the_exe_and_takes_everything_down(ctx):
     mark = 'NORVANE_TRY_WINE_TEST=%d' % os.getpid()
     env = {k: v for k, v in os.environ.items() if not k.startswith(('MAKE', 'MFLAGS', 'WINE'))}
     env.update([mark.split('=')])
+    scenario = os.path.join(ctx.base, 'try-wine.json')
+    with open(scenario, 'w') as f:
+        json.dump(TRY_WINE_SCENARIO, f)
     # Into a file, not a pipe, which a program left running would hold open.
     with open(os.path.join(ctx.base, 'try-wine.txt'), 'w+b') as out:
-        status = subprocess.run(['make', '-C', harness.ROOT, 'try-wine'], env=env, stdout=out,
-                                stderr=subprocess.STDOUT, timeout=TRY_WINE_TIMEOUT).returncode
+        status = subprocess.run(['make', '-C', harness.ROOT, 'try-wine', 'SCENARIO=' + scenario] +
+                                TRY_WINE_OPTIONS, env=env, stdout=out, stderr=subprocess.STDOUT,
+                                timeout=TRY_WINE_TIMEOUT).returncode
         out.seek(0)
         output = out.read().decode('utf-8', 'replace')
     left = processes_with(mark.encode())
