@@ -6,7 +6,9 @@
 #   make demo    deps, fwsim and fwimage (build/demo), then one silent run on the simulated PC
 #                with its run log
 #   make try-wine  deps, the Windows build, then the real exe silently on a virtual controller in
-#                Wine (ARGS="..." replaces its switches)
+#                Wine (ARGS="..." replaces its switches, SCENARIO=FILE.json its controllers,
+#                SETTING="KEY=VALUE ..." writes a Setting.ini, IMAGE_VERSION=X.YZ is the
+#                image's version)
 SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
 .DEFAULT_GOAL := build
@@ -174,12 +176,19 @@ demo: deps
 # The real exe by hand: the release NorvaneFwUpdater.exe under Wine on a virtual controller in
 # Wine's HID stack, in a prefix of its own; prints the log, the full exit code and the
 # controller's end state, then takes everything down (README.md, "Try the real exe"). ARGS is the
-# exe's whole argument string, words separated by blanks.
+# exe's whole argument string, words separated by blanks. SCENARIO names a scenario file for the
+# virtual controllers (default {}: one that the image updates); SETTING's words, separated by
+# blanks, become the lines of a Setting.ini's [Setting] section (default: no Setting.ini);
+# IMAGE_VERSION is the image's version X.YZ (default 3.08).
 ARGS ?= /s /v LOGFILE=fw.log
 try-wine: export TRY_WINE_ARGS := $(value ARGS)
+try-wine: export TRY_WINE_SCENARIO := $(value SCENARIO)
+try-wine: export TRY_WINE_SETTING := $(value SETTING)
+try-wine: export TRY_WINE_IMAGE_VERSION := $(value IMAGE_VERSION)
 try-wine: deps build-windows
 	@echo "==== try-wine: the release exe on a virtual controller in Wine's HID stack ===="
-	python3 tests/tools/wine/try_wine.py "$$TRY_WINE_ARGS"
+	python3 tests/tools/wine/try_wine.py --scenario "$$TRY_WINE_SCENARIO" \
+	  --setting "$$TRY_WINE_SETTING" --image-version "$$TRY_WINE_IMAGE_VERSION" "$$TRY_WINE_ARGS"
 
 # Exhaustive fault injection: a default silent update with a fault at every HID call index, once as
 # one failing call and once as the device unplugged from that call on (docs/reliability.md).

@@ -161,6 +161,7 @@ def wine_env():
     env = dict(os.environ)
     env.setdefault("NORVANE_WINE_PREFIX", os.path.join(ROOT, "build", "wine-prefix"))
     env.setdefault("NORVANE_WINE_VDEV_PREFIX", os.path.join(ROOT, "build", "wine-prefix-vdev"))
+    env.setdefault("NORVANE_WINE_BASE_PREFIX", os.path.join(ROOT, "build", "wine-prefix-base"))
     return env
 
 

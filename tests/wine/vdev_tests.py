@@ -82,9 +82,14 @@ class VdevWine(harness.Wine):
 
 
 def vdev(ctx, folder, *words):
-    """One vdev command in folder; its standard output, or AssertionError when it failed."""
-    done = subprocess.run([VDEV] + list(words), cwd=folder, env=ctx.wine.env,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=VDEV_TIMEOUT)
+    """One vdev command in folder, its output read through pipes; its standard output, or
+    AssertionError when it failed or its output was not closed within VDEV_TIMEOUT."""
+    try:
+        done = subprocess.run([VDEV] + list(words), cwd=folder, env=ctx.wine.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=VDEV_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise AssertionError('vdev %s: its output was not closed within %d s' %
+                             (' '.join(words), VDEV_TIMEOUT))
     if done.returncode != 0:
         errors = [line for line in done.stderr.decode('utf-8', 'replace').splitlines()
                   if line.startswith('vdev')]
@@ -318,6 +323,16 @@ def expect_updated(ctx, folder, code, label):
         raise AssertionError('%s: exit code %d, log %r, end state %r' % (label, code, lines, state))
 
 
+@test
+def vdev_up_that_starts_the_wineserver_ends_for_a_reading_caller(ctx):
+    # With no wineserver running, vdev up starts it persistent, and with the first program Wine's
+    # services: all of them outlive vdev, and none may keep the pipes of its output open.
+    ctx.wine.end_wineserver()
+    folder = bring_up(ctx, 'server_started', {})
+    got, _out = ctx.wine.run(folder, harness.SILENT_ARGS)
+    expect_updated(ctx, folder, got, 'after vdev up started the wineserver')
+
+
 def system_memory_reads(calls):
     """How many requests read the first byte of system memory: one per run that checked it."""
     first = bytes([0xD1]) + (0x100400).to_bytes(4, 'little')
@@ -448,7 +463,14 @@ def wait_for_block_writes(ctx, folder, timeout=60):
 
 
 TRY_WINE_TIMEOUT = 900  # s: make try-wine, the Windows build brought up to date included
-TRY_WINE_LINES = ['---- fw.log ----', 'Firmware was successfully updated.', 'Exit code = 0',
+# A controller at 3.06, an image of the same version and ROLLBACK off, which updates it: without
+# the scenario the controller would run 3.05, without the version the image would be 3.08, and
+# without the setting the run would end with 8.
+TRY_WINE_SCENARIO = {'devices': [{'controller': {'firmware_version': '3.06'}}]}
+TRY_WINE_OPTIONS = ['SETTING=ROLLBACK=0', 'IMAGE_VERSION=3.06']
+TRY_WINE_LINES = ['---- Setting.ini ----', 'ROLLBACK=0', '---- fw.log ----',
+                  'Current FW version:3.06', 'New FW version:3.06',
+                  'Firmware was successfully updated.', 'Exit code = 0',
                   'exit 0', 'state 0 main=image mode=0x11 access=off handles=0']
 
 
@@ -471,10 +493,14 @@ def make_try_wine_runs_the_exe_and_takes_everything_down(ctx):
     mark = 'NORVANE_TRY_WINE_TEST=%d' % os.getpid()
     env = {k: v for k, v in os.environ.items() if not k.startswith(('MAKE', 'MFLAGS', 'WINE'))}
     env.update([mark.split('=')])
+    scenario = os.path.join(ctx.base, 'try-wine.json')
+    with open(scenario, 'w') as f:
+        json.dump(TRY_WINE_SCENARIO, f)
     # Into a file, not a pipe, which a program left running would hold open.
     with open(os.path.join(ctx.base, 'try-wine.txt'), 'w+b') as out:
-        status = subprocess.run(['make', '-C', harness.ROOT, 'try-wine'], env=env, stdout=out,
-                                stderr=subprocess.STDOUT, timeout=TRY_WINE_TIMEOUT).returncode
+        status = subprocess.run(['make', '-C', harness.ROOT, 'try-wine', 'SCENARIO=' + scenario] +
+                                TRY_WINE_OPTIONS, env=env, stdout=out, stderr=subprocess.STDOUT,
+                                timeout=TRY_WINE_TIMEOUT).returncode
         out.seek(0)
         output = out.read().decode('utf-8', 'replace')
     left = processes_with(mark.encode())

@@ -1,12 +1,18 @@
 """The harness every Wine suite (and bench_wine.py, tests/tools/wine/try_wine.py) imports: build
 paths, Xvfb and a Wine prefix with one wineserver for all runs, launch.exe and the full exit code,
 images and run logs, the exe's resources, and the runner of the tests a suite registers with @test.
+
+wineboot --init runs once, for the base prefix build/wine-prefix-base (NORVANE_WINE_BASE_PREFIX
+names another folder), in which nothing ever runs; every suite's prefix is a copy of it with the
+suite's own settings. A prefix holds no absolute path of its own folder (its drive C: is the
+relative link dosdevices/c: -> ../drive_c), so a copy works as a prefix made in its place.
 """
 
 import argparse
 import contextlib
 import ctypes
 import datetime
+import fcntl
 import os
 import re
 import select
@@ -19,7 +25,7 @@ import tempfile
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
-BUILD = EXE = LAUNCH = PROBE = FWIMAGE = PREFIX = WINDOW_DRIVER = ''
+BUILD = EXE = LAUNCH = PROBE = FWIMAGE = PREFIX = BASE_PREFIX = WINDOW_DRIVER = ''
 
 sys.path.insert(0, os.path.join(ROOT, 'release'))
 import make_docs  # noqa: E402
@@ -28,7 +34,7 @@ VERSION = make_docs.version()  # "3.0.0.7", from its four numbers in ui/resource
 
 
 def set_build_dir(build):
-    global BUILD, EXE, LAUNCH, PROBE, FWIMAGE, PREFIX, WINDOW_DRIVER
+    global BUILD, EXE, LAUNCH, PROBE, FWIMAGE, PREFIX, BASE_PREFIX, WINDOW_DRIVER
     BUILD = os.path.abspath(build)
     EXE = os.path.join(BUILD, 'windows', 'NorvaneFwUpdater.exe')
     LAUNCH = os.path.join(BUILD, 'windows', 'tools', 'launch.exe')
@@ -37,6 +43,8 @@ def set_build_dir(build):
     FWIMAGE = os.path.join(BUILD, 'host', 'fwimage')
     PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_PREFIX') or
                              os.path.join(BUILD, 'wine-prefix'))
+    BASE_PREFIX = os.path.abspath(os.environ.get('NORVANE_WINE_BASE_PREFIX') or
+                                  os.path.join(BUILD, 'wine-prefix-base'))
 
 
 OBJDUMP = 'x86_64-w64-mingw32-objdump'
@@ -52,6 +60,10 @@ FILE_SHARE_WRITE = 2
 SILENT_ARGS = ['/s', '/v', 'LOGFILE=fw.log']
 SCREEN_SIZE = '1024x768'
 LAUNCH_EXIT = re.compile(r'^exit (\d+)\r?$', re.M)
+BASE_MARK = '.norvane-base'  # in the base prefix once wineboot has made it
+# Debian's wineserver names, in this file of the prefix, the folder under /tmp that holds its
+# socket; a copy makes one of its own on its first start, as a new prefix does.
+SERVER_FOLDER_FILE = 'wineserver'
 
 # ---------------------------------------------------------------------------------------------
 # Wine and Xvfb
@@ -85,7 +97,9 @@ class Wine:
         self._start_xvfb()
         self._ensure_prefix()
         # One wineserver (and with it Wine's own services) for all runs instead of one per run.
-        subprocess.run(['wineserver', '-p'], env=self.env, check=False)
+        # It outlives the suite's own output, which it must not hold open.
+        subprocess.run(['wineserver', '-p'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
         subprocess.run(['wine', 'cmd', '/c', 'exit'], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120, check=False)
 
@@ -131,27 +145,52 @@ class Wine:
     def _ensure_prefix(self):
         if self._prefix_ready():
             return
-        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         started = time.monotonic()
         if not self._has_system_registry():
-            subprocess.run(['wineboot', '--init'], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300, check=False)
+            self._copy_base_prefix()
         self._configure_prefix()
         subprocess.run(['wineserver', '-w'], env=self.env, timeout=300, check=False)
-        if not self._has_system_registry():
-            raise RuntimeError('wineboot could not create the prefix ' + self.prefix)
         self._mark_prefix_ready()
         print('made the Wine prefix %s in %.1f s' % (self.prefix, time.monotonic() - started))
 
-    def stop(self):
-        # Ends the persistent wineserver of our prefix, with whatever still runs in it (a hung
-        # test run), then our Xvfb. The prefix belongs to these tests while they run.
+    def _copy_base_prefix(self):
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        os.makedirs(os.path.dirname(BASE_PREFIX), exist_ok=True)
+        with open(BASE_PREFIX + '.lock', 'w') as lock:
+            # Suites that start at once make the base prefix once and copy it one at a time.
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if self._has_system_registry():
+                return
+            if not os.path.exists(os.path.join(BASE_PREFIX, BASE_MARK)):
+                started = time.monotonic()
+                make_prefix(dict(self.env, WINEPREFIX=BASE_PREFIX))
+                open(os.path.join(BASE_PREFIX, BASE_MARK), 'w').close()
+                print('made the Wine prefix %s in %.1f s' % (BASE_PREFIX,
+                                                              time.monotonic() - started))
+            if os.path.isdir(self.prefix) and os.listdir(self.prefix):
+                make_prefix(self.env)  # a prefix an earlier wineboot --init left unfinished
+                return
+            # Copied beside its place, then renamed into it: the prefix is whole or not there.
+            partial = self.prefix + '.partial'
+            shutil.rmtree(partial, ignore_errors=True)
+            shutil.copytree(BASE_PREFIX, partial, symlinks=True, ignore=_not_copied)
+            if os.path.isdir(self.prefix):
+                os.rmdir(self.prefix)
+            os.rename(partial, self.prefix)
+
+    def end_wineserver(self):
+        """Ends the prefix's wineserver, with whatever still runs in it."""
         subprocess.run(['wineserver', '-k'], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
         try:
             subprocess.run(['wineserver', '-w'], env=self.env, timeout=30, check=False)
         except subprocess.TimeoutExpired:
             pass
+
+    def stop(self):
+        # Ends the persistent wineserver of our prefix, with whatever still runs in it (a hung
+        # test run), then our Xvfb. The prefix belongs to these tests while they run.
+        self.end_wineserver()
         if self.xvfb is not None:
             self.xvfb.send_signal(signal.SIGTERM)
             try:
@@ -185,6 +224,19 @@ class Wine:
             raise AssertionError('wine status %d is not the low byte of %d' %
                                  (done.returncode, code))
         return code, out
+
+
+def _not_copied(folder, _names):
+    return (BASE_MARK, SERVER_FOLDER_FILE) if folder == BASE_PREFIX else ()
+
+
+def make_prefix(env):
+    """A new prefix in env's WINEPREFIX by wineboot --init, once its wineserver has ended."""
+    subprocess.run(['wineboot', '--init'], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=300, check=False)
+    subprocess.run(['wineserver', '-w'], env=env, timeout=300, check=False)
+    if not os.path.exists(os.path.join(env['WINEPREFIX'], 'system.reg')):
+        raise RuntimeError('wineboot could not create the prefix ' + env['WINEPREFIX'])
 
 
 @contextlib.contextmanager

@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """make try-wine: the release NorvaneFwUpdater.exe, run by hand on a virtual controller in Wine.
 
-    try_wine.py [--build-dir DIR] [ARGUMENTS]
+    try_wine.py [--build-dir DIR] [--scenario FILE] [--setting "KEY=VALUE ..."]
+                [--image-version X.YZ] [ARGUMENTS]
 
 In a fresh folder build/try-wine/ it makes a firmware image (fwimage.exe make FW.bin, version
-3.08), brings up one virtual controller matching it in Wine's own HID stack (tests/tools/wine/vdev,
-the scenario {}: firmware 3.07) in a Wine prefix of its own, build/wine-prefix-try, on an Xvfb
-display of its own, and runs the exe there through launch.exe with ARGUMENTS, one string of words
-separated by blanks (default "/s /v LOGFILE=fw.log"). It prints every file the run wrote into the
-folder (the log), the full exit code ("exit N", from launch.exe) and the controller's end state
-(vdev state), then removes the controller and ends the prefix's wineserver and the Xvfb, also
-when a step failed. A run that has not ended after RUN_LIMIT seconds (without /s the program waits
-for answers nobody can give here) is ended with them.
+3.08 or --image-version's), writes --setting's words, one a line, as the [Setting] section of a
+Setting.ini there (none without it), brings up the controllers of the scenario FILE in Wine's own
+HID stack (tests/tools/wine/vdev; without --scenario {}: one controller matching the image, its
+firmware one version below the image's) in a Wine prefix of its own, build/wine-prefix-try, on
+an Xvfb display of its own, and runs the exe there through launch.exe with ARGUMENTS, one string
+of words separated by blanks (default "/s /v LOGFILE=fw.log"). It prints every file the run wrote
+into the folder (the log), the full exit code ("exit N", from launch.exe) and the controllers' end
+state (vdev state), then removes the controllers and ends the prefix's wineserver and the Xvfb,
+also when a step failed. A run that has not ended after RUN_LIMIT seconds (without /s the program
+waits for answers nobody can give here) is ended with them. Empty option values count as absent.
 
 Exit status 0 when every step ran, whatever the program's exit code; 1 when a step failed.
 """
@@ -31,6 +34,7 @@ DEFAULT_ARGUMENTS = '/s /v LOGFILE=fw.log'
 VDEV = os.path.join(ROOT, 'tests', 'tools', 'wine', 'vdev')
 SCENARIO = 'controller.json'
 IMAGE = 'FW.bin'
+SETTINGS = 'Setting.ini'
 RUN_LIMIT = 300  # s
 STEP_LIMIT = 300  # s for one Wine step (the prefix is made on the first run)
 
@@ -90,15 +94,41 @@ def run_program(wine, folder, words):
         say('(the run wrote no file into %s)' % os.path.relpath(folder))
 
 
-def try_wine(wine, folder, words):
+def make_image(wine, folder, version):
+    """FW.bin, fwimage's default version (3.08) unless another is given."""
+    shown = 'fwimage.exe make ' + IMAGE + (' --version ' + version if version else '')
+    step(wine, folder, shown, ['wine', os.path.join(harness.BUILD, 'windows', 'fwimage.exe'),
+                               'make', IMAGE] + (['--version', version] if version else []))
+
+
+def write_settings(folder, words):
+    """Setting.ini with the words as the lines of its [Setting] section, shown."""
+    data = ''.join(line + '\r\n' for line in ['[Setting]'] + words).encode('utf-8')
+    with open(os.path.join(folder, SETTINGS), 'wb') as f:
+        f.write(data)
+    show(SETTINGS, data)
+
+
+def bring_up(wine, folder, scenario, version):
+    """The scenario file's controllers, or by default one that the image updates."""
+    if scenario:
+        shutil.copyfile(scenario, os.path.join(folder, SCENARIO))
+        note = 'the scenario %s' % scenario
+    else:
+        with open(os.path.join(folder, SCENARIO), 'w') as f:
+            f.write('{}\n')
+        note = 'one controller matching the image, firmware %s' % (
+            '3.07' if not version else 'one below the image\'s')
+    step(wine, folder, 'vdev up %s   (%s)' % (SCENARIO, note), [VDEV, 'up', SCENARIO])
+
+
+def try_wine(wine, folder, words, options):
     wine.start()
     say('folder: %s' % os.path.relpath(folder))
-    step(wine, folder, 'fwimage.exe make ' + IMAGE,
-         ['wine', os.path.join(harness.BUILD, 'windows', 'fwimage.exe'), 'make', IMAGE])
-    with open(os.path.join(folder, SCENARIO), 'w') as f:
-        f.write('{}\n')
-    step(wine, folder, 'vdev up %s   (one controller matching the image, firmware 3.07)' %
-         SCENARIO, [VDEV, 'up', SCENARIO])
+    make_image(wine, folder, options.image_version)
+    if options.setting:
+        write_settings(folder, options.setting.split())
+    bring_up(wine, folder, options.scenario, options.image_version)
     try:
         run_program(wine, folder, words)
         step(wine, folder, 'vdev state', [VDEV, 'state'])
@@ -109,6 +139,12 @@ def try_wine(wine, folder, words):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--build-dir', default=os.path.join(ROOT, 'build'))
+    parser.add_argument('--scenario', default='', metavar='FILE',
+                        help='the controllers\' scenario file (default {})')
+    parser.add_argument('--setting', default='', metavar='"KEY=VALUE ..."',
+                        help='the lines of Setting.ini\'s [Setting] section (default: no file)')
+    parser.add_argument('--image-version', default='', metavar='X.YZ',
+                        help='the image\'s version (default 3.08)')
     parser.add_argument('arguments', nargs='?', default=DEFAULT_ARGUMENTS,
                         help='the program\'s argument string (default "%s")' % DEFAULT_ARGUMENTS)
     options = parser.parse_args()
@@ -118,6 +154,9 @@ def main():
     if missing:
         say('try-wine: missing %s (make build-windows)' % ', '.join(missing))
         return 1
+    if options.scenario and not os.path.isfile(options.scenario):
+        say('try-wine: no scenario file %s' % options.scenario)
+        return 1
     folder = os.path.join(harness.BUILD, 'try-wine')
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
@@ -125,7 +164,7 @@ def main():
     wine.env['NORVANE_BUILD_DIR'] = harness.BUILD
     status = 0
     try:
-        try_wine(wine, folder, options.arguments.split())
+        try_wine(wine, folder, options.arguments.split(), options)
     except (StepFailed, RuntimeError, OSError) as error:
         say('try-wine: %s' % error)
         status = 1
