@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace norvane {
 
@@ -11,9 +12,11 @@ constexpr std::size_t kLogPathCapacity = 520; // 519 characters and the terminat
 
 using MessageBuffer = wchar_t[kMessageCapacity];
 
-// Told of progress: the update engine calls it, the dialog's progress bar moves. Null where
-// nobody is shown progress (a silent run).
-using ProgressSink = void (*)();
+// Told of progress: `done` of `total` steps of the update; the update engine calls it, the dialog's
+// progress bar moves. Null where nobody is shown progress (a silent run).
+using ProgressSink = void (*)(std::uint32_t done, std::uint32_t total);
+// Told once the whole update has succeeded, before its result is shown.
+using CompletionSink = void (*)();
 
 // printf-style formatting into a message buffer. Conversions: %s (wide string), %d, %0Nd, %x,
 // %%. A longer text is cut to 511 characters. Returns the number of characters written.

@@ -1,9 +1,12 @@
 #include "app/updater_lock.h"
 
+#include "device/debug_output.h"
+
 namespace norvane {
 
 namespace {
 
+constexpr const wchar_t* kStep = L"_take_updater_lock";
 constexpr const wchar_t* kDebugNoNamespaces =
     L"_take_updater_lock: no private namespaces here; the lock is Global\\NorvaneFwUpdater";
 // A namespace whose last holder leaves between our create and our open is created afresh.
@@ -44,6 +47,7 @@ bool find_namespace_calls(NamespaceCalls& calls) {
 bool take_mutex(const wchar_t* name, SECURITY_ATTRIBUTES* security) {
     HANDLE lock = CreateMutexW(security, FALSE, name);
     if (lock == nullptr) {
+        _debug_failure(kStep, name, GetLastError());
         return false;
     }
     const DWORD waited = WaitForSingleObject(lock, 0);
@@ -75,14 +79,17 @@ HANDLE enter_namespace(const NamespaceCalls& calls, HANDLE boundary,
                        SECURITY_ATTRIBUTES& security) {
     for (int attempt = 0; attempt < kNamespaceAttempts; ++attempt) {
         HANDLE space = calls.create_namespace(&security, boundary, kUpdaterNamespaceAlias);
-        if (space != nullptr || GetLastError() != ERROR_ALREADY_EXISTS) {
-            return space;
-        }
-        space = calls.open_namespace(boundary, kUpdaterNamespaceAlias);
         if (space != nullptr) {
             return space;
         }
+        if (GetLastError() == ERROR_ALREADY_EXISTS) {
+            space = calls.open_namespace(boundary, kUpdaterNamespaceAlias);
+            if (space != nullptr) {
+                return space;
+            }
+        }
     }
+    _debug_failure(kStep, kUpdaterNamespaceAlias, GetLastError());
     return nullptr;
 }
 

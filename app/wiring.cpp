@@ -34,5 +34,6 @@ void release_flash(bool updated) {
 const UpdateNotices g_update_notices{_show_warning, _show_plain_warning, _show_result};
 const FlashGuard g_flash_guard{hold_flash, release_flash};
 const DialogUpdate g_dialog_update = _update_firmware;
+const SessionEndNotice g_session_end_notice = _note_session_end;
 
 } // namespace norvane

@@ -1,5 +1,6 @@
 // Opening and closing the two channels. Every operation that talks to the controller opens what it
 // needs and closes both channels before it returns; no handle outlives one operation.
+#include "device/debug_output.h"
 #include "device/device_link.h"
 #include "device/internal.h"
 
@@ -18,6 +19,9 @@ bool open_channel(HidChannel& channel) {
     close_channel(channel);
     if (!channel.path.empty()) { // a channel never bound has nothing to open
         channel.handle = _open_collection(channel.path.c_str());
+        if (channel.handle == INVALID_HANDLE_VALUE) {
+            _debug_failure(L"_open_collection", channel.path.c_str(), GetLastError());
+        }
     }
     return channel.handle != INVALID_HANDLE_VALUE;
 }

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "device/debug_output.h"
 #include "device/device_link.h"
 #include "device/internal.h"
 
@@ -216,6 +217,7 @@ bool _enumerate_hid_interfaces(WalkMode mode) {
     HidD_GetHidGuid(&hid_guid);
     HDEVINFO list = SetupDiGetClassDevsW(&hid_guid, nullptr, nullptr, kPresentInterfaces);
     if (list == INVALID_HANDLE_VALUE) {
+        _debug_failure(L"_enumerate_hid_interfaces", L"the list of HID interfaces", GetLastError());
         return false;
     }
     bool found = false;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "device/debug_output.h"
 #include "device/device_link.h"
 #include "device/internal.h"
 #include "device/pause.h"
@@ -25,16 +26,32 @@ std::uint8_t request_checksum(const std::uint8_t* report, std::uint16_t length) 
     return static_cast<std::uint8_t>(sum & kByteMask);
 }
 
-bool send_report(const HidChannel& channel) {
+// The transfer a command byte makes, by the name of its operation.
+const wchar_t* transfer_name(std::uint8_t command) {
+    switch (command) {
+    case kCommandWriteByte:
+        return L"_write_register_byte";
+    case kCommandReadByte:
+        return L"_read_register_byte";
+    case kCommandWriteBlock:
+        return L"_write_memory_block";
+    default:
+        return L"_read_memory_block";
+    }
+}
+
+// The request in g_request, sent up to 12 times; a request that never got through keeps its cause.
+bool send_report(const HidChannel& channel, std::uint8_t command, DeviceAddress address) {
     for (int attempt = 0; attempt < kTransferAttempts; ++attempt) {
         if (HidD_SetFeature(channel.handle, g_request, channel.report_length)) {
             return true;
         }
     }
+    _debug_failure_at(transfer_name(command), address, GetLastError());
     return false;
 }
 
-bool fetch_report(const HidChannel& channel) {
+bool fetch_report(const HidChannel& channel, std::uint8_t command, DeviceAddress address) {
     for (int attempt = 0; attempt < kTransferAttempts; ++attempt) {
         std::memset(g_response, 0, channel.report_length);
         g_response[kReportIdByte] = channel.report_id;
@@ -42,6 +59,7 @@ bool fetch_report(const HidChannel& channel) {
             return true;
         }
     }
+    _debug_failure_at(transfer_name(command), address, GetLastError());
     std::memset(g_response, 0, channel.report_length);
     return false;
 }
@@ -63,7 +81,7 @@ bool send_request(const HidChannel& channel, std::uint8_t command, DeviceAddress
                   const std::uint8_t* payload, std::size_t payload_length) {
     _build_request(g_request, channel.report_length, channel.report_id, command, address, payload,
                    payload_length);
-    return send_report(channel);
+    return send_report(channel, command, address);
 }
 
 void pause_after_write() {
@@ -113,7 +131,7 @@ bool _read_register_byte(DeviceAddress address, std::uint8_t& value) {
     if (!send_request(g_device_link.control, kCommandReadByte, address, nullptr, 0)) {
         return false;
     }
-    if (!fetch_report(g_device_link.control)) {
+    if (!fetch_report(g_device_link.control, kCommandReadByte, address)) {
         return false;
     }
     value = g_response[kPayloadByte]; // delivered even when the status test fails
@@ -138,7 +156,7 @@ bool _read_memory_block(DeviceAddress address, std::uint8_t* block) {
     if (!send_request(g_device_link.data, kCommandReadBlock, address, nullptr, 0)) {
         return false;
     }
-    const bool arrived = fetch_report(g_device_link.data);
+    const bool arrived = fetch_report(g_device_link.data, kCommandReadBlock, address);
     std::memcpy(block, g_response + kPayloadByte, block_length());
     return arrived && response_good();
 }

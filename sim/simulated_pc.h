@@ -179,7 +179,7 @@ struct SimulatedPc {
     // script puts there; an absent value is missing.
     bool version_block_present = true;
     std::optional<std::wstring> product_name = NORVANE_PRODUCT_NAME_W;
-    std::optional<std::wstring> product_version = NORVANE_VERSION_TEXT_W;
+    std::optional<std::wstring> product_version = NORVANE_WIDEN(NORVANE_VERSION_TEXT);
 
     // Device tree: HID devices and the hardware IDs of mouse-interface devices, in enumeration
     // order.

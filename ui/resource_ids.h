@@ -48,7 +48,6 @@
 // Wide forms for the program code.
 #define NORVANE_WIDEN_(s) L##s
 #define NORVANE_WIDEN(s) NORVANE_WIDEN_(s)
-#define NORVANE_VERSION_TEXT_W NORVANE_WIDEN(NORVANE_VERSION_TEXT)
 #define NORVANE_PRODUCT_NAME_W NORVANE_WIDEN(NORVANE_PRODUCT_NAME)
 
 // The string table key of the version block: Japanese (0x0411), Unicode (code page 1200, 0x04B0).

@@ -19,7 +19,6 @@ namespace {
 // What Windows shows beside the program in its shutdown screen and in "powercfg /requests".
 constexpr const wchar_t* kSessionGuardReason = L"Updating touchpad firmware";
 constexpr const wchar_t* kWindowClass = L"NorvaneFwUpdaterSessionGuard";
-constexpr const wchar_t* kTextSessionEnded = L"The session ended during the update.";
 
 LRESULT CALLBACK guard_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     LRESULT answer = 0;
@@ -102,7 +101,7 @@ bool _answer_session_message(UINT message, WPARAM wparam, LRESULT& answer) {
         // or a shutdown that is then cancelled, ends nothing, and the flash goes on.
         if (!g_session_guard.end_logged) {
             g_session_guard.end_logged = true;
-            _log_message(kTextSessionEnded);
+            g_session_end_notice();
         }
         answer = 0;
         return true;

@@ -17,6 +17,11 @@ struct SessionGuardState {
 };
 extern SessionGuardState& g_session_guard;
 
+// Told once when a WM_ENDSESSION says the session ends during the flash. Defined by the
+// application, which writes the run's lines.
+using SessionEndNotice = void (*)();
+extern const SessionEndNotice g_session_end_notice;
+
 // Before the first write of the flash: a system-required power request and a shutdown block
 // reason on the update dialog or, in a silent run, on a hidden top-level window of its own. A part
 // the system refuses is left out; the flash goes on as it would have without it.

@@ -11,7 +11,9 @@ namespace norvane {
 
 namespace {
 
+// The bar's 19 positions: the update's steps on 18 of them, the last once it has succeeded.
 constexpr int kProgressMaximum = 19;
+constexpr int kProgressSteps = kProgressMaximum - 1;
 constexpr int kProgressStep = 1;
 constexpr std::size_t kTitleCapacity = MAX_PATH;
 constexpr std::size_t kModulePathCapacity = MAX_PATH;
@@ -62,11 +64,23 @@ void set_title(HWND dialog) {
     LocalFree(block);
 }
 
-void step_progress_bar() {
-    SendMessageW(GetDlgItem(g_update_dialog_state.window, IDC_PROGRESS), PBM_STEPIT, 0, 0);
+// `done` of `total` steps on the bar's 18 positions, rounded up so that the first step shows at
+// once; the bar moves only when its position does.
+void show_progress(std::uint32_t done, std::uint32_t total) {
+    if (total == 0) {
+        return;
+    }
+    const auto position =
+        static_cast<int>((static_cast<std::uint64_t>(done) * kProgressSteps + total - 1) / total);
+    if (position == g_update_dialog_state.progress_position) {
+        return;
+    }
+    g_update_dialog_state.progress_position = position;
+    SendMessageW(GetDlgItem(g_update_dialog_state.window, IDC_PROGRESS), PBM_SETPOS,
+                 static_cast<WPARAM>(position), 0);
 }
 
-// Wherever the steps left the bar (18 of 19 with 128-byte chunks), success shows it full.
+// Wherever the steps left the bar, success shows it full.
 void fill_progress_bar() {
     SendMessageW(GetDlgItem(g_update_dialog_state.window, IDC_PROGRESS), PBM_SETPOS,
                  kProgressMaximum, 0);
@@ -124,7 +138,7 @@ void start_update(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDC_START_UPDATE), FALSE); // never enabled again
     enable_close_box(dialog, false);
     _begin_answering_messages(dialog);
-    g_update_dialog_state.updated = g_dialog_update(step_progress_bar, fill_progress_bar);
+    g_update_dialog_state.updated = g_dialog_update(show_progress, fill_progress_bar);
     _end_answering_messages();
     g_update_dialog_state.updating = false;
     enable_close_box(dialog, true);

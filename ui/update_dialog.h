@@ -6,9 +6,9 @@
 
 namespace norvane {
 
-// The update the Start Update button runs, told how to step the bar and how to fill it once the
+// The update the Start Update button runs, told how to move the bar and how to fill it once the
 // whole update has succeeded; true when it succeeded.
-using DialogUpdate = bool (*)(ProgressSink step, ProgressSink fill);
+using DialogUpdate = bool (*)(ProgressSink progress, CompletionSink fill);
 // Defined by the application: the dialog knows of no update engine.
 extern const DialogUpdate g_dialog_update;
 
@@ -21,6 +21,7 @@ struct UpdateDialogState {
     bool started;
     bool updating;
     bool updated;
+    int progress_position; // where the bar stands
     HWND window;
     HICON small_icon; // the title bar's and the task bar's icons, destroyed with the dialog
     HICON big_icon;

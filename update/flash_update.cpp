@@ -17,15 +17,15 @@ namespace norvane {
 namespace {
 
 constexpr int kAttemptsPerChunk = 3;
-constexpr std::uint32_t kProgressInterval = 35; // one progress step per 35 completed chunks
+// The steps of the sequence that progress counts besides the chunks: reaching the controller, the
+// erase, the end of programming and the restore.
+constexpr std::uint32_t kStepsBesideChunks = 4;
 constexpr DWORD kModeChangeWaitMs = 1000;
 
 constexpr const wchar_t* kTextVerifyFailed = L"Failed verify main memory";
 constexpr const wchar_t* kTextSuccess = L"Update success!!!";
 constexpr const wchar_t* kTextRestart = L"Please restart this computer.";
 constexpr const wchar_t* kTextFailure = L"Update fail !!!";
-constexpr const wchar_t* kLogSuccess = L"Firmware was successfully updated.";
-constexpr const wchar_t* kLogFailure = L"Firmware update failed.";
 constexpr const wchar_t* kDebugWriteFailed = L"Fail - write main memory";
 constexpr const wchar_t* kDebugReadFailed = L"Fail - read main memory";
 
@@ -102,6 +102,9 @@ bool program_chunk(std::size_t offset, std::size_t chunk_size) {
     for (int attempt = 0; attempt < kAttemptsPerChunk; ++attempt) {
         std::memset(chunk, 0, sizeof(chunk));
         std::memcpy(chunk, g_write_buffer + offset, chunk_size);
+        // Written to the bare offset, read back from main memory's absolute address: the
+        // controller's block writes take the offset within main memory, its block reads the
+        // address in its map. Both are right as they stand.
         if (!_write_memory_block(static_cast<DeviceAddress>(offset), chunk)) {
             OutputDebugStringW(kDebugWriteFailed);
         }
@@ -120,16 +123,26 @@ bool program_chunk(std::size_t offset, std::size_t chunk_size) {
     return false;
 }
 
-// Tells the sink of progress; nothing without one.
-void _step_progress(ProgressSink progress) {
-    if (progress != nullptr) {
-        progress();
+// What one run of the sequence keeps: its progress, `done` steps of `total` (known once the data
+// channel's chunk size is), for the sink (none in a silent run), and whether a chunk never
+// matched its read-back, which the result boxes report.
+struct FlashState {
+    ProgressSink sink;
+    std::uint32_t done;
+    std::uint32_t total;
+    bool unverified;
+};
+
+// One more step done; the sink is told, when there is one.
+void _step_progress(FlashState& flash) {
+    ++flash.done;
+    if (flash.sink != nullptr) {
+        flash.sink(flash.done, flash.total);
     }
 }
 
-// Programs g_write_buffer and reads each chunk back into g_read_buffer. `unverified` tells a chunk
-// that never matched its read-back, which the result boxes report.
-bool _write_read_memory_segment(ProgressSink progress, bool& unverified) {
+// Programs g_write_buffer and reads each chunk back into g_read_buffer.
+bool _write_read_memory_segment(FlashState& flash) {
     if (!_data_payload_usable()) {
         return false; // a chunk must fit the chunk buffer and advance the offset
     }
@@ -143,15 +156,14 @@ bool _write_read_memory_segment(ProgressSink progress, bool& unverified) {
     const auto chunk_size = static_cast<std::size_t>(g_device_link.data.payload_length);
     for (std::size_t offset = 0; offset + chunk_size <= kMainImageSize; offset += chunk_size) {
         if (!program_chunk(offset, chunk_size)) {
-            unverified = true;
+            flash.unverified = true;
             return false; // the access enable stays on: the controller is left as it stands
         }
-        if (++g_chunk_counter % kProgressInterval == 0) {
-            _step_progress(progress);
-        }
+        ++g_chunk_counter;
+        _step_progress(flash);
         _pause(0); // a dialog answers its messages between chunks, also with WAIT 0
     }
-    _step_progress(progress);
+    _step_progress(flash);
     // The controller must not be left open for programming once the update reports success.
     return _set_access_enable(false);
 }
@@ -180,11 +192,13 @@ bool fail_step(const wchar_t* text) {
     return false;
 }
 
-bool run_steps(ProgressSink progress, bool& unverified) {
+bool run_steps(FlashState& flash) {
     if (!_access_target_device()) {
         return fail_step(kStepAccess);
     }
-    _step_progress(progress);
+    const auto chunk_size = static_cast<std::uint32_t>(g_device_link.data.payload_length);
+    flash.total = static_cast<std::uint32_t>(kMainImageSize) / chunk_size + kStepsBesideChunks;
+    _step_progress(flash);
     if (!_fw_mode_change(true)) {
         return fail_step(kStepModeChange);
     }
@@ -195,8 +209,8 @@ bool run_steps(ProgressSink progress, bool& unverified) {
         return fail_step(kStepCheckClear);
     }
     std::memcpy(g_write_buffer, g_fw_image.main_image, kMainImageSize);
-    _step_progress(progress);
-    if (!_write_read_memory_segment(progress, unverified)) {
+    _step_progress(flash);
+    if (!_write_read_memory_segment(flash)) {
         return fail_step(kStepProgram);
     }
     if (!_fw_mode_change(false)) {
@@ -205,7 +219,7 @@ bool run_steps(ProgressSink progress, bool& unverified) {
     if (!_restore_active_mode()) {
         return fail_step(kStepRestore);
     }
-    _step_progress(progress);
+    _step_progress(flash);
     return true;
 }
 
@@ -241,24 +255,21 @@ bool _save_active_mode() {
     return count == kActiveModeByteCount;
 }
 
-bool _update_firmware(ProgressSink step, ProgressSink done) {
+bool _update_firmware(ProgressSink progress, CompletionSink done) {
     std::memset(g_write_buffer, 0, sizeof(g_write_buffer));
     std::memset(g_read_buffer, 0, sizeof(g_read_buffer));
     g_flash_guard.hold();
     _begin_exact_pauses();
     _bind_channels();
-    bool unverified = false;
-    const bool success = run_steps(step, unverified);
+    FlashState flash{progress, 0, 0, false};
+    const bool success = run_steps(flash);
     _close_channels();
     _end_exact_pauses();
-    if (success) {
-        _step_progress(done); // the whole sequence shown as done before its result
-        _log_message(kLogSuccess);
-    } else {
-        _log_message(kLogFailure);
+    if (success && done != nullptr) {
+        done(); // the whole sequence shown as done before its result
     }
-    g_flash_guard.release(success);
-    show_outcome(success, unverified);
+    g_flash_guard.release(success); // the run's end is written before any box shows it
+    show_outcome(success, flash.unverified);
     return success;
 }
 

@@ -11,9 +11,9 @@
 namespace norvane {
 
 // What keeps the machine and the session up while main memory is rewritten, supplied by the
-// application: held before the first write to the controller; released once the sequence has ended
-// and its result line is logged, before any box shows the result, with whether it updated (the
-// application writes the run's end first).
+// application: held before the first write to the controller; released once the sequence has
+// ended, before any box shows the result, with whether it updated (the application writes the
+// run's end, its result line included, first).
 struct FlashGuard {
     void (*hold)();
     void (*release)(bool updated);
@@ -38,9 +38,9 @@ extern SavedActiveMode& g_saved_active_mode; // part of the run's state
 // Reads the active-mode bytes; true when all four were read.
 bool _save_active_mode();
 
-// Runs the whole sequence; writes the failure and result lines, releases the guard, then shows the
-// boxes. `step` is told of each step, `done` once every step has succeeded, before the result is
-// shown.
-bool _update_firmware(ProgressSink step, ProgressSink done);
+// Runs the whole sequence; writes the failing step's line, releases the guard (with the outcome,
+// which the application writes), then shows the boxes. `progress` is told of each step done of
+// all, `done` once every step has succeeded, before the result is shown.
+bool _update_firmware(ProgressSink progress, CompletionSink done);
 
 } // namespace norvane

@@ -1,6 +1,8 @@
 // kernel32 stand-ins for the simulated PC's clock, power source and debugger output.
 #include <chrono>
 #include <ctime>
+#include <map>
+#include <string>
 #include <thread>
 
 #include "host/clock.h"
@@ -129,6 +131,32 @@ HMODULE GetModuleHandleW(LPCWSTR module_name) {
     return host_names_equal(module_name, L"kernel32.dll")
                ? reinterpret_cast<HMODULE>(&kernel32_module)
                : nullptr;
+}
+
+// The system's texts of the errors the stand-ins give, as Windows words them (with its line end);
+// 0 for any other error, as for a message Windows does not have.
+DWORD FormatMessageW(DWORD flags, LPCVOID /*source*/, DWORD message_id, DWORD /*language_id*/,
+                     LPWSTR buffer, DWORD size, void* /*arguments*/) {
+    static const std::map<DWORD, const wchar_t*> kTexts = {
+        {ERROR_FILE_NOT_FOUND, L"The system cannot find the file specified."},
+        {ERROR_PATH_NOT_FOUND, L"The system cannot find the path specified."},
+        {ERROR_ACCESS_DENIED, L"Access is denied."},
+        {ERROR_INVALID_HANDLE, L"The handle is invalid."},
+        {ERROR_GEN_FAILURE, L"A device attached to the system is not functioning."},
+        {ERROR_INVALID_PARAMETER, L"The parameter is incorrect."},
+        {ERROR_DEVICE_NOT_CONNECTED, L"The device is not connected."}};
+    const auto found = kTexts.find(message_id);
+    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || found == kTexts.end() || buffer == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::wstring text = std::wstring(found->second) + L"\r\n";
+    if (size < text.size() + 1) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::wmemcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
 }
 
 } // extern "C"

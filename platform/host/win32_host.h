@@ -184,6 +184,9 @@ constexpr DWORD WAIT_ABANDONED = 0x80;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
+
 // Functions a program looks up at run time.
 using FARPROC = std::intptr_t (*)();
 
@@ -281,6 +284,8 @@ DWORD GetCurrentProcessId();
 BOOL ProcessIdToSessionId(DWORD process_id, DWORD* session_id);
 BOOL SetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T length);
 DWORD GetFullPathNameW(LPCWSTR name, DWORD length, LPWSTR buffer, LPWSTR* file_part);
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id,
+                     LPWSTR buffer, DWORD size, void* arguments);
 // Private namespaces: looked up at run time (Wine lacks them), declared for their types.
 HANDLE CreateBoundaryDescriptorW(LPCWSTR name, ULONG flags);
 BOOL AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid);

@@ -86,6 +86,8 @@ TEST(DetectionRecord, ThatCannotBeWrittenChangesNothingButTheLog) {
     EXPECT_EQ(log[4], "The detection record could not be written."); // once, before the flash
     EXPECT_EQ(log[6], "Exit code = 0");
     EXPECT_TRUE(sim::pc().registry.empty());
+    EXPECT_EQ(test::transcript().at(0), "debug _write_detection_record: SOFTWARE\\Norvane\\FW "
+                                        "Updater, error 5 (Access is denied.)");
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
 

@@ -398,6 +398,8 @@ TEST(Discovery, UnpluggedDeviceIsNeitherListedNorOpened) {
     device().unplugged = true;
     EXPECT_FALSE(_find_target_device(_target_filter()));
     EXPECT_FALSE(_open_channels());
+    EXPECT_EQ(test::transcript().back().rfind("debug _open_collection: \\\\?\\hid#", 0), 0u)
+        << test::transcript().back(); // the cause is kept for the debugger
     _close_channels();
     EXPECT_EQ(host_handles_open_total(), 0u);
 }

@@ -268,7 +268,9 @@ TEST(FlashUpdate, FailedBlockWriteWhoseReadBackMatchesCountsAsComplete) {
     test::load_scenario(R"({"devices": [{"controller": {"faults": [
         {"on": "write_block", "address": "0x8000", "fail_set": true}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 0);
-    EXPECT_EQ(test::transcript(), Lines{"debug Fail - write main memory"});
+    EXPECT_EQ(test::transcript(), (Lines{"debug _write_memory_block: address 0x8000, error 31 (A device attached to the "
+                     "system is not functioning.)",
+                     "debug Fail - write main memory"}));
     EXPECT_EQ(controller().main_memory, main_image_of(image));
 }
 
@@ -277,7 +279,9 @@ TEST(FlashUpdate, FailedBlockReadGoesToTheDebuggerAndCostsAnAttempt) {
         {"on": "read_block", "address": "0x110080", "fail_get": true, "times": 12}]}}]})");
     const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/s"), 0);
-    EXPECT_EQ(test::transcript(), Lines{"debug Fail - read main memory"});
+    EXPECT_EQ(test::transcript(), (Lines{"debug _read_memory_block: address 0x110080, error 31 (A device attached to the "
+                     "system is not functioning.)",
+                     "debug Fail - read main memory"}));
     EXPECT_EQ(controller().main_memory, main_image_of(image));
 }
 

@@ -88,7 +88,9 @@ const ExitCase kExitCases[] = {
      nullptr,
      R"({"devices": [{"controller": {"faults": [{"on": "read", "address": "0x110003", "fail_get": true}]}}]})",
      true,
-     {"debug Fail - _get_Fw_version()"},
+     {"debug _read_register_byte: address 0x110003, error 31 (A device attached to the system is "
+      "not functioning.)",
+      "debug Fail - _get_Fw_version()"},
      {"Firmware version cannot get.", "Exit code = 1603"},
      1603},
     {"not_newer",

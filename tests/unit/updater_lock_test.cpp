@@ -21,6 +21,7 @@ struct LockCase {
     const char* scenario;
     int code;
     bool fallback;
+    const char* cause = nullptr; // the debugger line of a lock that could not be opened
 };
 
 const LockCase kLockCases[] = {
@@ -36,6 +37,9 @@ const LockCase kLockCases[] = {
     {"no_namespaces_held", R"({"private_namespaces": false, "updater_lock": "held"})", 1618, true},
     {"no_namespaces_squatted", R"({"private_namespaces": false, "updater_lock": "squatted"})", 1618,
      true},
+    {"no_namespaces_squatted_denied",
+     R"({"private_namespaces": false, "updater_lock": "squatted_denied"})", 1618, true,
+     "debug _take_updater_lock: Global\\NorvaneFwUpdater, error 5 (Access is denied.)"},
 };
 
 class UpdaterLockTest : public ::testing::TestWithParam<LockCase> {};
@@ -43,8 +47,14 @@ class UpdaterLockTest : public ::testing::TestWithParam<LockCase> {};
 TEST_P(UpdaterLockTest, TakenUnlessAnotherUpdaterHoldsIt) {
     test::Sandbox sandbox(GetParam().scenario);
     EXPECT_EQ(test::run_program(L"/s"), GetParam().code);
-    EXPECT_EQ(test::transcript(), GetParam().fallback ? std::vector<std::string>{kFallbackLine}
-                                                      : std::vector<std::string>{});
+    std::vector<std::string> debug;
+    if (GetParam().fallback) {
+        debug.emplace_back(kFallbackLine);
+    }
+    if (GetParam().cause != nullptr) {
+        debug.emplace_back(GetParam().cause);
+    }
+    EXPECT_EQ(test::transcript(), debug);
     EXPECT_EQ(sim::pc().devices[0].request_log.empty(), GetParam().code == 1618);
     EXPECT_EQ(host_handles_open_total(), 0u);
 }
