@@ -93,7 +93,7 @@ package_into = python3 release/release.py package --exe $(RELEASE_EXE) --out $(1
 
 # The package for customers: the exe signed with Authenticode (SIGN_PFX and SIGN_PASSWORD, else a
 # throwaway test certificate; SIGN_TIMESTAMP_URL adds a time stamp), README.txt, Setting.ini and
-# SHA256SUMS in $(RELEASE_DIR)/$(PACKAGE_NAME). README.md, "Releases".
+# SHA256SUMS in $(RELEASE_DIR)/$(PACKAGE_NAME). docs/development.md, "Releases".
 release: deps release-exe release-package
 
 release-exe:

@@ -151,7 +151,7 @@ def sign(unsigned, signed, scratch, vendor=True):
         command += ['-certs', test_cert, '-key', key]
         print('release: SIGN_PFX is not set: signing with a throwaway self-signed TEST '
               'certificate made for this build. Windows does not trust it; sign a package for '
-              'customers with your own certificate (README.md, "Releases").')
+              'customers with your own certificate (docs/development.md, "Releases").')
     timestamp_url = os.environ.get('SIGN_TIMESTAMP_URL', '') if vendor else ''
     if timestamp_url:
         command += ['-ts', timestamp_url]
