@@ -23,10 +23,23 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kTopLevelKeys = {
-    "time",        "power",        "answers",  "dialog",  "dialog_messages", "window_station",
-    "session_end", "updater_lock", "registry", "devices", "mouse_devices",   "clock",
-    "account",     "session_id",   "private_namespaces", "redirection_trust", "settings_writer"};
+const std::set<std::string> kTopLevelKeys = {"time",
+                                             "power",
+                                             "answers",
+                                             "dialog",
+                                             "dialog_messages",
+                                             "window_station",
+                                             "session_end",
+                                             "updater_lock",
+                                             "registry",
+                                             "devices",
+                                             "mouse_devices",
+                                             "clock",
+                                             "account",
+                                             "session_id",
+                                             "private_namespaces",
+                                             "redirection_trust",
+                                             "settings_writer"};
 
 constexpr double kMaxTickMs = 1000.0;
 // The updater's pause after each write without a Setting.ini, and the protocol's after a mode

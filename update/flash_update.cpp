@@ -18,8 +18,8 @@ namespace {
 
 constexpr int kAttemptsPerChunk = 3;
 // The steps of the sequence that progress counts besides the chunks: reaching the controller, the
-// erase, the end of programming and the restore.
-constexpr std::uint32_t kStepsBesideChunks = 4;
+// erase and the restore.
+constexpr std::uint32_t kStepsBesideChunks = 3;
 constexpr DWORD kModeChangeWaitMs = 1000;
 
 constexpr const wchar_t* kTextVerifyFailed = L"Failed verify main memory";
@@ -163,7 +163,6 @@ bool _write_read_memory_segment(FlashState& flash) {
         _step_progress(flash);
         _pause(0); // a dialog answers its messages between chunks, also with WAIT 0
     }
-    _step_progress(flash);
     // The controller must not be left open for programming once the update reports success.
     return _set_access_enable(false);
 }
