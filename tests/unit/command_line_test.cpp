@@ -130,11 +130,11 @@ TEST_P(FoldersAskedTest, OnlyTheFoldersOfThePathAreMade) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FoldersAskedTest,
-    ::testing::Values(
-        FoldersAskedCase{L"/v LOGFILE=\\\\server\\share\\PC1\\fw.log", {L"\\\\server\\share\\PC1"}},
-        FoldersAskedCase{L"/v LOGFILE=\\\\server\\share\\fw.log", {}},
-        FoldersAskedCase{L"/v LOGFILE=\\\\.\\pipe\\logs\\fw.log", {}},
-        FoldersAskedCase{L"/v LOGFILE=\\\\?\\C:\\Logs\\fw.log", {}}));
+    ::testing::Values(FoldersAskedCase{L"/v LOGFILE=\\\\server\\share\\PC1\\fw.log",
+                                       {L"\\\\server\\share\\PC1"}},
+                      FoldersAskedCase{L"/v LOGFILE=\\\\server\\share\\fw.log", {}},
+                      FoldersAskedCase{L"/v LOGFILE=\\\\.\\pipe\\logs\\fw.log", {}},
+                      FoldersAskedCase{L"/v LOGFILE=\\\\?\\C:\\Logs\\fw.log", {}}));
 
 TEST(CommandLine, LogFileWithoutLogSwitchIsIgnored) {
     test::Sandbox sandbox;

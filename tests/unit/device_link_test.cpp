@@ -376,8 +376,7 @@ TEST_P(ProductFilterTest, PidSettingFiltersByTheImagesProductId) {
     if (GetParam().unlisted_device_first) {
         scenario.devices(test::Json::array({{{"vendor_id", 0x1234}, {"enumeration_fails", true}}}));
     }
-    test::load_scenario(
-        scenario.device(test::DeviceBuilder().product_id(GetParam().product_id)));
+    test::load_scenario(scenario.device(test::DeviceBuilder().product_id(GetParam().product_id)));
     ASSERT_TRUE(_load_settings(g_setting_flags));
     ASSERT_TRUE(_load_fw_image());
     EXPECT_EQ(_find_target_device(_target_filter()), GetParam().found);

@@ -178,7 +178,8 @@ TEST_P(FlashFailureTest, InteractiveRunNamesTheStepAndEndsWith1603) {
     const auto& lines = test::transcript();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 3], "answer IDOK");
-    EXPECT_EQ(lines[lines.size() - 2], "notice The update did not finish. Run this tool again now.");
+    EXPECT_EQ(lines[lines.size() - 2],
+              "notice The update did not finish. Run this tool again now.");
     EXPECT_EQ(lines.back(), "dialog closed");
     EXPECT_EQ(controller().update_mode, GetParam().left_in_update_mode);
     EXPECT_EQ(controller().main_memory == main_image_of(image_), GetParam().programmed);
@@ -268,9 +269,11 @@ TEST(FlashUpdate, FailedBlockWriteWhoseReadBackMatchesCountsAsComplete) {
     test::load_scenario(R"({"devices": [{"controller": {"faults": [
         {"on": "write_block", "address": "0x8000", "fail_set": true}]}}]})");
     EXPECT_EQ(test::run_program(L"/s"), 0);
-    EXPECT_EQ(test::transcript(), (Lines{"debug _write_memory_block: address 0x8000, error 31 (A device attached to the "
-                     "system is not functioning.)",
-                     "debug Fail - write main memory"}));
+    EXPECT_EQ(
+        test::transcript(),
+        (Lines{"debug _write_memory_block: address 0x8000, error 31 (A device attached to the "
+               "system is not functioning.)",
+               "debug Fail - write main memory"}));
     EXPECT_EQ(controller().main_memory, main_image_of(image));
 }
 
@@ -279,9 +282,11 @@ TEST(FlashUpdate, FailedBlockReadGoesToTheDebuggerAndCostsAnAttempt) {
         {"on": "read_block", "address": "0x110080", "fail_get": true, "times": 12}]}}]})");
     const Bytes& image = sandbox.image();
     EXPECT_EQ(test::run_program(L"/s"), 0);
-    EXPECT_EQ(test::transcript(), (Lines{"debug _read_memory_block: address 0x110080, error 31 (A device attached to the "
-                     "system is not functioning.)",
-                     "debug Fail - read main memory"}));
+    EXPECT_EQ(
+        test::transcript(),
+        (Lines{"debug _read_memory_block: address 0x110080, error 31 (A device attached to the "
+               "system is not functioning.)",
+               "debug Fail - read main memory"}));
     EXPECT_EQ(controller().main_memory, main_image_of(image));
 }
 

@@ -476,13 +476,14 @@ TEST_P(WaitBoundTest, PauseAboveTheBoundFailsBeforeTheDeviceIsTouched) {
 
 // A number too large for 32 bits wraps in the profile reader (4294968295 reads as 999, and
 // -4294966296 as 1000): it is above the bound all the same.
-INSTANTIATE_TEST_SUITE_P(
-    Table, WaitBoundTest,
-    ::testing::Values(WaitBoundCase{"1000", 0}, WaitBoundCase{"1001", 1603},
-                      WaitBoundCase{"4294967295", 1603}, WaitBoundCase{"-1", 1603},
-                      WaitBoundCase{"4294968295", 1603}, WaitBoundCase{"-4294966296", 1603},
-                      WaitBoundCase{"0x1000003E8", 1603}, WaitBoundCase{"\"0x3E8\"", 0},
-                      WaitBoundCase{"-0", 0}));
+INSTANTIATE_TEST_SUITE_P(Table, WaitBoundTest,
+                         ::testing::Values(WaitBoundCase{"1000", 0}, WaitBoundCase{"1001", 1603},
+                                           WaitBoundCase{"4294967295", 1603},
+                                           WaitBoundCase{"-1", 1603},
+                                           WaitBoundCase{"4294968295", 1603},
+                                           WaitBoundCase{"-4294966296", 1603},
+                                           WaitBoundCase{"0x1000003E8", 1603},
+                                           WaitBoundCase{"\"0x3E8\"", 0}, WaitBoundCase{"-0", 0}));
 
 // A Setting.ini that is there but cannot be read: its checks (here the target-system check) must
 // not be dropped for the defaults. Each case leaves the folder with the file and the image.

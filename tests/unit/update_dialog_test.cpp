@@ -196,18 +196,18 @@ TEST_P(QuitDuringTheFlashTest, IsKeptAndTheQueueEmptied) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, QuitDuringTheFlashTest,
-    ::testing::Values(QuitCase{"failing_update", R"({"dialog_messages": [
+INSTANTIATE_TEST_SUITE_P(Table, QuitDuringTheFlashTest,
+                         ::testing::Values(QuitCase{"failing_update", R"({"dialog_messages": [
                                    {"at_ms": 500, "message": "quit"}],
                                    "devices": [{"controller": {"faults": [{"on": "write",
                                    "address": "0xFF800C", "fail_set": true}]}}]})",
-                               1603, "dialog quit"},
-                      QuitCase{"with_a_message_at_once", R"({"dialog_messages": [
+                                                    1603, "dialog quit"},
+                                           QuitCase{"with_a_message_at_once",
+                                                    R"({"dialog_messages": [
                                    {"at_ms": 1000, "message": "quit"},
                                    {"at_ms": 1000, "message": "null"}]})",
-                               3010, "dialog closed"}),
-    [](const auto& info) { return std::string(info.param.name); });
+                                                    3010, "dialog closed"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpdateDialog, AfterAFailedUpdateTheCloseBoxWorksAndStartIsIgnored) {
     test::Sandbox sandbox(R"({"dialog_messages": [{"at_ms": 500, "message": "null"},
