@@ -134,18 +134,31 @@ bool missing_here(const std::string& name) {
 
 } // namespace
 
-void host_hand_over_to_another_process() {
+namespace {
+
+// What this process holds of the named objects passes on: the mutexes it holds to `holder`, its
+// handles on mutexes and namespaces are gone, and a namespace it had open stays only while
+// `still_held` (another process takes it over) or another process holds it.
+void pass_on_named_objects(sim::MutexHolder holder, bool still_held) {
     sim::SimulatedPc& machine = sim::pc();
     for (auto& [name, mutex] : machine.named_mutexes) {
         if (mutex.holder == sim::MutexHolder::ThisProcess) {
-            mutex.holder = sim::MutexHolder::OtherProcess;
+            mutex.holder = holder;
         }
         mutex.handles = 0;
     }
     for (auto& [key, space] : machine.private_namespaces) {
-        space.held_elsewhere = space.held_elsewhere || space.handles > 0;
+        space.held_elsewhere = space.held_elsewhere || (still_held && space.handles > 0);
         space.handles = 0;
     }
+    std::erase_if(machine.private_namespaces,
+                  [](const auto& item) { return !item.second.held_elsewhere; });
+}
+
+} // namespace
+
+void host_hand_over_to_another_process() {
+    pass_on_named_objects(sim::MutexHolder::OtherProcess, true);
     for (const HandleEntry* entry : host_handles_all()) {
         if (entry->kind == HandleKind::Mutex || entry->kind == HandleKind::Namespace) {
             host_handle_release(entry);
@@ -180,18 +193,8 @@ void host_close_kernel_object(const HandleEntry& entry) {
 }
 
 void host_end_process() {
+    pass_on_named_objects(sim::MutexHolder::Abandoned, false);
     sim::SimulatedPc& machine = sim::pc();
-    for (auto& [name, mutex] : machine.named_mutexes) {
-        if (mutex.holder == sim::MutexHolder::ThisProcess) {
-            mutex.holder = sim::MutexHolder::Abandoned;
-        }
-        mutex.handles = 0;
-    }
-    for (auto& [key, space] : machine.private_namespaces) {
-        space.handles = 0;
-    }
-    std::erase_if(machine.private_namespaces,
-                  [](const auto& item) { return !item.second.held_elsewhere; });
     machine.power_requests_set = 0;
     machine.shutdown_blocks = 0;
     machine.clock.raised_periods_ms.clear();
