@@ -434,6 +434,45 @@ std::unique_ptr<ImageFile> folder_image() {
     return image;
 }
 
+bool read_settings_writer(const json& value, SimulatedPc& machine, std::string& error) {
+    if (!value.is_string()) {
+        error = "\"settings_writer\" must be the text it writes";
+        return false;
+    }
+    machine.settings_writer = value.get<std::string>();
+    return true;
+}
+
+// The scenario's sections about the PC around the devices, each read by its own reader.
+struct SectionReader {
+    const char* key;
+    bool (*read)(const json& value, SimulatedPc& machine, std::string& error);
+};
+
+const SectionReader kSectionReaders[] = {
+    {"time", read_time},
+    {"power", read_power},
+    {"answers", read_answers},
+    {"dialog", read_dialog},
+    {"dialog_messages", read_dialog_messages},
+    {"window_station", read_window_station},
+    {"session_end", read_session_end},
+    {"updater_lock", read_updater_lock},
+    {"registry", read_registry},
+    {"account", read_account},
+    {"session_id", read_session_id},
+    {"private_namespaces",
+     [](const json& value, SimulatedPc& machine, std::string& error) {
+         return read_flag(value, "private_namespaces", machine.private_namespaces_supported, error);
+     }},
+    {"settings_writer", read_settings_writer},
+    {"redirection_trust",
+     [](const json& value, SimulatedPc& machine, std::string& error) {
+         return read_flag(value, "redirection_trust", machine.redirection_trust_supported, error);
+     }},
+    {"clock", read_clock},
+};
+
 bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::string& error) {
     json scenario = json::parse(text, nullptr, false);
     if (scenario.is_discarded() || !scenario.is_object()) {
@@ -443,63 +482,11 @@ bool load_scenario_text(const std::string& text, SimulatedPc& machine, std::stri
     if (!refuse_unknown(scenario, kTopLevelKeys, "the scenario", error)) {
         return false;
     }
-    if (scenario.contains("time") && !read_time(scenario["time"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("power") && !read_power(scenario["power"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("answers") && !read_answers(scenario["answers"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("dialog") && !read_dialog(scenario["dialog"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("dialog_messages") &&
-        !read_dialog_messages(scenario["dialog_messages"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("window_station") &&
-        !read_window_station(scenario["window_station"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("session_end") &&
-        !read_session_end(scenario["session_end"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("updater_lock") &&
-        !read_updater_lock(scenario["updater_lock"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("registry") && !read_registry(scenario["registry"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("account") && !read_account(scenario["account"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("session_id") &&
-        !read_session_id(scenario["session_id"], machine, error)) {
-        return false;
-    }
-    if (scenario.contains("private_namespaces") &&
-        !read_flag(scenario["private_namespaces"], "private_namespaces",
-                   machine.private_namespaces_supported, error)) {
-        return false;
-    }
-    if (scenario.contains("settings_writer")) {
-        if (!scenario["settings_writer"].is_string()) {
-            error = "\"settings_writer\" must be the text it writes";
+    for (const SectionReader& section : kSectionReaders) {
+        if (scenario.contains(section.key) &&
+            !section.read(scenario[section.key], machine, error)) {
             return false;
         }
-        machine.settings_writer = scenario["settings_writer"].get<std::string>();
-    }
-    if (scenario.contains("redirection_trust") &&
-        !read_flag(scenario["redirection_trust"], "redirection_trust",
-                   machine.redirection_trust_supported, error)) {
-        return false;
-    }
-    if (scenario.contains("clock") && !read_clock(scenario["clock"], machine, error)) {
-        return false;
     }
     const std::unique_ptr<ImageFile> image = folder_image();
     if (!load_device_scenario(scenario, image.get(), machine, error)) {
