@@ -14,10 +14,6 @@ constexpr const wchar_t* kLogSuccess = L"Firmware was successfully updated.";
 constexpr const wchar_t* kLogFailure = L"Firmware update failed.";
 constexpr const wchar_t* kTextSessionEnded = L"The session ended during the update.";
 
-} // namespace
-
-namespace {
-
 // The record of a run that holds the lock: `proven`, or else the running version when the
 // controller said it runs it.
 void record(int code, const FwVersion* proven) {

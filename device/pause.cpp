@@ -62,8 +62,12 @@ void keep_timer_resolution() {
     throttling.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
     throttling.ControlMask = PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION;
     throttling.StateMask = 0; // never ignored
-    SetProcessInformation(GetCurrentProcess(), ProcessPowerThrottling, &throttling,
-                          sizeof(throttling));
+    const auto set_information =
+        platform::kernel32_function<decltype(&SetProcessInformation)>("SetProcessInformation");
+    if (set_information != nullptr) { // Windows 8 and later
+        set_information(GetCurrentProcess(), ProcessPowerThrottling, &throttling,
+                        sizeof(throttling));
+    }
 }
 
 // A Windows that refuses high-resolution timers: an ordinary timer fires on a tick, so the ticks

@@ -97,27 +97,21 @@ void forget_namespace_if_unused(const std::wstring& key) {
 
 using KernelFunctions = std::map<std::string, FARPROC>;
 
-FARPROC function_address(void (*function)()) {
-    return reinterpret_cast<FARPROC>(function);
+template <typename Function> FARPROC address_of(Function* function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
 
 // The kernel32 functions the program looks up by name, and whether this Windows has each.
 const KernelFunctions& looked_up_functions() {
     static const KernelFunctions functions = {
-        {"CreateBoundaryDescriptorW",
-         function_address(reinterpret_cast<void (*)()>(&CreateBoundaryDescriptorW))},
-        {"AddSIDToBoundaryDescriptor",
-         function_address(reinterpret_cast<void (*)()>(&AddSIDToBoundaryDescriptor))},
-        {"DeleteBoundaryDescriptor",
-         function_address(reinterpret_cast<void (*)()>(&DeleteBoundaryDescriptor))},
-        {"CreatePrivateNamespaceW",
-         function_address(reinterpret_cast<void (*)()>(&CreatePrivateNamespaceW))},
-        {"OpenPrivateNamespaceW",
-         function_address(reinterpret_cast<void (*)()>(&OpenPrivateNamespaceW))},
-        {"ClosePrivateNamespace",
-         function_address(reinterpret_cast<void (*)()>(&ClosePrivateNamespace))},
-        {"SetProcessMitigationPolicy",
-         function_address(reinterpret_cast<void (*)()>(&SetProcessMitigationPolicy))},
+        {"CreateBoundaryDescriptorW", address_of(&CreateBoundaryDescriptorW)},
+        {"AddSIDToBoundaryDescriptor", address_of(&AddSIDToBoundaryDescriptor)},
+        {"DeleteBoundaryDescriptor", address_of(&DeleteBoundaryDescriptor)},
+        {"CreatePrivateNamespaceW", address_of(&CreatePrivateNamespaceW)},
+        {"OpenPrivateNamespaceW", address_of(&OpenPrivateNamespaceW)},
+        {"ClosePrivateNamespace", address_of(&ClosePrivateNamespace)},
+        {"SetProcessMitigationPolicy", address_of(&SetProcessMitigationPolicy)},
+        {"SetProcessInformation", address_of(&SetProcessInformation)},
     };
     return functions;
 }

@@ -1,10 +1,9 @@
 // The functions the product calls from system DLLs that are not KnownDLLs (and from user32.dll,
-// setupapi.dll and advapi32.dll, for the DLLs those import, and from kernel32.dll those that older
-// Windows lack), one list per DLL. Each DLL is loaded from the system directory when the product
-// first calls one of its functions, and each function is looked up on its first call and forwarded
-// to. When the DLL or the function is missing, the call fails as listed (FALSE, 0, -1,
-// INVALID_HANDLE_VALUE, a HID error status, the null GUID, an error code) with the last error
-// ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND.
+// setupapi.dll and advapi32.dll, for the DLLs those import), one list per DLL. Each DLL is loaded
+// from the system directory when the product first calls one of its functions, and each function is
+// looked up on its first call and forwarded to. When the DLL or the function is missing, the call
+// fails as listed (FALSE, 0, -1, INVALID_HANDLE_VALUE, a HID error status, the null GUID, an error
+// code) with the last error ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND.
 //
 // user32.dll, setupapi.dll and advapi32.dll are KnownDLLs on Windows, mapped from the system
 // directory anyway.
@@ -140,14 +139,6 @@ NORVANE_FORWARD_IMPORT(winmm_module, MMRESULT, timeBeginPeriod, (UINT period), (
                        TIMERR_NOCANDO)
 NORVANE_FORWARD_IMPORT(winmm_module, MMRESULT, timeEndPeriod, (UINT period), (period),
                        TIMERR_NOCANDO)
-
-// kernel32.dll: processthreadsapi.h declares the functions dllimport. These are looked up, not
-// imported: an import that an older Windows (or Wine) lacks would keep the program from starting.
-NORVANE_SYSTEM_LIBRARY(kernel32_module, L"kernel32.dll")
-NORVANE_FORWARD_IMPORT(kernel32_module, BOOL, SetProcessInformation,
-                       (HANDLE process, PROCESS_INFORMATION_CLASS information_class,
-                        LPVOID information, DWORD size),
-                       (process, information_class, information, size), FALSE)
 
 // user32.dll: winuser.h declares the functions dllimport.
 NORVANE_SYSTEM_LIBRARY(user32_module, L"user32.dll")
