@@ -364,59 +364,43 @@ INSTANTIATE_TEST_SUITE_P(Waits, SimControllerSettle,
                                            SettleCase{5, 999, kModeStatusSettling},
                                            SettleCase{5, 1000, kModeStatusUpdate}));
 
+// A request that needs a pause before it: what comes before it, and the request.
 struct PauseNeedCase {
     const char* name;
-    bool (*request)(Rig& rig); // after the pause the controller needs, `early` units short of it
-    std::uint64_t early;
+    void (*before)(Rig& rig);
+    bool (*request)(Rig& rig);
 };
 
 const PauseNeedCase kPauseNeedCases[] = {
-    {"WriteAfterThePause",
-     [](Rig& r) { return r.write(kActiveModeAddress, 1) && r.write(kActiveModeAddress + 1, 2); },
-     0},
-    {"WriteOneUnitSooner",
-     [](Rig& r) {
-         r.write(kActiveModeAddress, 1);
-         r.early = 1;
-         return r.write(kActiveModeAddress + 1, 2);
-     },
-     1},
-    {"BlockWriteOneUnitSooner",
+    {"Write", [](Rig& r) { r.write(kActiveModeAddress, 1); },
+     [](Rig& r) { return r.write(kActiveModeAddress + 1, 2); }},
+    {"BlockWrite",
      [](Rig& r) {
          r.mode(kModeChangeEnterCode);
          r.prepare_programming();
-         r.early = 1;
-         return r.write_block(0, Bytes(kBlock, 0x00));
      },
-     1},
-    {"ReadAfterTheModePause",
+     [](Rig& r) { return r.write_block(0, Bytes(kBlock, 0x00)); }},
+    {"ReadAfterAModeChange", [](Rig& r) { r.mode(kModeChangeEnterCode); },
      [](Rig& r) {
-         r.mode(kModeChangeEnterCode);
          Bytes response;
          return r.read(kModeStatusAddress, response);
-     },
-     0},
-    {"ReadOneUnitSooner",
-     [](Rig& r) {
-         r.mode(kModeChangeEnterCode);
-         r.early = 1;
-         Bytes response;
-         return r.read(kModeStatusAddress, response);
-     },
-     1}};
+     }}};
 
 class SimControllerPauses : public ::testing::TestWithParam<PauseNeedCase> {};
 
-// Writes 2 ms apart, reads 1000 ms after a mode change (its apply group's pause counted): a request
-// one time unit sooner finds the controller not ready.
+// Writes 2 ms apart, reads 1000 ms after a mode change (its apply group's pause counted): the
+// request is taken after the pause, and refused as not ready one time unit sooner.
 TEST_P(SimControllerPauses, RequestSoonerThanThePauseIsRefused) {
-    Rig rig;
-    rig.device.controller.write_pause_ms = 2;
-    rig.device.controller.mode_pause_ms = kSettle;
-    rig.pause = 2;
-    const bool taken = GetParam().request(rig);
-    EXPECT_EQ(taken, GetParam().early == 0);
-    EXPECT_EQ(rig.stats().protocol_violations, taken ? 0u : 1u);
+    for (const std::uint64_t early : {0u, 1u}) {
+        Rig rig;
+        rig.device.controller.write_pause_ms = 2;
+        rig.device.controller.mode_pause_ms = kSettle;
+        rig.pause = 2;
+        GetParam().before(rig);
+        rig.early = early;
+        EXPECT_EQ(GetParam().request(rig), early == 0) << early;
+        EXPECT_EQ(rig.stats().protocol_violations, early) << early;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SimControllerPauses, ::testing::ValuesIn(kPauseNeedCases),
