@@ -126,10 +126,6 @@ bool missing_here(const std::string& name) {
                std::end(kNamespaceCalls);
 }
 
-} // namespace
-
-namespace {
-
 // What this process holds of the named objects passes on: the mutexes it holds to `holder`, its
 // handles on mutexes and namespaces are gone, and a namespace it had open stays only while
 // `still_held` (another process takes it over) or another process holds it.
